@@ -1,0 +1,129 @@
+// Win32 implementation of the platform seam for the module. Translate only: each entry
+// is one or two system calls.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace tessellon {
+namespace {
+
+UINT IconStyle(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::information: return MB_ICONINFORMATION;
+        case MessageIcon::exclamation: return MB_ICONEXCLAMATION;
+        case MessageIcon::stop: return MB_ICONSTOP;
+        case MessageIcon::none: break;
+    }
+    return 0;
+}
+
+void ShowMessageBox(WindowHandle owner, const char* text, const char* caption, MessageIcon icon) {
+    MessageBoxA(static_cast<HWND>(owner), text, caption, MB_OK | IconStyle(icon));
+}
+
+// The normal runtime exit path: atexit handlers, then ExitProcess.
+void ExitWithStatus(int status) { std::exit(status); }
+
+WindowHandle CurrentActiveWindow() { return GetActiveWindow(); }
+
+bool FileNameOf(HMODULE module, char* buffer, std::size_t size) {
+    if (buffer == nullptr || size == 0) return false;
+    const DWORD n = GetModuleFileNameA(module, buffer, static_cast<DWORD>(size));
+    // A path that does not fit is cut and, before Vista, left unterminated.
+    buffer[size - 1] = '\0';
+    if (n == 0) buffer[0] = '\0';
+    return n != 0;
+}
+
+bool ModulePath(ModuleHandle module, char* buffer, std::size_t size) {
+    return FileNameOf(static_cast<HMODULE>(module), buffer, size);
+}
+
+bool HostPath(char* buffer, std::size_t size) { return FileNameOf(nullptr, buffer, size); }
+
+std::int32_t MsOfDayUtc() {
+    SYSTEMTIME t;
+    GetSystemTime(&t);
+    return t.wHour * 3'600'000 + t.wMinute * 60'000 + t.wSecond * 1000 + t.wMilliseconds;
+}
+
+std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+SettingsStatus FromError(LONG error) {
+    if (error == ERROR_SUCCESS) return SettingsStatus::ok;
+    if (error == ERROR_FILE_NOT_FOUND) return SettingsStatus::not_found;
+    return SettingsStatus::failed;
+}
+
+SettingsStatus OpenKey(const char* key_path) {
+    HKEY key;
+    const LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_ALL_ACCESS, &key);
+    if (error == ERROR_SUCCESS) RegCloseKey(key);
+    return FromError(error);
+}
+
+SettingsStatus CreateKey(const char* key_path, const char* class_name) {
+    HKEY key;
+    DWORD disposition;
+    const LONG error = RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, const_cast<char*>(class_name),
+                                       REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                                       &disposition);
+    if (error == ERROR_SUCCESS) RegCloseKey(key);
+    return FromError(error);
+}
+
+SettingsStatus ReadValue(const char* key_path, const char* value_name, void* buffer,
+                         std::uint32_t* size, std::uint32_t* type) {
+    HKEY key;
+    LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_ALL_ACCESS, &key);
+    if (error != ERROR_SUCCESS) return FromError(error);
+    DWORD value_type = 0;
+    DWORD value_size = *size;
+    error = RegQueryValueExA(key, value_name, nullptr, &value_type, static_cast<BYTE*>(buffer),
+                             &value_size);
+    RegCloseKey(key);
+    *size = value_size;
+    *type = value_type;
+    return FromError(error);
+}
+
+SettingsStatus WriteValue(const char* key_path, const char* value_name, std::uint32_t type,
+                          const void* data, std::uint32_t size) {
+    HKEY key;
+    LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_ALL_ACCESS, &key);
+    if (error != ERROR_SUCCESS) return FromError(error);
+    error = RegSetValueExA(key, value_name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+    return FromError(error);
+}
+
+// PM_NOREMOVE: the waiting input is handled once the caller is done.
+bool PeekWaiting(WindowHandle window, std::uint32_t first, std::uint32_t last) {
+    MSG message;
+    return PeekMessageA(&message, static_cast<HWND>(window), first, last, PM_NOREMOVE) != 0;
+}
+
+void* HeapZeroed(std::size_t bytes) {
+    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes == 0 ? 1 : bytes);
+}
+
+void HeapRelease(void* block) {
+    if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
+}
+
+}  // namespace
+
+const PlatformApi& NativePlatform() noexcept {
+    static const PlatformApi table{
+        ShowMessageBox, ExitWithStatus, CurrentActiveWindow, ModulePath, HostPath,
+        MsOfDayUtc,     CalendarSeconds, OpenKey,           CreateKey,  ReadValue,
+        WriteValue,     PeekWaiting,     HeapZeroed,        HeapRelease,
+    };
+    return table;
+}
+
+}  // namespace tessellon

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs everything the builds and tests need on a fresh Debian machine.
+# Safe to run again: packages already present are skipped.
+set -euo pipefail
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+native_pkgs=(build-essential cmake ninja-build googletest libgtest-dev libbenchmark-dev
+             libpng-dev libjpeg62-turbo-dev pkg-config)
+win_pkgs=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth)
+
+for p in "${native_pkgs[@]}" "${win_pkgs[@]}"; do have "$p" || need+=("$p"); done
+[ ${#need[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
