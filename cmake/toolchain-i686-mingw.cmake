@@ -3,8 +3,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${TRIPLE}-g++)
+# The posix thread model gives the C++ library its std::mutex (GoogleTest needs it);
+# with the static runtime no threading DLL is imported.
+set(CMAKE_C_COMPILER   ${TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER  ${TRIPLE}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -11,8 +11,8 @@ namespace {
 
 class EntryTest : public ::testing::Test {
 protected:
-    void Call(std::int32_t selector, void* record) {
-        ENTRYPOINT(static_cast<psapi::int16>(selector), record, &data, &result);
+    void Call(std::int32_t selector, void* host_record) {
+        ENTRYPOINT(static_cast<psapi::int16>(selector), host_record, &data, &result);
     }
 
     testing::RecordingPlatform platform;
@@ -89,8 +89,10 @@ TEST_F(EntryTest, OnlyTheLowSixteenBitsOfTheSelectorCount) {
     // The host passes the selector in a 32-bit stack slot; garbage above bit 15 is
     // dropped by the 16-bit parameter, so 0x10001 is Parameters.
     parameters_requested = 0;
-    using Entry = void (*)(std::int32_t, void*, std::intptr_t*, psapi::int16*);
-    reinterpret_cast<Entry>(&ENTRYPOINT)(0x10001, &record, &data, &result);
+    using Entry = void(PSAPI_CALL*)(std::int32_t, void*, std::intptr_t*, psapi::int16*);
+    using AnyFunction = void (*)();
+    const auto entry = reinterpret_cast<Entry>(reinterpret_cast<AnyFunction>(&ENTRYPOINT));
+    entry(0x10001, &record, &data, &result);
     EXPECT_EQ(parameters_requested, 1);
 }
 

@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostCase{"empty", "", 0},
         HostCase{"folder_matches_file_does_not", "C:\\psp\\editor.exe", 0},
         HostCase{"posix_separator", "/opt/wine/photoshp.exe", 1}),
-    [](const ::testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<HostCase>& row) { return std::string(row.param.name); });
 
 TEST(DetectHost, KeepsThePreviousKindWhenNothingMatches) {
     testing::RecordingPlatform platform;
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         RateCase{"host_2_magnifies_like_the_others", 2, -2, 16384},
         RateCase{"large_zoom_wraps", 0, 40000, static_cast<std::int32_t>(40000u * 65536u)},
         RateCase{"lowest_zoom_stays_defined", 0, INT32_MIN, 0}),
-    [](const ::testing::TestParamInfo<RateCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<RateCase>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace tessellon
