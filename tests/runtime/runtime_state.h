@@ -1,0 +1,62 @@
+// Shared by the tests of the pixel, control and memory built-ins: a guard that saves the
+// process-wide state those tests change and puts it back, and the status value that marks
+// "no built-in wrote a status".
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "filter/definition.h"
+#include "runtime/builtins.h"
+#include "runtime/context.h"
+#include "shell/host.h"
+
+namespace tessellon::testing {
+
+// Written to execution_context.status before every call, so that a status the built-in
+// leaves alone can be told from one it sets.
+constexpr std::int32_t kUntouched = 77;
+
+// Saves, and restores when it goes out of scope, everything the built-in tests touch:
+// the execution context, the run environment, origins and zoom, the host record, the
+// dialog's values and marker points, the phase, the angle unit and the definition block
+// (whose control records, colours and counts some tests change). The put array is left
+// alone: tests that need one swap it in themselves.
+class SavedRuntimeState {
+public:
+    SavedRuntimeState()
+        : context_(execution_context), run_(run_record), origin_x_(origin_x), origin_y_(origin_y),
+          zoom_(preview_zoom), record_(filter_record), phase_(current_phase), angle_unit_(angle_unit(0)) {
+        std::memcpy(controls_, control_values, sizeof controls_);
+        std::memcpy(markers_, marker_points, sizeof markers_);
+        std::memcpy(&block_, &definition_block, sizeof block_);
+    }
+    ~SavedRuntimeState() {
+        execution_context = context_;
+        run_record = run_;
+        origin_x = origin_x_;
+        origin_y = origin_y_;
+        preview_zoom = zoom_;
+        filter_record = record_;
+        current_phase = phase_;
+        angle_unit(angle_unit_);
+        std::memcpy(control_values, controls_, sizeof controls_);
+        std::memcpy(marker_points, markers_, sizeof markers_);
+        std::memcpy(&definition_block, &block_, sizeof block_);
+    }
+    SavedRuntimeState(const SavedRuntimeState&) = delete;
+    SavedRuntimeState& operator=(const SavedRuntimeState&) = delete;
+
+private:
+    ExecutionContext context_;
+    RunRecord run_;
+    std::int32_t origin_x_, origin_y_, zoom_;
+    psapi::FilterRecord* record_;
+    std::int32_t phase_;
+    std::int32_t angle_unit_;
+    std::int32_t controls_[kControlCount];
+    MarkerPoint markers_[kMarkerCount];
+    DefinitionBlock block_;
+};
+
+}  // namespace tessellon::testing
