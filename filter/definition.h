@@ -126,18 +126,21 @@ extern char settings_key_name[kSettingsKeySize];
 
 // Checks the block's checksum. On a mismatch: the "Not a valid Vextrel filter!" box
 // and the end of the process with status 1 (false is returned only if the platform's
-// exit came back). On a match: relocates the entries and forms the settings key.
+// exit came back). On a match: relocates the entries, binds their routines and forms
+// the settings key.
 bool VerifyDefinitionBlock(DefinitionBlock& block = definition_block) noexcept;
 
 // The filter's code entries exist as native routines that read and write the execution
-// context and call the built-ins as stored code would.
+// context and call the built-ins as stored code would. Each block word whose entry is
+// not a bare return is bound at verification to the routine written for its offset;
+// tests may bind routines of their own.
 struct ExecutionContext;
 struct BuiltinTable;
 using NativeEntry = std::int32_t (*)(ExecutionContext& context, const BuiltinTable& builtins) noexcept;
+extern NativeEntry entry_routine[4];
 
-// The native routine bound to an entry address of the block, or null when the address
-// has none (a bare return, or an address outside the block's code).
-NativeEntry BoundNativeEntry(const DefinitionBlock& block, const std::uint8_t* address) noexcept;
+// The routine written for a code offset of the embedded filter, or null.
+NativeEntry NativeRoutineAt(std::uint32_t code_offset) noexcept;
 
 std::int32_t filter_setup(ExecutionContext& context, const BuiltinTable& builtins) noexcept;
 std::int32_t filter_pixel(ExecutionContext& context, const BuiltinTable& builtins) noexcept;

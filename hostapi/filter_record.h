@@ -132,9 +132,13 @@ using DisplayPixelsProc = OSErr(PSAPI_CALL*)(const PSPixelMap* source, const VRe
 using AdvanceStateProc = OSErr(PSAPI_CALL*)();
 using ColorServicesProc = OSErr(PSAPI_CALL*)(ColorServicesInfo* info);
 
-#pragma pack(push, 4)
 // The 4.0 layout (452 bytes) is all a host must provide; nothing at a later offset is
-// declared, so nothing can depend on it.
+// declared, so nothing can depend on it. Hosts pack the record to 4 bytes; that changes
+// nothing on 32-bit Windows and is left out of 64-bit builds, whose hosts are our own
+// and where it would misalign the pointers.
+#if PSAPI_ASSERT_LAYOUT
+#pragma pack(push, 4)
+#endif
 struct FilterRecord {
     int32 serialNumber;
     TestAbortProc abortProc;
@@ -242,7 +246,9 @@ struct FilterRecord {
     void* documentInfo;
     char reserved[78];
 };
+#if PSAPI_ASSERT_LAYOUT
 #pragma pack(pop)
+#endif
 
 // Selectors of the entry point.
 enum Selector : int16 {

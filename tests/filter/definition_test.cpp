@@ -171,13 +171,15 @@ TEST(VerifyDefinitionBlockDeathTest, DamagedBlockEndsTheProcessWithStatusOne) {
         ::testing::ExitedWithCode(1), "Severe error\nNot a valid Vextrel filter! Cannot execute!");
 }
 
-TEST(BoundNativeEntry, SetupAndPixelEntriesAreBoundReturnsAreNot) {
-    const DefinitionBlock& b = definition_block;
-    EXPECT_EQ(BoundNativeEntry(b, entry_address[EntryWordOf(kPhaseSetup)]), &filter_setup);
-    EXPECT_EQ(BoundNativeEntry(b, entry_address[EntryWordOf(kPhasePixel)]), &filter_pixel);
-    EXPECT_EQ(BoundNativeEntry(b, entry_address[EntryWordOf(kPhaseFirstPass)]), nullptr);
-    EXPECT_EQ(BoundNativeEntry(b, entry_address[EntryWordOf(kPhaseBetween)]), nullptr);
-    EXPECT_EQ(BoundNativeEntry(b, nullptr), nullptr);
+TEST(VerifyDefinitionBlock, BindsRoutinesToTheSetupAndPixelEntriesOnly) {
+    testing::RecordingPlatform platform;
+    auto block = std::make_unique<DefinitionBlock>(StoredDefinitionBlock());
+    ASSERT_TRUE(VerifyDefinitionBlock(*block));
+    EXPECT_EQ(entry_routine[EntryWordOf(kPhaseSetup)], &filter_setup);
+    EXPECT_EQ(entry_routine[EntryWordOf(kPhasePixel)], &filter_pixel);
+    EXPECT_EQ(entry_routine[EntryWordOf(kPhaseFirstPass)], nullptr);
+    EXPECT_EQ(entry_routine[EntryWordOf(kPhaseBetween)], nullptr);
+    ASSERT_TRUE(VerifyDefinitionBlock());
 }
 
 }  // namespace

@@ -18,7 +18,17 @@ RecordingPlatform::RecordingPlatform() : saved_(Platform()) {
         std::snprintf(buffer, size, "%s", current->host_path.c_str());
         return true;
     };
-    api.ms_of_day = [] { return current->ms_of_day; };
+    api.ms_of_day = [] {
+        ++current->ms_of_day_reads;
+        return current->ms_of_day;
+    };
+    api.peek_message = [](WindowHandle window, std::uint32_t first, std::uint32_t last) {
+        ++current->peek_calls;
+        for (const QueuedMessage& queued : current->queued_messages) {
+            if (queued.window == window && queued.message >= first && queued.message <= last) return true;
+        }
+        return false;
+    };
     api.calendar_seconds = [] { return current->calendar_seconds; };
 }
 

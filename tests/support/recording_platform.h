@@ -1,6 +1,6 @@
 // A recording platform for tests: swaps entries of the platform table for the life of
 // the object and restores them afterwards. Message boxes are recorded instead of shown,
-// the host path and the clock can be scripted.
+// the host path, the clock and the message queues can be scripted.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +31,16 @@ public:
     bool host_path_known = true;
     std::int32_t ms_of_day = 0;
     std::int64_t calendar_seconds = 0;
+
+    // Messages waiting in window queues; peek_message looks at them without removing.
+    // The counters tell how often the clock and the queues were consulted.
+    struct QueuedMessage {
+        WindowHandle window;
+        std::uint32_t message;
+    };
+    std::vector<QueuedMessage> queued_messages;
+    int ms_of_day_reads = 0;
+    int peek_calls = 0;
 
     static RecordingPlatform* current;
 
