@@ -1,14 +1,247 @@
-// The Start selector's work. For now the filter is not run: the request rectangles
-// are left empty, so that the host has nothing left to deliver, and the image comes
-// back as the host gave it. No Windows headers.
+// The Start selector's work: the run environment, the dialog, then the image in
+// full-width strips requested from the host one after the other, with the filter's
+// phases run over every unmasked pixel. No Windows headers.
+#include "shell/run_filter.h"
+
+#include <cmath>
+
+#include "filter/definition.h"
+#include "runtime/builtins.h"
+#include "runtime/context.h"
+#include "runtime/wrap32.h"
 #include "shell/host.h"
+#include "ui/dialog_model.h"
+#include "ui/settings.h"
 
 namespace tessellon {
 
-psapi::int16 RunFilter() noexcept {
+std::int32_t strip_x = 0, strip_y = 0;
+std::int32_t end_y = 0;
+std::int32_t strip_width = 0, strip_height = 0;
+std::int32_t done_count = 0, total_count = 0;
+std::int32_t fit_zoom = 32;
+
+namespace {
+
+std::int32_t Clamp(std::int32_t v, std::int32_t lo, std::int32_t hi) noexcept {
+    return v <= lo ? lo : v >= hi ? hi : v;
+}
+
+psapi::int16 Short(std::int32_t v) noexcept { return static_cast<psapi::int16>(v); }
+
+std::int32_t HalfDiagonal(std::int32_t w, std::int32_t h) noexcept {
+    const std::int32_t sum = wrap_add(wrap_mul(w, w), wrap_mul(h, h));
+    return sum < 1 ? 0 : static_cast<std::int32_t>(std::sqrt(static_cast<double>(sum))) / 2;
+}
+
+bool SelectionRelative() noexcept { return (definition_block.option_flags & 1u) != 0; }
+
+void SetProcessedArea() noexcept {
+    const psapi::FilterRecord& record = *filter_record;
+    if (SelectionRelative()) {
+        run_record.area_w = record.filterRect.right - record.filterRect.left;
+        run_record.area_h = record.filterRect.bottom - record.filterRect.top;
+    } else {
+        run_record.area_w = record.imageSize.h;
+        run_record.area_h = record.imageSize.v;
+    }
+    run_record.half_diag = HalfDiagonal(run_record.area_w, run_record.area_h);
+}
+
+void SetOriginAndLimit() noexcept {
+    const psapi::FilterRecord& record = *filter_record;
+    if (SelectionRelative()) {
+        origin_x = record.filterRect.left;
+        origin_y = record.filterRect.top;
+        end_y = record.filterRect.bottom;
+    } else {
+        origin_x = 0;
+        origin_y = 0;
+        end_y = record.imageSize.v;
+    }
+    strip_x = origin_x;
+    strip_y = origin_y;
+}
+
+void RequestPlanes() noexcept {
+    psapi::FilterRecord& record = *filter_record;
+    record.inLoPlane = record.outLoPlane = 0;
+    record.inHiPlane = record.outHiPlane = Short(record.planes - 1);
+}
+
+void EmptyRequests() noexcept {
     filter_record->inRect = {};
     filter_record->outRect = {};
     filter_record->maskRect = {};
+}
+
+}  // namespace
+
+std::int32_t RowCost(std::int32_t planes, std::int32_t width) noexcept {
+    return wrap_mul(wrap_add(wrap_mul(2, planes), 2), wrap_add(width, 4));
+}
+
+std::int32_t StripHeightFor(std::int32_t max_space, std::int32_t planes, std::int32_t width,
+                            std::int32_t height) noexcept {
+    const std::int32_t cost = RowCost(planes, width);
+    const std::int32_t rows = cost > 0 ? max_space / cost : height;
+    // A budget below one row's cost still processes one row per strip.
+    return rows < height ? (rows < 1 ? 1 : rows) : height;
+}
+
+void RequestStrip(std::int32_t x, std::int32_t y) noexcept {
+    psapi::FilterRecord& record = *filter_record;
+    const psapi::Rect& f = record.filterRect;
+    const std::int32_t right = wrap_add(x, strip_width);
+    const std::int32_t bottom = wrap_add(y, strip_height);
+    record.outRect.left = Short(Clamp(x, f.left, f.right));
+    record.outRect.top = Short(Clamp(y, f.top, f.bottom));
+    record.outRect.right = Short(Clamp(right, f.left, f.right));
+    record.outRect.bottom = Short(Clamp(bottom, f.top, f.bottom));
+    record.maskRect = record.outRect;
+    record.inRect.left = Short(Clamp(x, 0, record.imageSize.h));
+    record.inRect.top = Short(Clamp(y, 0, record.imageSize.v));
+    record.inRect.right = Short(Clamp(right, 0, record.imageSize.h));
+    record.inRect.bottom = Short(Clamp(bottom, 0, record.imageSize.v));
+}
+
+void SetReferencePoint() noexcept {
+    const std::int32_t marker = current_marker;
+    if (marker >= 0 && marker < kMarkerCount && marker_points[marker].x >= 0 && marker_points[marker].y >= 0) {
+        run_record.ref_x = marker_points[marker].x;
+        run_record.ref_y = marker_points[marker].y;
+    } else {
+        run_record.ref_x = run_record.area_w / 2;
+        run_record.ref_y = run_record.area_h / 2;
+    }
+    run_phase(kPhaseSetup);
+}
+
+std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexcept {
+    const psapi::FilterRecord& record = *filter_record;
+    const psapi::Rect out = record.outRect;
+    const std::int32_t planes = run_record.plane_count;
+    // Nothing delivered, nothing to visit: a host that failed to fill the buffers must
+    // not make the loop write through a null pointer.
+    const bool have_rows = out.bottom > out.top && out.right > out.left;
+    if (have_rows && (record.inData == nullptr || record.outData == nullptr)) return 0;
+
+    auto* src_row = static_cast<std::uint8_t*>(record.inData);
+    auto* dst_row = static_cast<std::uint8_t*>(record.outData);
+    auto* mask_row = static_cast<std::uint8_t*>(record.maskData);
+    if (have_rows) {
+        src_row += static_cast<std::ptrdiff_t>(out.top - record.inRect.top) * record.inRowBytes +
+                   static_cast<std::ptrdiff_t>(out.left - record.inRect.left) * planes;
+        if (mask_row != nullptr) {
+            mask_row += static_cast<std::ptrdiff_t>(out.top - record.maskRect.top) * record.maskRowBytes +
+                        (out.left - record.maskRect.left);
+        }
+    }
+    for (std::int32_t y = out.top; y < out.bottom; ++y) {
+        std::uint8_t* src = src_row;
+        std::uint8_t* dst = dst_row;
+        std::uint8_t* mask = mask_row;
+        for (std::int32_t x = out.left; x < out.right; ++x) {
+            done_count = wrap_add(done_count, 1);
+            // A masked-out pixel keeps what the host delivered.
+            if (mask == nullptr || *mask != 0) {
+                run_record.cur_src = src;
+                run_record.cur_dst = dst;
+                run_record.cur_mask = mask;
+                run_record.cur_x = x - origin_x;
+                run_record.cur_y = y - origin_y;
+                run_phase(phase);
+                if (preview_start == -1) return 0;  // an abandoned preview render
+            }
+            src += planes;
+            dst += planes;
+            if (mask != nullptr) ++mask;
+        }
+        src_row += record.inRowBytes;
+        dst_row += record.outRowBytes;
+        if (mask_row != nullptr) mask_row += record.maskRowBytes;
+        if (check_abort != 0) {
+            if (TestAbort() != 0) return psapi::userCanceledErr;
+            ReportProgress(done_count, total_count);
+        }
+    }
+    return 0;
+}
+
+psapi::int16 RunFilter() noexcept {
+    psapi::FilterRecord& record = *filter_record;
+    const WindowHandle host_window = HostWindow();
+    EnsureSettingsKey(host_window);
+    SeedRandom(static_cast<std::uint32_t>(Platform().calendar_seconds()));
+
+    run_record = RunRecord{};
+    run_record.area_w = record.imageSize.h;
+    run_record.area_h = record.imageSize.v;
+    run_record.plane_count = record.planes;
+    run_record.half_diag = HalfDiagonal(run_record.area_w, run_record.area_h);
+    for (int c = 0; c < 3; ++c) {
+        run_record.back_color[c] = record.backColor[c];
+        run_record.fore_color[c] = record.foreColor[c];
+    }
+    fit_zoom = 32;
+    preview_zoom = record.samplingSupport == 0 ? 1 : 32;
+
+    if (RunFilterDialog(parameters_requested, host_window) == 0) return psapi::userCanceledErr;
+    preview_zoom = 1;
+
+    SetProcessedArea();
+    const bool first_pass = EntryPresent(entry_address[EntryWordOf(kPhaseFirstPass)]);
+    done_count = 0;
+    total_count = wrap_mul(record.imageSize.h, record.imageSize.v);
+    if (first_pass) total_count = wrap_mul(total_count, 2);
+
+    strip_width = record.imageSize.h;
+    strip_height = StripHeightFor(record.maxSpace, record.planes, record.imageSize.h, record.imageSize.v);
+    if (strip_height < record.imageSize.v) {
+        Platform().message_box(host_window, "The picture is too big to be processed in one pass!\n",
+                               "The functions src and dr,dg,db could possibly not work as desired!",
+                               MessageIcon::exclamation);
+    }
+    // Only RGB is filtered; fewer than three planes cannot hold it either, and writing
+    // three bytes per pixel into such buffers would run past them.
+    if (record.imageMode != psapi::plugInModeRGBColor || record.planes < 3) return psapi::filterBadMode;
+
+    SetOriginAndLimit();
+    RequestStrip(strip_x, strip_y);
+    RequestPlanes();
+    AdvanceHost();
+    SetReferencePoint();
+
+    if (first_pass) {
+        for (;;) {
+            if (ProcessOutRect(1, kPhaseFirstPass) == psapi::userCanceledErr) return psapi::userCanceledErr;
+            strip_y = wrap_add(strip_y, strip_height);
+            if (strip_y >= end_y) {
+                strip_y = origin_y;
+                break;
+            }
+            RequestStrip(strip_x, strip_y);
+            AdvanceHost();
+        }
+        ReleaseHostData();
+    }
+
+    SetOriginAndLimit();
+    RequestStrip(strip_x, strip_y);
+    RequestPlanes();
+    AdvanceHost();
+    run_phase(kPhaseBetween);
+    for (;;) {
+        if (ProcessOutRect(1, kPhasePixel) == psapi::userCanceledErr) return psapi::userCanceledErr;
+        strip_y = wrap_add(strip_y, strip_height);
+        if (strip_y >= end_y) {
+            // Nothing left to deliver: the host goes straight to Finish.
+            EmptyRequests();
+            break;
+        }
+        RequestStrip(strip_x, strip_y);
+        AdvanceHost();
+    }
     return psapi::noErr;
 }
 

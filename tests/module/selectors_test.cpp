@@ -81,6 +81,7 @@ TEST_F(ModuleSelectors, ContinueFinishAndUnknownSelectorsAnswerZeroAndTouchNothi
 
 TEST_F(ModuleSelectors, StartOverNoImageRequestsNothing) {
     record.imageMode = psapi::plugInModeRGBColor;
+    record.planes = 3;
     record.inRect = record.outRect = record.maskRect = {0, 0, 10, 10};
     result = 5;
     Call(psapi::filterSelectorStart, &record);

@@ -98,6 +98,7 @@ TEST_F(EntryTest, OnlyTheLowSixteenBitsOfTheSelectorCount) {
 
 TEST_F(EntryTest, StartLeavesTheRequestRectanglesEmpty) {
     record.imageMode = psapi::plugInModeRGBColor;
+    record.planes = 3;
     record.inRect = {0, 0, 10, 10};
     record.outRect = {0, 0, 10, 10};
     record.maskRect = {0, 0, 10, 10};
@@ -127,6 +128,7 @@ TEST_F(EntryTest, StartAndContinueDetectTheHost) {
     EXPECT_EQ(host_kind, 2);
     platform.host_path = "C:\\Apps\\photoshp.exe";
     record.imageMode = psapi::plugInModeRGBColor;
+    record.planes = 3;
     Call(psapi::filterSelectorStart, &record);
     EXPECT_EQ(host_kind, 1);
     host_kind = 0;

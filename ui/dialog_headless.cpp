@@ -1,0 +1,19 @@
+// The filter dialog where no window can be shown: the values are initialised as the
+// dialog would initialise them and the run goes on as after OK. Nothing is saved, as
+// nothing was edited. No Windows headers.
+#include "runtime/context.h"
+#include "shell/host.h"
+#include "ui/dialog_model.h"
+
+namespace tessellon {
+
+std::int32_t RunFilterDialog(std::int32_t show, WindowHandle) noexcept {
+    for (MarkerPoint& point : marker_points) point = {-1, -1};
+    show_dialog = show;
+    InitialiseDialogValues();
+    // As after a real dialog: the host drops whatever it fetched for a preview.
+    ReleaseHostData();
+    return 1;
+}
+
+}  // namespace tessellon

@@ -1,0 +1,81 @@
+// Settings persistence through the platform's settings store (the registry on Windows).
+// No Windows headers.
+#include "ui/settings.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "filter/definition.h"
+#include "runtime/context.h"
+#include "shell/host.h"
+#include "ui/dialog_model.h"
+
+namespace tessellon {
+
+std::int32_t settings_ready = 0;
+char module_path[kModulePathSize] = {};
+char module_directory[kModuleDirectorySize] = {};
+
+namespace {
+
+static_assert(sizeof control_values == 64);
+static_assert(sizeof definition_block.colours == 32);
+
+}  // namespace
+
+void EnsureSettingsKey(WindowHandle) noexcept {
+    if (settings_ready == 1) return;
+    const PlatformApi& api = Platform();
+    if (!api.module_path(module_instance, module_path, sizeof module_path)) module_path[0] = '\0';
+    if (!api.module_path(module_instance, module_directory, sizeof module_directory)) module_directory[0] = '\0';
+    // The directory ends at the last separator ('/' too, for the native build's paths).
+    char* separator = std::strrchr(module_directory, '\\');
+    if (char* slash = std::strrchr(module_directory, '/'); slash != nullptr && (separator == nullptr || slash > separator)) {
+        separator = slash;
+    }
+    if (separator != nullptr) *separator = '\0';
+    if (api.settings_open_key(settings_key_name) == SettingsStatus::ok) {
+        settings_ready = 1;
+        return;
+    }
+    // Found, and settings_ready set, by the next run.
+    api.settings_create_key(settings_key_name, kSettingsKeyClass);
+}
+
+namespace {
+
+// Reads a value into `target`. The bytes land only when the read succeeds; a value
+// longer than the target fails and leaves it as it was. Returns true for a read of
+// binary type.
+bool ReadBinary(const char* name, void* target, std::uint32_t capacity) noexcept {
+    std::uint8_t buffer[64];
+    std::uint32_t size = capacity;
+    std::uint32_t type = 0;
+    if (Platform().settings_read(settings_key_name, name, buffer, &size, &type) != SettingsStatus::ok) return false;
+    std::memcpy(target, buffer, size < capacity ? size : capacity);
+    return type == kSettingsTypeBinary;
+}
+
+}  // namespace
+
+void LoadSettings() noexcept {
+    if (Platform().settings_open_key(settings_key_name) != SettingsStatus::ok) return;
+    // A shorter value fills the first entries only. A value of another type has been
+    // copied already; the defaults then restore the sliders only.
+    if (!ReadBinary(kSliderSettingsName, control_values, sizeof control_values)) ApplyControlDefaults();
+    // Missing or damaged colours become black, not the block's own colours.
+    if (!ReadBinary(kCustomColorsName, definition_block.colours, sizeof definition_block.colours)) {
+        std::memset(definition_block.colours, 0, sizeof definition_block.colours);
+    }
+}
+
+void SaveSettings() noexcept {
+    const PlatformApi& api = Platform();
+    if (api.settings_open_key(settings_key_name) != SettingsStatus::ok) return;
+    api.settings_write(settings_key_name, kSliderSettingsName, kSettingsTypeBinary, control_values,
+                       sizeof control_values);
+    api.settings_write(settings_key_name, kCustomColorsName, kSettingsTypeBinary, definition_block.colours,
+                       sizeof definition_block.colours);
+}
+
+}  // namespace tessellon

@@ -1,0 +1,32 @@
+// The user's last settings: the sixteen control values and the eight colour entries,
+// kept under the filter's own key of the per-user settings store. No Windows headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace tessellon {
+
+constexpr char kSliderSettingsName[] = "SliderSettings";  // 64 bytes
+constexpr char kCustomColorsName[] = "CustomColors";      // 32 bytes
+constexpr char kSettingsKeyClass[] = "Filter settings";
+
+// Set once the key has been found; from then on EnsureSettingsKey does nothing.
+extern std::int32_t settings_ready;
+// The module file's path and its directory, captured by EnsureSettingsKey.
+constexpr std::size_t kModulePathSize = 255;
+constexpr std::size_t kModuleDirectorySize = 250;
+extern char module_path[kModulePathSize];
+extern char module_directory[kModuleDirectorySize];
+
+// Makes sure the key exists. A key that had to be created is found by the next run.
+void EnsureSettingsKey(WindowHandle owner) noexcept;
+// Reads the saved values over the defaults just applied; values of the wrong size or
+// type bring the defaults back (sliders) or black (colours).
+void LoadSettings() noexcept;
+// Writes both values. Failures are silent.
+void SaveSettings() noexcept;
+
+}  // namespace tessellon
