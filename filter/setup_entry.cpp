@@ -17,6 +17,31 @@ using namespace tiling;
 i32 Div(i32 a, i32 b) noexcept { return b == 0 ? 0 : wrap_div(a, b); }
 i32 Rem(i32 a, i32 b) noexcept { return b == 0 ? 0 : wrap_rem(a, b); }
 
+// One axis's tile span and blend band, written to seven consecutive cells: first and
+// past-last tile position, band start and end (sub-pixels), weight after and before the
+// band, band width. The band lies at the far edge of a positive overlap (copies fade out
+// across it) and at the near edge of a negative one (copies fade in).
+void SetUpBand(i32* cells, i32 overlap, i32 overlap_abs, i32 size, i32 tile, i32 scale, i32 weight_full) noexcept {
+    static_assert(kTileX1 == kTileX0 + 1 && kBandXWidth == kTileX0 + 6 && kTileY0 == kTileX0 + 7 &&
+                  kBandYWidth == kTileY0 + 6);
+    if (overlap > 0) {
+        cells[0] = 0;
+        cells[1] = tile;
+        cells[2] = slider_map(2, wrap_mul(size, scale), wrap_mul(tile, scale));
+        cells[3] = wrap_mul(size, scale);
+        cells[4] = 0;
+        cells[5] = weight_full;
+    } else {
+        cells[0] = overlap_abs;
+        cells[1] = size;
+        cells[2] = 0;
+        cells[3] = slider_map(2, 0, wrap_mul(overlap_abs, scale));
+        cells[4] = weight_full;
+        cells[5] = 0;
+    }
+    cells[6] = wrap_sub(cells[3], cells[2]);
+}
+
 void SetUpGeometry(ExecutionContext& c) noexcept {
     i32* v = c.vars;
     const i32 width = c.width;
@@ -48,41 +73,8 @@ void SetUpGeometry(ExecutionContext& c) noexcept {
         v[kProfileLenY] = tile_h;
     }
 
-    // The blend band lies at the far edge of a positive overlap (copies fade out across
-    // it) and at the near edge of a negative one (copies fade in).
-    if (overlap_x > 0) {
-        v[kTileX0] = 0;
-        v[kTileX1] = tile_w;
-        v[kBandXLo] = slider_map(2, wrap_mul(width, scale), wrap_mul(tile_w, scale));
-        v[kBandXHi] = wrap_mul(width, scale);
-        v[kWeightXAfter] = 0;
-        v[kWeightXBefore] = weight_full;
-    } else {
-        v[kTileX0] = overlap_x_abs;
-        v[kTileX1] = width;
-        v[kBandXLo] = 0;
-        v[kBandXHi] = slider_map(2, 0, wrap_mul(overlap_x_abs, scale));
-        v[kWeightXAfter] = weight_full;
-        v[kWeightXBefore] = 0;
-    }
-    v[kBandXWidth] = wrap_sub(v[kBandXHi], v[kBandXLo]);
-
-    if (overlap_y > 0) {
-        v[kTileY0] = 0;
-        v[kTileY1] = tile_h;
-        v[kBandYLo] = slider_map(2, wrap_mul(height, scale), wrap_mul(tile_h, scale));
-        v[kBandYHi] = wrap_mul(height, scale);
-        v[kWeightYAfter] = 0;
-        v[kWeightYBefore] = weight_full;
-    } else {
-        v[kTileY0] = overlap_y_abs;
-        v[kTileY1] = height;
-        v[kBandYLo] = 0;
-        v[kBandYHi] = slider_map(2, 0, wrap_mul(overlap_y_abs, scale));
-        v[kWeightYAfter] = weight_full;
-        v[kWeightYBefore] = 0;
-    }
-    v[kBandYWidth] = wrap_sub(v[kBandYHi], v[kBandYLo]);
+    SetUpBand(v + kTileX0, overlap_x, overlap_x_abs, width, tile_w, scale, weight_full);
+    SetUpBand(v + kTileY0, overlap_y, overlap_y_abs, height, tile_h, scale, weight_full);
 }
 
 // Midpoint-style noise, periodic over the profile, then stretched to 0..amplitude.
