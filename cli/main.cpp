@@ -1,39 +1,144 @@
 // The command-line host of the native build. It loads the module the way the operating
-// system would and talks to it only through ENTRYPOINT, as an image editor does.
+// system would and talks to it only through ENTRYPOINT, as an image editor does: it
+// reads an image file, repeats the filter with the settings of the command line and
+// writes the result.
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
 
+#include "cli/image_io.h"
+#include "cli/options.h"
+#include "cli/progress.h"
+#include "cli/session.h"
 #include "resources/version.h"
 #include "shell/host.h"
 
 namespace {
 
-void PrintUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "usage: tessellon --about | --version | --help\n"
-                 "  --about    show the filter's About box (its text goes to stderr)\n"
-                 "  --version  print the version\n");
+using namespace tessellon::cli;
+
+void Say(const std::string& message) { std::fprintf(stderr, "tessellon: %s\n", message.c_str()); }
+
+int Fail(int status, const std::string& message) {
+    Say(message);
+    return status;
+}
+
+int ShowAbout() {
+    psapi::AboutRecord about{};
+    std::intptr_t data = 0;
+    psapi::int16 result = 1;
+    ENTRYPOINT(psapi::filterSelectorAbout, &about, &data, &result);
+    return result == psapi::noErr ? kExitOk : kExitFailure;
+}
+
+// Checks the output files' formats before any work is done.
+int CheckOutputName(const std::string& path) {
+    if (!OutputFormatFor(path)) {
+        return Fail(kExitUsage, "'" + path + "': unsupported output format; use .png, .ppm or .pam");
+    }
+    return kExitOk;
+}
+
+int CheckWritableAs(const std::string& path, int planes) {
+    const std::string problem = CheckWritable(*OutputFormatFor(path), planes);
+    return problem.empty() ? kExitOk : Fail(kExitUsage, "'" + path + "': " + problem);
+}
+
+int Filter(const Options& options) {
+    if (int status = CheckOutputName(options.output); status != kExitOk) return status;
+    if (!options.tile_preview.empty()) {
+        if (int status = CheckOutputName(options.tile_preview); status != kExitOk) return status;
+    }
+
+    DecodeResult read = ReadImageFile(options.input);
+    if (!read.ok) return Fail(kExitFailure, read.error);
+    for (const std::string& note : read.notes) Say("'" + options.input + "': " + note);
+    Image image = std::move(read.image);
+    if (options.alpha && image.planes == 3) image = WithOpaqueAlpha(image);
+
+    if (options.selection) {
+        const Selection& s = *options.selection;
+        if (s.x + s.width > image.width || s.y + s.height > image.height) {
+            return Fail(kExitUsage, "--selection " + std::to_string(s.x) + "," + std::to_string(s.y) + "," +
+                                        std::to_string(s.width) + "," + std::to_string(s.height) +
+                                        " does not lie inside the " + std::to_string(image.width) + "x" +
+                                        std::to_string(image.height) + " image");
+        }
+    }
+    if (int status = CheckWritableAs(options.output, image.planes); status != kExitOk) return status;
+    if (!options.tile_preview.empty()) {
+        if (int status = CheckWritableAs(options.tile_preview, image.planes); status != kExitOk) return status;
+        const std::uint64_t bytes = std::uint64_t{static_cast<std::uint32_t>(image.width)} *
+                                    static_cast<std::uint32_t>(image.height) *
+                                    static_cast<std::uint32_t>(image.planes) *
+                                    static_cast<std::uint32_t>(options.tile_columns) *
+                                    static_cast<std::uint32_t>(options.tile_rows);
+        if (bytes > (std::uint64_t{1} << 31)) {
+            return Fail(kExitUsage, "--tile-preview: the preview would take more than 2 GiB; choose fewer --tiles");
+        }
+    }
+
+    PrepareSettings(options);
+    if (options.print_settings) std::fputs(FormatSettings(options).c_str(), stdout);
+    std::fflush(stdout);
+    if (std::string problem = StoreSettings(); !problem.empty()) return Fail(kExitFailure, problem);
+
+    ProgressBar progress(stderr, StderrIsTerminal());
+    RunResult run;
+    {
+        InterruptGuard interrupts;
+        run = RunFilterOnImage(std::move(image), options, &progress);
+    }
+    progress.Finish();
+    for (const std::string& warning : run.warnings) Say("warning: host buffer check: " + warning);
+    if (run.result != psapi::noErr) return Fail(ExitStatusFor(run.result), ResultMessage(run.result));
+
+    if (std::string problem = WriteImageFile(options.output, run.output); !problem.empty()) {
+        return Fail(kExitFailure, problem);
+    }
+    if (!options.tile_preview.empty()) {
+        const Image preview = Tiled(run.output, options.tile_columns, options.tile_rows);
+        if (std::string problem = WriteImageFile(options.tile_preview, preview); !problem.empty()) {
+            return Fail(kExitFailure, problem);
+        }
+    }
+    return kExitOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     tessellon::LoadModule(nullptr, nullptr);
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const ParseResult parsed = ParseCommandLine(arguments);
+    if (!parsed.ok) {
+        Fail(kExitUsage, parsed.error);
+        std::fprintf(stderr, "Try 'tessellon --help'.\n");
+        return kExitUsage;
+    }
+    const Options& options = parsed.options;
+    if (options.help) {
+        std::fputs(HelpText().c_str(), stdout);
+        return kExitOk;
+    }
+    if (options.version) {
         std::printf("%s %s\n", TESSELLON_NAME, TESSELLON_VERSION);
-        return 0;
+        return kExitOk;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--about") == 0) {
-        psapi::AboutRecord about{};
-        std::intptr_t data = 0;
-        psapi::int16 result = 1;
-        ENTRYPOINT(psapi::filterSelectorAbout, &about, &data, &result);
-        return result == psapi::noErr ? 0 : 1;
+    if (options.about) return ShowAbout();
+    try {
+        if (!options.Filters()) {
+            // --print-settings on its own: nothing is run and nothing saved.
+            PrepareSettings(options);
+            std::fputs(FormatSettings(options).c_str(), stdout);
+            return kExitOk;
+        }
+        return Filter(options);
+    } catch (const std::bad_alloc&) {
+        return Fail(kExitFailure, "out of memory");
     }
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        PrintUsage(stdout);
-        return 0;
-    }
-    PrintUsage(stderr);
-    return 2;
 }

@@ -2,8 +2,11 @@
 // one tile period apart in the direction of the overlap, blends them along each row and
 // then row over row across the seam-shaped blend bands, makes copies close to the
 // background colour transparent, and gives pixels outside the tile colour entry 0.
-// No Windows headers.
+// This is the reference transcription, built-in call for built-in call; the pixel loop
+// replaces whole rows of its calls by the specialised pass of filter/pixel_fast while
+// filter_pixel is the bound routine. No Windows headers.
 #include "filter/definition.h"
+#include "filter/pixel_fast.h"
 #include "filter/variables.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
@@ -35,7 +38,7 @@ void MixInto(i32 cell, i32 over, i32 alpha, i32 weight, i32 full, i32* previous)
 
 }  // namespace
 
-std::int32_t filter_pixel(ExecutionContext& c, const BuiltinTable&) noexcept {
+std::int32_t filter_pixel_reference(ExecutionContext& c, const BuiltinTable&) noexcept {
     i32* v = c.vars;
     const i32 pos_x = c.pos_x;
     const i32 pos_y = c.pos_y;
@@ -158,6 +161,12 @@ std::int32_t filter_pixel(ExecutionContext& c, const BuiltinTable&) noexcept {
         set_out(v[kLoopInner], put_read(wrap_add(out, v[kLoopInner])));
     }
     return 0;
+}
+
+// The routine bound to the pixel entry. Per pixel it is the reference itself; its
+// address is what allows the pixel loop to run the specialised pass instead.
+std::int32_t filter_pixel(ExecutionContext& c, const BuiltinTable& builtins) noexcept {
+    return filter_pixel_reference(c, builtins);
 }
 
 }  // namespace tessellon

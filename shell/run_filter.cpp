@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "filter/definition.h"
+#include "filter/pixel_fast.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "runtime/wrap32.h"
@@ -136,6 +137,32 @@ std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexce
             mask_row += static_cast<std::ptrdiff_t>(out.top - record.maskRect.top) * record.maskRowBytes +
                         (out.left - record.maskRect.left);
         }
+    }
+    // The tiling filter's pixel pass does whole rows at a time, with the same results,
+    // context and abort checks as the calls below (filter/pixel_fast). done_count, which
+    // nothing reads while a pixel runs, is brought up to date once per row.
+    TilingPixelPass fast;
+    if (phase == kPhasePixel && have_rows && fast.Begin()) {
+        for (std::int32_t y = out.top; y < out.bottom; ++y) {
+            bool stop = false;
+            done_count = wrap_add(done_count, fast.Row(y, src_row, dst_row, mask_row, &stop));
+            if (stop) {
+                fast.End();
+                return 0;  // an abandoned preview render
+            }
+            src_row += record.inRowBytes;
+            dst_row += record.outRowBytes;
+            if (mask_row != nullptr) mask_row += record.maskRowBytes;
+            if (check_abort != 0) {
+                if (TestAbort() != 0) {
+                    fast.End();
+                    return psapi::userCanceledErr;
+                }
+                ReportProgress(done_count, total_count);
+            }
+        }
+        fast.End();
+        return 0;
     }
     for (std::int32_t y = out.top; y < out.bottom; ++y) {
         std::uint8_t* src = src_row;

@@ -1,0 +1,206 @@
+// Whole Start runs through ENTRYPOINT on a 4000 x 3000 RGB image with the lean host,
+// for three settings: the defaults, a wave seam with 20 % overlap, and the worst case
+// (75 % overlap both ways, Fit, fractal seam, Thru BG). Each reports megapixels per
+// second, its time relative to a plain copy of the same image through the same strips
+// and the same host in this process (copy_ratio: 1 means as fast as the copy), the
+// abort checks the run made, and the peak resident memory of the run. The *_reference
+// variants bind the reference transcription to the pixel entry, so that every pixel
+// takes the per-pixel phase calls: the figures before the specialised pass, measured
+// in the same binary (slow: the worst case takes some twenty seconds).
+//
+// Speed goals, single-threaded: defaults >= 100 Mpx/s, wave >= 50, worst case >= 15.
+// They are goals to read off, not assertions. No Windows headers.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench/lean_host.h"
+#include "filter/definition.h"
+#include "filter/pixel_fast.h"
+#include "runtime/builtins.h"
+#include "runtime/context.h"
+#include "shell/host.h"
+#include "ui/settings.h"
+
+#include <unistd.h>
+
+namespace tessellon::bench {
+namespace {
+
+constexpr int kWidth = 4000;
+constexpr int kHeight = 3000;
+constexpr double kPixels = static_cast<double>(kWidth) * kHeight;
+
+struct Settings {
+    std::int32_t sliders[8] = {0, 0, 50, 0, 10, 4, 0, 0};
+    std::int32_t shape = 0;
+    bool fit = false, opaque_out = false, repeat = false;
+};
+
+// Stores the control values as the dialog saves them; Start without Parameters reads
+// them back through the settings store.
+void Store(const Settings& s) {
+    EnsureSettingsKey(nullptr);
+    Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
+    for (int i = 0; i < 8; ++i) control_values[i] = s.sliders[i];
+    control_values[10] = s.shape;
+    control_values[15] = s.fit ? 1 : 0;
+    control_values[14] = s.opaque_out ? 1 : 0;
+    control_values[13] = s.repeat ? 1 : 0;
+    SaveSettings();
+}
+
+const LeanImage& Document() {
+    static const LeanImage image = BenchImage(kWidth, kHeight, 3);
+    return image;
+}
+
+// Peak resident memory in KiB since the last ResetPeakMemory, from /proc/self/status.
+double PeakMemoryKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6);
+    }
+    return 0;
+}
+
+// Lets the peak start again from the current resident size (Linux 4.0 and later).
+void ResetPeakMemory() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+}
+
+// Seconds for one plain copy through the host: the best of a few, measured once per
+// process and shared by every benchmark's ratio.
+double PlainCopySeconds() {
+    static const double seconds = [] {
+        LeanHost host(Document());
+        double best = 1e30;
+        for (int i = 0; i < 5; ++i) {
+            host.Reset();
+            const auto start = std::chrono::steady_clock::now();
+            PlainCopyThroughHost(host);
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            best = std::min(best, took.count());
+        }
+        return best;
+    }();
+    return seconds;
+}
+
+void Report(benchmark::State& state, double seconds_per_run, double abort_checks) {
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kPixels));
+    state.counters["Mpx/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kPixels / 1e6, benchmark::Counter::kIsRate);
+    state.counters["copy_ratio"] = seconds_per_run / PlainCopySeconds();
+    state.counters["peak_MiB"] = PeakMemoryKiB() / 1024.0;
+    state.counters["abort_checks"] = abort_checks;
+}
+
+void BM_PlainCopy(benchmark::State& state) {
+    PlainCopySeconds();  // before this benchmark's host: one host at a time
+    LeanHost host(Document());
+    ResetPeakMemory();
+    double total = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        host.Reset();
+        state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
+        PlainCopyThroughHost(host);
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    Report(state, total / static_cast<double>(state.iterations()), 0);
+}
+
+enum class Path { specialised, reference };
+
+void BM_Start(benchmark::State& state, Settings settings, Path path) {
+    Store(settings);
+    PlainCopySeconds();  // before this benchmark's host: one host at a time
+    LeanHost host(Document());
+    const int word = EntryWordOf(kPhasePixel);
+    const NativeEntry bound = entry_routine[word];
+    if (path == Path::reference) entry_routine[word] = &filter_pixel_reference;
+    ResetPeakMemory();
+    double total = 0;
+    std::uint64_t checks = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        host.Reset();
+        // Far from the host's turn, so that every run makes the same calls.
+        abort_check_calls = 0;
+        state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
+        if (host.RunAsHost() != 0) state.SkipWithError("Start failed");
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        checks = static_cast<std::uint64_t>(abort_check_calls) +
+                 static_cast<std::uint64_t>(host.abort_calls - kHeight) * 100001u;
+    }
+    entry_routine[word] = bound;
+    Report(state, total / static_cast<double>(state.iterations()), static_cast<double>(checks));
+}
+
+Settings Defaults() { return Settings{}; }
+
+Settings Wave20() {
+    Settings s;
+    s.sliders[0] = 20;
+    s.sliders[1] = 20;
+    s.sliders[2] = 50;
+    s.shape = 1;
+    return s;
+}
+
+Settings WorstCase() {
+    Settings s;
+    s.sliders[0] = 75;
+    s.sliders[1] = 75;
+    s.sliders[3] = 40;
+    s.shape = 3;
+    s.fit = true;
+    return s;
+}
+
+BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Start, defaults, Defaults(), Path::specialised)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Start, wave20, Wave20(), Path::specialised)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Start, worst_case, WorstCase(), Path::specialised)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Start, defaults_reference, Defaults(), Path::reference)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Start, wave20_reference, Wave20(), Path::reference)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Start, worst_case_reference, WorstCase(), Path::reference)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+}  // namespace tessellon::bench
+
+int main(int argc, char** argv) {
+    // The settings store lives under the XDG configuration directory: the benchmark
+    // gets a fresh one of its own and removes it at the end, never the user's.
+    char config[] = "/tmp/tessellon-bench-XXXXXX";
+    if (mkdtemp(config) == nullptr) return 2;
+    setenv("XDG_CONFIG_HOME", config, 1);
+    const std::string config_directory = config;
+
+    tessellon::LoadModule(nullptr, nullptr);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    std::error_code ignored;
+    std::filesystem::remove_all(config_directory, ignored);
+    return 0;
+}

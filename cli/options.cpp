@@ -1,0 +1,420 @@
+// The command line of the command-line host. Option names, captions and ranges come
+// from the filter's definition block, so the options follow the filter.
+#include "cli/options.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace tessellon::cli {
+namespace {
+
+constexpr int kMaxTiles = 32;
+constexpr int kMaxCoordinate = 32767;
+
+bool IsUpper(char c) { return std::isupper(static_cast<unsigned char>(c)) != 0; }
+bool IsLower(char c) { return std::islower(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+std::string LowerText(std::string text) {
+    for (char& c : text) c = Lower(c);
+    return text;
+}
+
+std::string JoinLower(const std::vector<std::string>& items, const char* separator) {
+    std::string text;
+    for (const std::string& item : items) {
+        if (!text.empty()) text += separator;
+        text += LowerText(item);
+    }
+    return text;
+}
+
+// Whole decimal number, optionally negative, nothing else around it.
+enum class NumberStatus { ok, malformed, too_large };
+NumberStatus ParseInteger(const std::string& text, std::int64_t& value) {
+    if (text.empty()) return NumberStatus::malformed;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (end != last) return NumberStatus::malformed;
+    if (error == std::errc::result_out_of_range) return NumberStatus::too_large;
+    return error == std::errc() ? NumberStatus::ok : NumberStatus::malformed;
+}
+
+std::optional<std::uint32_t> ParseHexColour(std::string text) {
+    if (!text.empty() && text[0] == '#') text.erase(0, 1);
+    if (text.size() != 6) return std::nullopt;
+    std::uint32_t rrggbb = 0;
+    for (char c : text) {
+        if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return std::nullopt;
+        rrggbb = rrggbb * 16 + static_cast<std::uint32_t>(IsDigit(c) ? c - '0' : Lower(c) - 'a' + 10);
+    }
+    return rrggbb;
+}
+
+Rgb RgbOf(std::uint32_t rrggbb) {
+    return {static_cast<std::uint8_t>(rrggbb >> 16), static_cast<std::uint8_t>(rrggbb >> 8),
+            static_cast<std::uint8_t>(rrggbb)};
+}
+
+// Splits "a<sep>b<sep>c" into whole non-negative numbers; false when any part is not one.
+bool ParseNumberList(const std::string& text, char separator, std::vector<std::int64_t>& numbers) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(separator, start);
+        const std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::int64_t value = 0;
+        if (part.empty() || part[0] == '-' || ParseInteger(part, value) != NumberStatus::ok) return false;
+        numbers.push_back(value);
+        if (end == std::string::npos) return true;
+        start = end + 1;
+    }
+}
+
+class Parser {
+public:
+    explicit Parser(const std::vector<std::string>& arguments)
+        : arguments_(arguments), controls_(ControlOptions()), seams_(SelectorItems()) {}
+
+    ParseResult Run() {
+        ParseResult result;
+        std::vector<std::string> positional;
+        bool only_files = false;
+        for (index_ = 0; index_ < arguments_.size(); ++index_) {
+            const std::string& argument = arguments_[index_];
+            if (only_files || argument.size() < 2 || argument[0] != '-') {
+                positional.push_back(argument);
+                continue;
+            }
+            if (argument == "--") {
+                only_files = true;
+                continue;
+            }
+            if (!Option(argument)) {
+                result.error = error_;
+                return result;
+            }
+        }
+        const bool informational = options_.help || options_.version || options_.about;
+        if (!informational) {
+            if (positional.empty() && !options_.print_settings) {
+                result.error = "missing the input and output files";
+                return result;
+            }
+            if (positional.size() == 1) {
+                result.error = "missing the output file after '" + positional[0] + "'";
+                return result;
+            }
+            if (positional.size() > 2) {
+                result.error = "too many arguments: '" + positional[2] + "'";
+                return result;
+            }
+            if (positional.empty() && !options_.tile_preview.empty()) {
+                result.error = "--tile-preview needs the input and output files";
+                return result;
+            }
+            if (positional.size() == 2) {
+                options_.files = true;
+                options_.input = positional[0];
+                options_.output = positional[1];
+            }
+        }
+        result.ok = true;
+        result.options = options_;
+        return result;
+    }
+
+private:
+    bool Fail(std::string message) {
+        error_ = std::move(message);
+        return false;
+    }
+
+    bool Option(const std::string& argument) {
+        if (argument == "-h") return Flag(options_.help);
+        if (argument.rfind("--", 0) != 0) return Fail("unknown option: " + argument);
+        const std::size_t equals = argument.find('=');
+        name_ = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        has_inline_ = equals != std::string::npos;
+        inline_value_ = has_inline_ ? argument.substr(equals + 1) : std::string();
+
+        if (name_ == "help") return Flag(options_.help);
+        if (name_ == "version") return Flag(options_.version);
+        if (name_ == "about") return Flag(options_.about);
+        if (name_ == "print-settings") return Flag(options_.print_settings);
+        if (name_ == "defaults") return Flag(options_.defaults);
+        if (name_ == "alpha") return Flag(options_.alpha);
+        for (const ControlOption& control : controls_) {
+            if (control.check_box && (name_ == control.name || name_ == "no-" + control.name)) {
+                bool set = false;
+                if (!Flag(set)) return false;
+                options_.controls[static_cast<std::size_t>(control.control)] = name_ == control.name ? 1 : 0;
+                return true;
+            }
+            if (!control.check_box && name_ == control.name) return Slider(control);
+        }
+        if (name_ == "seam" && !seams_.empty()) return Seam();
+        if (name_ == "colour" || name_ == "color") return Colour();
+        if (name_ == "background") return HostColour(options_.background);
+        if (name_ == "foreground") return HostColour(options_.foreground);
+        if (name_ == "selection") return SelectionOption();
+        if (name_ == "max-space") return MaxSpace();
+        if (name_ == "tile-preview") return TilePreview();
+        if (name_ == "tiles") return Tiles();
+        return Fail("unknown option: --" + name_);
+    }
+
+    bool Flag(bool& target) {
+        if (has_inline_) return Fail("--" + name_ + " takes no value");
+        target = true;
+        return true;
+    }
+
+    bool Value(std::string& value) {
+        if (has_inline_) {
+            value = inline_value_;
+        } else if (index_ + 1 < arguments_.size()) {
+            value = arguments_[++index_];
+        } else {
+            return Fail("--" + name_ + " needs a value");
+        }
+        return true;
+    }
+
+    bool Slider(const ControlOption& control) {
+        std::string text;
+        if (!Value(text)) return false;
+        std::int64_t value = 0;
+        const NumberStatus status = ParseInteger(text, value);
+        if (status == NumberStatus::malformed) return Fail("--" + name_ + ": '" + text + "' is not a whole number");
+        if (status == NumberStatus::too_large || value < control.min || value > control.max) {
+            return Fail("--" + name_ + ": " + text + " is outside " + control.caption + ": " +
+                        std::to_string(control.min) + ".." + std::to_string(control.max));
+        }
+        options_.controls[static_cast<std::size_t>(control.control)] = static_cast<std::int32_t>(value);
+        return true;
+    }
+
+    bool Seam() {
+        std::string text;
+        if (!Value(text)) return false;
+        for (std::size_t i = 0; i < seams_.size(); ++i) {
+            if (LowerText(text) == LowerText(seams_[i])) {
+                options_.controls[kSelectorControl] = static_cast<std::int32_t>(i);
+                return true;
+            }
+        }
+        return Fail("--seam: '" + text + "' is not one of " + JoinLower(seams_, ", "));
+    }
+
+    bool Colour() {
+        std::string text;
+        if (!Value(text)) return false;
+        const std::optional<std::uint32_t> rrggbb = ParseHexColour(text);
+        if (!rrggbb) return Fail("--" + name_ + ": '" + text + "' is not a colour RRGGBB");
+        const Rgb rgb = RgbOf(*rrggbb);
+        options_.colour = static_cast<std::uint32_t>(rgb[0]) | static_cast<std::uint32_t>(rgb[1]) << 8 |
+                          static_cast<std::uint32_t>(rgb[2]) << 16;
+        return true;
+    }
+
+    bool HostColour(Rgb& target) {
+        std::string text;
+        if (!Value(text)) return false;
+        const std::optional<std::uint32_t> rrggbb = ParseHexColour(text);
+        if (!rrggbb) return Fail("--" + name_ + ": '" + text + "' is not a colour RRGGBB");
+        target = RgbOf(*rrggbb);
+        return true;
+    }
+
+    bool SelectionOption() {
+        std::string text;
+        if (!Value(text)) return false;
+        std::vector<std::int64_t> n;
+        if (!ParseNumberList(text, ',', n) || n.size() != 4) {
+            return Fail("--selection: '" + text + "' is not X,Y,W,H (four whole numbers, not negative)");
+        }
+        if (n[2] < 1 || n[3] < 1) return Fail("--selection: '" + text + "' has no width or no height");
+        if (n[0] + n[2] > kMaxCoordinate || n[1] + n[3] > kMaxCoordinate) {
+            return Fail("--selection: '" + text + "' reaches beyond " + std::to_string(kMaxCoordinate));
+        }
+        options_.selection = Selection{static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]),
+                                       static_cast<int>(n[3])};
+        return true;
+    }
+
+    bool MaxSpace() {
+        std::string text;
+        if (!Value(text)) return false;
+        std::int64_t value = 0;
+        const NumberStatus status = ParseInteger(text, value);
+        if (status == NumberStatus::malformed) return Fail("--max-space: '" + text + "' is not a whole number");
+        constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
+        if (status == NumberStatus::too_large || value < 0 || value > kLimit) {
+            return Fail("--max-space: " + text + " is outside 0.." + std::to_string(kLimit));
+        }
+        options_.max_space = static_cast<std::int32_t>(value);
+        return true;
+    }
+
+    bool TilePreview() {
+        std::string text;
+        if (!Value(text)) return false;
+        if (text.empty()) return Fail("--tile-preview needs a file name");
+        options_.tile_preview = text;
+        return true;
+    }
+
+    bool Tiles() {
+        std::string text;
+        if (!Value(text)) return false;
+        std::vector<std::int64_t> n;
+        const std::string lowered = LowerText(text);
+        if (!ParseNumberList(lowered, 'x', n) || n.size() != 2 || n[0] < 1 || n[0] > kMaxTiles || n[1] < 1 ||
+            n[1] > kMaxTiles) {
+            return Fail("--tiles: '" + text + "' is not CxR with C and R from 1 to " + std::to_string(kMaxTiles));
+        }
+        options_.tile_columns = static_cast<int>(n[0]);
+        options_.tile_rows = static_cast<int>(n[1]);
+        return true;
+    }
+
+    const std::vector<std::string>& arguments_;
+    const std::vector<ControlOption> controls_;
+    const std::vector<std::string> seams_;
+    Options options_;
+    std::size_t index_ = 0;
+    std::string name_;
+    bool has_inline_ = false;
+    std::string inline_value_;
+    std::string error_;
+};
+
+}  // namespace
+
+std::string CaptionText(const char* caption) {
+    std::string text(caption, ::strnlen(caption, sizeof(ControlRecord::caption)));
+    while (!text.empty() && (text.back() == ':' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+std::string OptionNameFromCaption(const char* caption) {
+    const std::string text = CaptionText(caption);
+    std::string name;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            if (!name.empty() && name.back() != '-') name += '-';
+            continue;
+        }
+        // A word starts at an upper-case letter after a lower-case one or a digit
+        // ("OpaqueOut"), and at the last capital of a run followed by lower case
+        // ("BGSmooth").
+        if (IsUpper(c) && i > 0 && !name.empty() && name.back() != '-') {
+            const char previous = text[i - 1];
+            const bool next_lower = i + 1 < text.size() && IsLower(text[i + 1]);
+            if (IsLower(previous) || IsDigit(previous) || (IsUpper(previous) && next_lower)) name += '-';
+        }
+        name += Lower(c);
+    }
+    while (!name.empty() && name.back() == '-') name.pop_back();
+    return name;
+}
+
+std::vector<ControlOption> ControlOptions() {
+    std::vector<ControlOption> options;
+    const auto add = [&options](int index, bool check_box) {
+        const ControlRecord& record = definition_block.controls[index];
+        const std::string name = OptionNameFromCaption(record.caption);
+        if (record.enabled == 0 || name.empty()) return;
+        options.push_back({name, CaptionText(record.caption), index, check_box, record.min, record.max});
+    };
+    for (int i = 0; i < kSliderCount; ++i) add(i, false);
+    // In the dialog's order: check box 1 (control value 15) first.
+    for (int i = kLastCheckBox; i >= kFirstCheckBox; --i) add(i, true);
+    return options;
+}
+
+std::vector<std::string> SelectorItems() {
+    std::vector<std::string> items;
+    if (definition_block.controls[kSelectorControl].enabled == 0) return items;
+    std::string item;
+    for (const char c : definition_block.selector_items) {
+        if (c == '\0' || c == '\r') {
+            if (!item.empty()) items.push_back(item);
+            item.clear();
+            if (c == '\0') break;
+            continue;
+        }
+        // Blanks and control characters before an item's first character are skipped.
+        if (item.empty() && static_cast<unsigned char>(c) <= 0x20) continue;
+        item += c;
+    }
+    return items;
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& arguments) { return Parser(arguments).Run(); }
+
+std::string HexColour(const Rgb& rgb) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X%02X%02X", rgb[0], rgb[1], rgb[2]);
+    return text;
+}
+
+std::string HexColour(std::uint32_t bbggrr) {
+    return HexColour(Rgb{static_cast<std::uint8_t>(bbggrr), static_cast<std::uint8_t>(bbggrr >> 8),
+                         static_cast<std::uint8_t>(bbggrr >> 16)});
+}
+
+std::string HelpText() {
+    std::string text =
+        "usage: tessellon IN OUT [options]\n"
+        "       tessellon --print-settings [options]\n"
+        "       tessellon --about | --version | --help\n"
+        "\n"
+        "Turns the image IN into a seamless tile OUT with the Tessellon filter, run the way\n"
+        "an image editor repeats it: the options change the filter's saved settings and the\n"
+        "filter reads them back. IN: PNG, JPEG, PPM (P6) or PAM (P7). OUT: .png, .ppm or .pam.\n"
+        "\n"
+        "Filter settings (saved for the next run):\n";
+    const auto line = [&text](const std::string& option, const std::string& meaning) {
+        char buffer[160];
+        std::snprintf(buffer, sizeof buffer, "  %-30s %s\n", option.c_str(), meaning.c_str());
+        text += buffer;
+    };
+    const std::vector<ControlOption> controls = ControlOptions();
+    for (const ControlOption& control : controls) {
+        if (control.check_box) continue;
+        line("--" + control.name + " N",
+             control.caption + ", " + std::to_string(control.min) + ".." + std::to_string(control.max));
+    }
+    const std::vector<std::string> seams = SelectorItems();
+    if (!seams.empty()) line("--seam NAME", "seam shape: " + JoinLower(seams, ", "));
+    for (const ControlOption& control : controls) {
+        if (!control.check_box) continue;
+        line("--" + control.name + ", --no-" + control.name, control.caption + " check box on or off");
+    }
+    line("--colour RRGGBB", "colour outside the tile (the filter's colour entry)");
+    line("--defaults", "start from the filter's defaults, not the saved settings");
+    text += "\nHost:\n";
+    line("--background RRGGBB", "the host's background colour (default FFFFFF)");
+    line("--foreground RRGGBB", "the host's foreground colour (default 000000)");
+    line("--selection X,Y,W,H", "filter only this rectangle of the image");
+    line("--max-space BYTES", "the host's memory budget (default 1073741824)");
+    line("--alpha", "add an opaque alpha plane to an RGB image");
+    text += "\nOutput:\n";
+    line("--tile-preview FILE", "also write the result laid CxR times");
+    line("--tiles CxR", "the repeats of --tile-preview (default 2x2, 1..32 each)");
+    line("--print-settings", "print the settings of the run (without IN OUT: print only)");
+    text +=
+        "\nOptions take their value as --name=value or --name value.\n"
+        "Exit status: 0 done, 1 file error, 2 bad command line, 3 run refused by the\n"
+        "filter, 130 run cancelled (interrupt).\n";
+    return text;
+}
+
+}  // namespace tessellon::cli

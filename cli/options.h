@@ -1,0 +1,94 @@
+// The command line of the command-line host: one option per control of the filter,
+// named after the control's caption and checked against the control's range as the
+// filter's definition block states it, plus the host's own options.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "filter/definition.h"
+
+namespace tessellon::cli {
+
+// Exit statuses of the program.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;     // files: missing, unreadable, unsupported, damaged, not written
+constexpr int kExitUsage = 2;       // the command line: unknown option, bad or out-of-range value
+constexpr int kExitRefused = 3;     // the filter refused the run
+constexpr int kExitCancelled = 130; // the run was cancelled (interrupt)
+
+// Control values of the check boxes and the selector.
+constexpr int kSelectorControl = 10;
+constexpr int kFirstCheckBox = 13;
+constexpr int kLastCheckBox = 15;
+constexpr int kSliderCount = 8;
+
+// An option that sets one control: a slider (takes an integer within min..max) or a
+// check box (--name sets it, --no-name clears it).
+struct ControlOption {
+    std::string name;     // without the leading dashes
+    std::string caption;  // the caption without its trailing colon
+    int control = 0;      // index into control_values
+    bool check_box = false;
+    std::int32_t min = 0, max = 0;
+};
+
+// The options of the filter's visible sliders and check boxes, in control order.
+std::vector<ControlOption> ControlOptions();
+// "Overlap X:" -> "overlap-x", "BGSmooth:" -> "bg-smooth", "OpaqueOut" -> "opaque-out".
+std::string OptionNameFromCaption(const char* caption);
+// The caption without trailing colon and blanks.
+std::string CaptionText(const char* caption);
+// The selector's items as the definition block lists them ("Normal", "Wave", ...).
+std::vector<std::string> SelectorItems();
+
+using Rgb = std::array<std::uint8_t, 3>;
+
+struct Selection {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool about = false;
+    bool print_settings = false;
+    bool defaults = false;  // start from the filter's defaults instead of the saved settings
+    bool alpha = false;     // add an opaque alpha plane to an RGB image
+    std::string input, output;
+    std::string tile_preview;
+    int tile_columns = 2, tile_rows = 2;
+    // Control values set on the command line, by control index.
+    std::array<std::optional<std::int32_t>, kControlCount> controls{};
+    std::optional<std::uint32_t> colour;  // colour entry 0, 0x00BBGGRR
+    Rgb background{255, 255, 255};
+    Rgb foreground{0, 0, 0};
+    std::optional<Selection> selection;
+    std::int32_t max_space = 1 << 30;
+
+    // True when the command names files to filter; false for --help and the like, and
+    // for --print-settings on its own.
+    bool files = false;
+    bool Filters() const { return files; }
+};
+
+struct ParseResult {
+    bool ok = false;
+    Options options;
+    std::string error;  // set when !ok
+};
+
+// Parses the arguments after the program name. Options take their value as
+// --name=value or as the next argument.
+ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
+
+// Colours as RRGGBB.
+std::string HexColour(const Rgb& rgb);
+std::string HexColour(std::uint32_t bbggrr);
+
+std::string HelpText();
+
+}  // namespace tessellon::cli

@@ -1,0 +1,159 @@
+// One filtering run of the command-line host: settings through the module's own store,
+// then the image through the in-memory host.
+#include "cli/session.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <utility>
+
+#include "filter/definition.h"
+#include "memhost/memhost.h"
+#include "platform/platform.h"
+#include "runtime/context.h"
+#include "ui/dialog_model.h"
+#include "ui/settings.h"
+
+namespace tessellon::cli {
+namespace {
+
+volatile std::sig_atomic_t cancel_requested = 0;
+ProgressBar* active_progress = nullptr;
+struct sigaction previous_interrupt {};
+
+extern "C" void OnInterrupt(int) { cancel_requested = 1; }
+
+// The host's callbacks for abort and progress, in place of the in-memory host's own
+// recording ones.
+psapi::Boolean PSAPI_CALL OnAbort() { return cancel_requested != 0 ? 1 : 0; }
+
+void PSAPI_CALL OnProgress(psapi::int32 done, psapi::int32 total) {
+    if (active_progress != nullptr) active_progress->Update(done, total);
+}
+
+std::string Padded(const std::string& label) {
+    std::string text = label + ":";
+    if (text.size() < 13) text.append(13 - text.size(), ' ');
+    return text;
+}
+
+bool ReadsBack(const char* name, const void* expected, std::uint32_t size) {
+    std::uint8_t stored[64];
+    std::uint32_t length = sizeof stored;
+    std::uint32_t type = 0;
+    return Platform().settings_read(settings_key_name, name, stored, &length, &type) == SettingsStatus::ok &&
+           type == kSettingsTypeBinary && length == size && std::memcmp(stored, expected, size) == 0;
+}
+
+}  // namespace
+
+void PrepareSettings(const Options& options) {
+    EnsureSettingsKey(nullptr);
+    if (options.defaults) {
+        std::fill(std::begin(control_values), std::end(control_values), 0);
+        ApplyControlDefaults();
+        std::memcpy(definition_block.colours, StoredDefinitionBlock().colours, sizeof definition_block.colours);
+    } else {
+        ApplyControlDefaults();
+        LoadSettings();
+    }
+    ClampSliderValues();
+    for (int i = 0; i < kControlCount; ++i) {
+        if (const auto& value = options.controls[static_cast<std::size_t>(i)]) control_values[i] = *value;
+    }
+    if (options.colour) definition_block.colours[0] = *options.colour;
+}
+
+std::string FormatSettings(const Options& options) {
+    std::string text;
+    for (const ControlOption& control : ControlOptions()) {
+        if (control.check_box) continue;
+        text += Padded(control.caption) + std::to_string(control_values[control.control]) + "\n";
+    }
+    const std::vector<std::string> seams = SelectorItems();
+    if (!seams.empty()) {
+        const std::int32_t seam = control_values[kSelectorControl];
+        const bool known = seam >= 0 && static_cast<std::size_t>(seam) < seams.size();
+        text += Padded("Seam") +
+                (known ? seams[static_cast<std::size_t>(seam)] : "item " + std::to_string(seam) + " (none such)") + "\n";
+    }
+    for (const ControlOption& control : ControlOptions()) {
+        if (!control.check_box) continue;
+        text += Padded(control.caption) + (control_values[control.control] != 0 ? "on" : "off") + "\n";
+    }
+    text += Padded("Colour") + HexColour(definition_block.colours[0]) + "\n";
+    text += Padded("Background") + HexColour(options.background) + "\n";
+    text += Padded("Foreground") + HexColour(options.foreground) + "\n";
+    return text;
+}
+
+std::string StoreSettings() {
+    const PlatformApi& api = Platform();
+    if (api.settings_open_key(settings_key_name) != SettingsStatus::ok) {
+        api.settings_create_key(settings_key_name, kSettingsKeyClass);
+    }
+    SaveSettings();
+    if (!ReadsBack(kSliderSettingsName, control_values, sizeof control_values) ||
+        !ReadsBack(kCustomColorsName, definition_block.colours, sizeof definition_block.colours)) {
+        return std::string("cannot save the filter's settings under the key ") + settings_key_name +
+               " (the settings store lives under $XDG_CONFIG_HOME or ~/.config); the filter would not see the options";
+    }
+    return {};
+}
+
+RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress) {
+    memhost::HostOptions host_options;
+    host_options.back_color = options.background;
+    host_options.fore_color = options.foreground;
+    host_options.max_space = options.max_space;
+    if (options.selection) {
+        const Selection& s = *options.selection;
+        const psapi::Rect rect{static_cast<psapi::int16>(s.y), static_cast<psapi::int16>(s.x),
+                               static_cast<psapi::int16>(s.y + s.height), static_cast<psapi::int16>(s.x + s.width)};
+        host_options.filter_rect = rect;
+        host_options.mask = memhost::RectangularMask(image.width, image.height, rect);
+    }
+    RunResult run;
+    {
+        memhost::MemHost host(std::move(image), host_options);
+        host.record().abortProc = &OnAbort;
+        host.record().progressProc = &OnProgress;
+        active_progress = progress;
+        run.result = host.RunAsHost();
+        active_progress = nullptr;
+        run.warnings = host.CheckGuards();
+        if (run.result == psapi::noErr) run.output = host.Document();
+    }
+    return run;
+}
+
+void RequestCancel() noexcept { cancel_requested = 1; }
+void ClearCancel() noexcept { cancel_requested = 0; }
+
+InterruptGuard::InterruptGuard() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // The first interrupt asks the filter to stop; the handler is then reset, so a
+    // second one ends the program at once.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, &previous_interrupt);
+}
+
+InterruptGuard::~InterruptGuard() { sigaction(SIGINT, &previous_interrupt, nullptr); }
+
+std::string ResultMessage(psapi::int16 result) {
+    if (result == psapi::noErr) return {};
+    if (result == psapi::userCanceledErr) return "the run was cancelled; nothing was written";
+    if (result == psapi::filterBadMode) return "the filter refused the run: the image is not RGB (result -30101)";
+    return "the filter refused the run (result " + std::to_string(result) + ")";
+}
+
+int ExitStatusFor(psapi::int16 result) {
+    if (result == psapi::noErr) return kExitOk;
+    return result == psapi::userCanceledErr ? kExitCancelled : kExitRefused;
+}
+
+}  // namespace tessellon::cli

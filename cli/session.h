@@ -1,0 +1,61 @@
+// One filtering run of the command-line host, done as an image editor repeats a filter:
+// the settings the module would start from, the command line's options over them,
+// those values saved into the filter's settings store, then Start without Parameters,
+// so that the module reads them back through its own load path. The image goes
+// through the in-memory host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/image_io.h"
+#include "cli/options.h"
+#include "cli/progress.h"
+#include "hostapi/filter_record.h"
+
+namespace tessellon::cli {
+
+// Fills control_values and the block's colours: the saved settings as the module loads
+// them (slider defaults, then the saved values; colours black when none are saved), or
+// with --defaults the filter's own defaults and colours; slider values clamped into
+// their ranges as the dialog clamps them; then the options over them.
+void PrepareSettings(const Options& options);
+
+// The values PrepareSettings left, one per line by caption, with the host's colours.
+std::string FormatSettings(const Options& options);
+
+// Saves control_values and the colours into the settings store, creating the filter's
+// key when it is missing, and reads them back. Empty on success, else why the filter
+// would not see them.
+std::string StoreSettings();
+
+struct RunResult {
+    psapi::int16 result = 0;  // the host's result word: 0, -128 cancelled, else refused
+    Image output;
+    std::vector<std::string> warnings;  // host buffer checks that failed
+};
+
+// Runs the filter over the image through the in-memory host with the options' host
+// settings (colours, selection, memory budget). `progress` may be null.
+RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress);
+
+// The run's cancellation: set by an interrupt while InterruptGuard is alive (or by
+// RequestCancel), answered to the module's abort checks.
+void RequestCancel() noexcept;
+void ClearCancel() noexcept;
+
+// Catches the interrupt signal for its lifetime; a second interrupt ends the program.
+class InterruptGuard {
+public:
+    InterruptGuard();
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
+
+// What a nonzero result word means to the user, and the exit status for it.
+std::string ResultMessage(psapi::int16 result);
+int ExitStatusFor(psapi::int16 result);
+
+}  // namespace tessellon::cli

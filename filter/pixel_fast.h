@@ -1,0 +1,138 @@
+// The tiling filter's pixel pass, specialised: instead of one phase call per pixel
+// (loader, entry, some sixty built-in calls, write-back), the pass works out per column
+// and per row everything that depends on one coordinate only, and then computes each
+// pixel from those tables with the built-ins' own arithmetic written inline. Every
+// output byte, every value the filter leaves in the execution context and in put-array
+// cells 0..12, the pixel fields the loader sets, and the number and order of abort
+// checks (hence of the host's abortProc calls) are the ones the per-pixel calls of the
+// reference routine give.
+//
+// The abort checks a pixel would make are counted arithmetically and added to the
+// process-wide counter in one step. A pixel during which the counter would pass its
+// limit (when the check asks the host, or the preview watchdog looks at the clock) is
+// handed to the reference routine through run_phase, exactly as the generic loop
+// would; the pass then picks up the state that pixel left behind. No Windows headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "filter/definition.h"
+#include "runtime/context.h"
+#include "runtime/float_convert.h"
+#include "runtime/wrap32.h"
+
+namespace tessellon {
+
+// The step-by-step transcription of the filter's pixel code, built-in call for
+// built-in call. filter_pixel, the routine bound to the pixel entry, does the same per
+// pixel; its address is what tells the pixel loop that the specialised pass may stand
+// in for it. Binding this routine instead makes every pixel take the generic way.
+std::int32_t filter_pixel_reference(ExecutionContext& context, const BuiltinTable& builtins) noexcept;
+
+namespace tiling_fast {
+
+// Truncating signed division by a divisor fixed for a whole pass, as a multiplication
+// and a shift: exact for every 32-bit dividend (the one dividend whose magnitude does
+// not fit 31 bits, -2^31, takes the hardware division). The divisor must be at least 1.
+class Divisor {
+public:
+    Divisor() noexcept : Divisor(1) {}
+    explicit Divisor(std::int32_t d) noexcept : d_(d) {
+        int l = 0;
+        while ((std::uint64_t{1} << l) < static_cast<std::uint64_t>(d)) ++l;
+        const std::uint64_t power = std::uint64_t{1} << (31 + l);
+        multiplier_ = (power + static_cast<std::uint64_t>(d) - 1) / static_cast<std::uint64_t>(d);
+        shift_ = 31 + l;
+    }
+    std::int32_t divisor() const noexcept { return d_; }
+
+    // x / d for 0 <= x < 2^31.
+    std::uint32_t DivideSmall(std::uint32_t x) const noexcept {
+        return static_cast<std::uint32_t>((static_cast<std::uint64_t>(x) * multiplier_) >> shift_);
+    }
+    // x / d truncated toward zero, for every x.
+    std::int32_t Divide(std::int32_t x) const noexcept {
+        if (x == INT32_MIN) return x / d_;
+        if (x < 0) return -static_cast<std::int32_t>(DivideSmall(static_cast<std::uint32_t>(-x)));
+        return static_cast<std::int32_t>(DivideSmall(static_cast<std::uint32_t>(x)));
+    }
+
+private:
+    std::int32_t d_;
+    std::uint64_t multiplier_;  // below 2^32
+    int shift_;
+};
+
+// rescale (slot 20) and blend with n = 255 (slot 14), written out as the built-ins
+// compute them, so that the pass can inline them. The equivalence tests hold them to
+// the built-ins.
+inline std::int32_t Rescale(std::int32_t v, std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) noexcept {
+    if (a == c && b == d) return v;
+    if (v < a) return c;
+    if (v > b) return d;
+    if (a == b) return a;
+    const std::int32_t span_in = wrap_sub(b, a);
+    const std::int32_t span_out = wrap_sub(d, c);
+    const std::int32_t offset = wrap_sub(v, a);
+    std::int32_t quotient;
+    if (offset < 32768 && span_out < 32768) {
+        quotient = wrap_div(wrap_mul(span_out, offset), span_in);
+    } else {
+        quotient = TruncToInt32(static_cast<double>(span_out) * offset / span_in);
+    }
+    return wrap_add(c, quotient);
+}
+
+inline std::int32_t Blend255(std::int32_t a, std::int32_t b, std::int32_t k) noexcept {
+    return wrap_add(wrap_mul(a, k), wrap_mul(b, wrap_sub(255, k))) / 255;
+}
+
+// The blend weight of a copy at `position` across a band (the pixel code's rule).
+inline std::int32_t BandWeight(std::int32_t position, std::int32_t lo, std::int32_t hi, std::int32_t before,
+                               std::int32_t after) noexcept {
+    if (lo < hi) return Rescale(position, lo, hi, before, after);
+    return position <= lo ? before : after;
+}
+
+}  // namespace tiling_fast
+
+// Passes the specialised way has run since the module was loaded; tests read it to
+// tell which way a pass took.
+extern std::uint32_t tiling_pixel_passes;
+
+// The pixel pass over the host's current outRect, row by row. ProcessOutRect keeps the
+// rows, the masks' row starts, the row-end abort test and the progress; the pass does
+// the pixels of each row.
+class TilingPixelPass {
+public:
+    TilingPixelPass() = default;
+    ~TilingPixelPass();
+    TilingPixelPass(const TilingPixelPass&) = delete;
+    TilingPixelPass& operator=(const TilingPixelPass&) = delete;
+
+    // Prepares the pass for the current strip. False when the pass cannot stand in for
+    // the per-pixel calls (another routine bound to the pixel entry, a preview zoom
+    // other than 1, set-up values outside what the pass handles, no input, no memory
+    // for its tables): the caller then takes the generic way; nothing has changed.
+    bool Begin() noexcept;
+
+    // One row of outRect: y is its image row, the pointers are the row starts as
+    // ProcessOutRect computes them (mask null without a mask). Returns the pixels
+    // visited, masked ones included; *stop is set when a preview render was abandoned
+    // during the last of them, after which the caller returns at once.
+    std::int32_t Row(std::int32_t y, const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
+                     bool* stop) noexcept;
+
+    // Leaves the execution context, the put array and the run environment as the
+    // per-pixel calls would have left them after the last pixel processed, and frees
+    // the pass's tables. Call it whenever the loop ends, early returns included.
+    void End() noexcept;
+
+    struct Impl;
+
+private:
+    Impl* impl_ = nullptr;
+};
+
+}  // namespace tessellon
