@@ -18,9 +18,6 @@ constexpr char kHostWindowClass[] = "TessellonTestHostWindow";
 
 // advanceState takes no context: the host whose Start call is running.
 DialogHost* active_host = nullptr;
-psapi::FilterRecord* active_record = nullptr;
-std::uint8_t* active_source = nullptr;
-std::uint8_t* active_output = nullptr;
 
 bool IsEmpty(const psapi::Rect& r) { return r.bottom <= r.top || r.right <= r.left; }
 
@@ -134,9 +131,6 @@ psapi::int16 DialogHost::Call(psapi::int16 selector) {
     psapi::int16 result = 0x7777;
     if (entry_ == nullptr) return result;
     active_host = this;
-    active_record = &record_;
-    active_source = source_.data();
-    active_output = output_.data();
     entry_(selector, &record_, &data_, &result);
     active_host = nullptr;
     return result;
@@ -248,7 +242,8 @@ void DialogHost::Record(const psapi::PSPixelMap& source, const psapi::VRect& are
     const auto* base = static_cast<const std::uint8_t*>(source.baseAddr);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const std::uint8_t* p = base + static_cast<std::ptrdiff_t>(area.top - source.bounds.top + y) * source.rowBytes +
+            const std::uint8_t* p = base +
+                                    static_cast<std::ptrdiff_t>(area.top - source.bounds.top + y) * source.rowBytes +
                                     static_cast<std::ptrdiff_t>(area.left - source.bounds.left + x) * source.colBytes;
             std::uint8_t* q = &call.rgb[(static_cast<std::size_t>(y) * width + x) * 3];
             for (int c = 0; c < 3; ++c) q[c] = p[c * source.planeBytes];

@@ -1,9 +1,11 @@
 // A small host for the module's filter dialog: it loads a built module with
 // LoadLibrary, hands its ENTRYPOINT a filter record over an RGB image in memory (with
-// advanceState delivering the requested rectangles and displayPixels drawing the
-// preview), owns a host window that becomes the dialog's owner, and calls Parameters
-// and Start as an image editor does. Helpers for the person at the screen drive the
-// dialog from the watcher thread through window messages.
+// advanceState delivering the requested rectangles, sampled at the input rate asked
+// for, displayPixels drawing the preview with the GDI, and optionally colorServices
+// answering with a chosen colour), records what the module asked of it, owns a host
+// window that becomes the dialog's owner, and calls Parameters and Start as an image
+// editor does. Helpers for the person at the screen drive the dialog from the watcher
+// thread through window messages.
 #pragma once
 
 #include <windows.h>

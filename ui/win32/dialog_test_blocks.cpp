@@ -52,7 +52,9 @@ void Apply(const char* name, const char* value) noexcept {
     else if (std::strcmp(name, "selector_enabled") == 0) block.controls[kSelectorRecord].enabled = number;
     else if (std::strcmp(name, "picture_offset") == 0) block.background_picture_offset = number;
     else if (std::strcmp(name, "template") == 0) SetText(template_name, value);
-    else if (std::strcmp(name, "slow_preview") == 0 && number != 0) entry_routine[EntryWordOf(kPhasePixel)] = SlowPreviewPixel;
+    else if (std::strcmp(name, "slow_preview") == 0 && number != 0) {
+        entry_routine[EntryWordOf(kPhasePixel)] = SlowPreviewPixel;
+    }
 }
 
 }  // namespace
