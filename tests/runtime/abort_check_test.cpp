@@ -11,6 +11,7 @@
 
 #include "runtime/builtins.h"
 #include "runtime/context.h"
+#include "runtime/runtime_state.h"
 #include "shell/host.h"
 #include "support/recording_platform.h"
 
@@ -18,14 +19,10 @@ namespace tessellon {
 namespace {
 
 constexpr std::uint32_t kQuietCalls = 100000;  // calls between two stop tests
-constexpr i32 kKept = 77;                      // `status` before each call
+using testing::RowName;
+constexpr i32 kKept = testing::kUntouched;  // `status` before each call
 constexpr std::uint32_t kMessageVScroll = 0x0115;
 constexpr std::uint32_t kMessagePaint = 0x000F;
-
-template <typename Row>
-std::string RowName(const ::testing::TestParamInfo<Row>& row) {
-    return row.param.name;
-}
 
 int dialog_tag;
 int other_window_tag;

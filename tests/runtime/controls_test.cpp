@@ -14,12 +14,7 @@ namespace tessellon {
 namespace {
 
 using tessellon::testing::kUntouched;
-
-// Test names for the tables: each row's own name.
-template <class Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& row) {
-    return row.param.name;
-}
+using tessellon::testing::RowName;
 
 class ControlBuiltinsTest : public ::testing::Test {
 protected:
@@ -97,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RampCase{"PairFourIsNotSlidersSoFlat", 4, 55, 55, kUntouched},
                       RampCase{"NegativePairIsFlat", -1, 55, 55, kUntouched},
                       RampCase{"HugePairIsFlat", INT32_MAX, 55, 55, kUntouched}),
-    CaseName<RampCase>);
+    RowName<RampCase>);
 
 // --- slider_map ---
 
@@ -146,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MapCase{"EmptySpanGivesLoWhateverTheValue", 4, 9, -4, 60, -4, 2},
                       MapCase{"IndexEightRefused", 8, 0, 30, 60, 0, 1},
                       MapCase{"NegativeIndexRefused", -1, 0, 30, 60, 0, 1}),
-    CaseName<MapCase>);
+    RowName<MapCase>);
 
 // --- color_part ---
 
@@ -195,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ColourCase{"ComponentThreeRefused", 0, 3, 0, 1},
                       ColourCase{"ComponentThreeOfBackRefused", -2, 3, 0, 1},
                       ColourCase{"NegativeComponentRefused", -1, -1, 0, 1}),
-    CaseName<ColourCase>);
+    RowName<ColourCase>);
 
 // --- check_box, selector, pick_point: no status in any case ---
 

@@ -18,12 +18,8 @@ namespace tessellon {
 namespace {
 
 using tessellon::testing::kUntouched;
+using tessellon::testing::RowName;
 
-// Test names for the tables: each row's own name.
-template <class Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& row) {
-    return row.param.name;
-}
 using Cells = std::array<i32, 8>;
 
 constexpr i32 kFill = -5;  // what the cells hold before a case runs
@@ -172,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
         GammaCase{"NoCellsRefused", 3, 100, 0, 0, kFilled, 1, 2},
         GammaCase{"ZeroGRefused", 0, 0, 0, 5, kFilled, 1, 2},
         GammaCase{"NegativeGRefused", 0, -100, 0, 5, kFilled, 1, 2}),
-    CaseName<GammaCase>);
+    RowName<GammaCase>);
 
 // --- put_sort ---
 
@@ -216,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SortCase{"PastTheEndRefused", 4, 5, kUnsorted, 1, 1},
                       SortCase{"StartAtTheCountRefused", 8, 1, kUnsorted, 1, 1},
                       SortCase{"EndBeyond32BitsRefused", 1, kMax, kUnsorted, 1, 1}),
-    CaseName<SortCase>);
+    RowName<SortCase>);
 
 // --- grid_array: each case is a script of calls from a freed array ---
 
@@ -349,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {3, 0, 0, 0, 0, 0, 1},
                   {11, -2, -3, 1, 0, 0, U},
                   {3, 0, 0, 0, 0, 0, 1}}}),
-    CaseName<GridCase>);
+    RowName<GridCase>);
 
 // Records the grid's heap blocks through the platform table, to see the element layout
 // and the sizes asked for; restores the table afterwards.

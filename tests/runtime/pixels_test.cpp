@@ -23,12 +23,7 @@ namespace tessellon {
 namespace {
 
 using tessellon::testing::kUntouched;
-
-// Test names for the tables: each row's own name.
-template <class Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& row) {
-    return row.param.name;
-}
+using tessellon::testing::RowName;
 
 constexpr i32 kTop = 10, kLeft = 2, kBottom = 15, kRight = 8;  // rows 10..14, columns 2..7
 constexpr i32 kWidth = kRight - kLeft, kHeight = kBottom - kTop;
@@ -189,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
         SrcCase{"ZoomZeroDoubles", {3, true, 0}, 2, 6, 0, Px(4, 12, 0), kUntouched},
         SrcCase{"ZoomMinusOneTriples", {3, true, -1}, 1, 4, 1, Px(3, 12, 1), kUntouched},
         SrcCase{"ZoomLeavesTheMaskAlone", {3, true, 2}, 4, 12, 4, Mask(4, 12), kUntouched}),
-    CaseName<SrcCase>);
+    RowName<SrcCase>);
 
 // --- src_polar: positions around the area's centre (4, 12) ---
 
@@ -283,7 +278,7 @@ INSTANTIATE_TEST_SUITE_P(
         NearCase{"WithOrigin", {3, true, 1, 1, 2}, 4, 12, Near::dr, 1, 0, 0, Px(5, 12, 0), kUntouched},
         NearCase{"ZoomTwoHalvesTheOffset", {3, true, 2}, 4, 11, Near::dr, 2, 2, 0, Px(5, 12, 0), kUntouched},
         NearCase{"ZoomTwoTruncates", {4, true, 2}, 4, 11, Near::dg, 1, 1, 0, Px(4, 11, 1), kUntouched}),
-    CaseName<NearCase>);
+    RowName<NearCase>);
 
 // --- conv3_r, conv3_g, conv3_b: 3x3 weighted sums around the current pixel ---
 
@@ -358,7 +353,7 @@ INSTANTIATE_TEST_SUITE_P(
         ConvCase{"NegativeDivisor", kThree, 4, 12, 0, kCentre, -2, -14, kUntouched},
         ConvCase{"ZeroDivisorRefused", kThree, 4, 12, 0, kCentre, 0, 0, 1},
         ConvCase{"OriginLocatesThePixel", {3, true, 1, 2, 3}, 4, 12, 0, kCentre, 1, Px(4, 12, 0), kUntouched}),
-    CaseName<ConvCase>);
+    RowName<ConvCase>);
 
 // --- src_interp: bilinear samples at (x / n, y / n) ---
 
@@ -410,7 +405,7 @@ INSTANTIATE_TEST_SUITE_P(
         InterpCase{"NegativeStepRefused", kThree, 8, 22, -2, 0, 0, 2},
         InterpCase{"PlaneFourRefused", kThree, 8, 22, 2, 4, 0, 1},
         InterpCase{"NegativePlaneRefused", kFour, 8, 22, 2, -1, 0, 1}),
-    CaseName<InterpCase>);
+    RowName<InterpCase>);
 
 // src_interp reads only the pixels whose weights are not zero. The band below claims two
 // columns and two rows, but memory holds only the pixels a case needs; a read of any

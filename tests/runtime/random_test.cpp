@@ -10,16 +10,13 @@
 
 #include "runtime/builtins.h"
 #include "runtime/context.h"
+#include "runtime/runtime_state.h"
 
 namespace tessellon {
 namespace {
 
-constexpr i32 kKept = 77;  // `status` before each call; still there when untouched
-
-template <typename Row>
-std::string RowName(const ::testing::TestParamInfo<Row>& row) {
-    return row.param.name;
-}
+using testing::RowName;
+constexpr i32 kKept = testing::kUntouched;  // `status` before each call; still there when untouched
 
 class RandomBuiltin : public ::testing::Test {
 protected:

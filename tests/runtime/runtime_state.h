@@ -3,6 +3,10 @@
 // "no built-in wrote a status".
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <string>
+
 #include <cstdint>
 #include <cstring>
 
@@ -58,5 +62,11 @@ private:
     MarkerPoint markers_[kMarkerCount];
     DefinitionBlock block_;
 };
+
+// Test names for the tables: each row's own name.
+template <typename Row>
+std::string RowName(const ::testing::TestParamInfo<Row>& row) {
+    return row.param.name;
+}
 
 }  // namespace tessellon::testing
