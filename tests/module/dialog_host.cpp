@@ -10,6 +10,8 @@
 #include <thread>
 #include <utility>
 
+#include "module/window_watcher.h"
+
 namespace tessellon::testing {
 namespace {
 
@@ -405,6 +407,18 @@ bool EndWith(HWND dialog, int button) {
 
 CloseGuard::~CloseGuard() {
     if (IsWindow(dialog_)) EndWith(dialog_, IDCANCEL);
+}
+
+psapi::int16 RunDialog(DialogHost& host, const std::function<void(HWND dialog)>& handler) {
+    WindowWatcher watcher("Tessellon", [&handler](HWND dialog) {
+        CloseGuard guard(dialog);
+        handler(dialog);
+    });
+    EXPECT_EQ(host.Parameters(), 0);
+    const psapi::int16 result = host.Start();
+    EXPECT_TRUE(watcher.Wait()) << "no dialog \"Tessellon\"; closed instead: "
+                                << ::testing::PrintToString(watcher.closed_instead());
+    return result;
 }
 
 std::optional<RegistryValue> ReadSetting(const char* name) {

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -188,6 +189,11 @@ private:
 };
 // Presses OK or Cancel and waits for the dialog to go.
 bool EndWith(HWND dialog, int button);
+
+// Parameters, then Start, as a host asks for the dialog. The handler works the dialog
+// from a watcher thread; the dialog is cancelled if the handler leaves it open.
+// Returns Start's result.
+psapi::int16 RunDialog(DialogHost& host, const std::function<void(HWND dialog)>& handler);
 
 // ---- The filter's saved settings ---------------------------------------------------
 

@@ -87,15 +87,7 @@ protected:
     // dialog from the watcher thread; the dialog is cancelled if the handler leaves it
     // open. Returns Start's result.
     psapi::int16 RunDialog(const Handler& handler) {
-        WindowWatcher watcher("Tessellon", [&handler](HWND dialog) {
-            CloseGuard guard(dialog);
-            handler(dialog);
-        });
-        EXPECT_EQ(host.Parameters(), 0);
-        const psapi::int16 result = host.Start();
-        EXPECT_TRUE(watcher.Wait()) << "no dialog \"Tessellon\"; closed instead: "
-                                    << ::testing::PrintToString(watcher.closed_instead());
-        return result;
+        return testing::RunDialog(host, handler);
     }
 
     SettingsSnapshot snapshot;  // restored after the module is gone

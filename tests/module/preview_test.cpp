@@ -28,6 +28,8 @@
 #include "module/dialog_host.h"
 #include "module/module_support.h"
 #include "module/window_watcher.h"
+#include "ui/win32/colour_wells.h"
+#include "ui/win32/preview_window.h"
 
 namespace tessellon::testing {
 namespace {
@@ -36,12 +38,11 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using Handler = std::function<void(HWND dialog)>;
 
-constexpr int kPreviewId = 100;
-constexpr int kZoomIn = 91;
-constexpr int kZoomOut = 92;
-constexpr int kFiltering = 93;
-constexpr int kZoomLabel = 110;
-constexpr int kColourWell = 401;
+constexpr int kZoomIn = kZoomInId;
+constexpr int kZoomOut = kZoomOutId;
+constexpr int kFiltering = kFilteringId;
+constexpr int kZoomLabel = kZoomLabelId;
+constexpr int kColourWell = kFirstColourWellId;
 constexpr int kOverlapYRow = 1;
 constexpr psapi::Fixed kUnitRate = 0x10000;
 
@@ -313,15 +314,7 @@ protected:
     }
 
     psapi::int16 RunDialog(const Handler& handler) {
-        WindowWatcher watcher("Tessellon", [&handler](HWND dialog) {
-            CloseGuard guard(dialog);
-            handler(dialog);
-        });
-        EXPECT_EQ(host.Parameters(), 0);
-        const psapi::int16 result = host.Start();
-        EXPECT_TRUE(watcher.Wait()) << "no dialog \"Tessellon\"; closed instead: "
-                                    << ::testing::PrintToString(watcher.closed_instead());
-        return result;
+        return testing::RunDialog(host, handler);
     }
 
     SettingsSnapshot snapshot;  // restored after the module is gone
