@@ -49,6 +49,7 @@
 #include <cstring>
 #include <new>
 
+#include "filter/pixel_lanes.h"
 #include "filter/variables.h"
 #include "runtime/builtins.h"
 #include "shell/host.h"
@@ -220,6 +221,8 @@ struct TilingPixelPass::Impl {
     Block<i32> cache_tag;   // buffer row held by each slot, -1 for none
     Block<i32> cache_used;  // output row that last used each slot
     i32 cache_slots = 0;
+    i32 max_column_copies = 0;
+    std::ptrdiff_t channel_stride = 1;  // between the channels of a sample
     i32 current_row = 0;
     std::int16_t steps[kMaxCopies][511] = {};
     i32 step_yf[kMaxCopies] = {};
@@ -238,6 +241,15 @@ struct TilingPixelPass::Impl {
     // only if nothing writes them again. Such pixels then compute their colour alone
     // (InsideColour), and only the last one before the cells are needed computes them.
     bool colour_only = false;
+    // Groups of neighbouring pixels of that kind go through the lane kernel, with the
+    // weights' multipliers from a table and the vertical steps' per row of copies.
+    bool lanes = false;
+    tiling_lanes::PassConstants lane_constants{};
+    tiling_lanes::CopyRow copy_rows[kMaxCopies] = {};
+    // Per column of outRect: its copy count, its copies' x positions (planar, one row
+    // per copy index) and its vertical band.
+    Block<i32> lane_copies, lane_x_position, lane_y_lo, lane_y_hi;
+    Block<double> lane_y_span, lane_y_inverse;
 
     // The last pixel processed, for the end.
     bool any_processed = false;
@@ -252,6 +264,7 @@ struct TilingPixelPass::Impl {
     bool BuildColumns() noexcept;
     bool BuildRows() noexcept;
     bool PrepareSampling() noexcept;
+    std::size_t CacheRowBytes() const noexcept;
     void FillCacheRow(std::uint8_t* slot, i32 buffer_row) noexcept;
     const std::uint8_t* CacheRow(i32 buffer_row, const i32* needed, int needed_count) noexcept;
     void PrepareRow(const RowInfo& row) noexcept;
@@ -269,6 +282,10 @@ struct TilingPixelPass::Impl {
     void RowOfCopies(const RowSampling& sampler, bool first_row, const Cell* cells_of_column, i32 copies,
                      const i32* weights_x, i32 last_full, i32* acc) const noexcept;
     void InsideColour(const RowInfo& row, const Column& column, std::uint8_t* dst) const noexcept;
+    bool PrepareLanes() noexcept;
+    bool Groupable(const RowInfo& row, i32 first, const std::uint8_t* mask, std::uint32_t* checks,
+                   int* copies) const noexcept;
+    void GroupColours(const RowInfo& row, i32 first, int copies, std::uint8_t* dst) const noexcept;
     i32 Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, bool* stop) noexcept;
     void End() noexcept;
 };
@@ -388,6 +405,7 @@ bool TilingPixelPass::Impl::Prepare() noexcept {
         const RowInfo& row = rows[static_cast<std::size_t>(i)];
         if (row.may_be_in && row.copies == 0) colour_only = false;
     }
+    if (!PrepareLanes()) return false;
     LoadState();
     return true;
 }
@@ -541,54 +559,78 @@ bool TilingPixelPass::Impl::PrepareSampling() noexcept {
     for (i32& yf : step_yf) yf = -1;
     if (direct) {
         for (i32 k = 0; k < cell_count; ++k) cells[static_cast<std::size_t>(k)].sample_offset = cells[static_cast<std::size_t>(k)].left;
+        channel_stride = 1;
         cache_slots = 0;
         return true;
     }
     // Fit with fractional positions: one cache row holds the horizontal steps of every
-    // copy column for one source row, four bytes a cell. An output row needs at most
-    // two source rows per row of copies; one spare slot keeps the next row's.
-    for (i32 k = 0; k < cell_count; ++k) cells[static_cast<std::size_t>(k)].sample_offset = k * 4;
+    // copy column for one source row. It is planar: one plane per copy index and
+    // channel, one byte per column of outRect, so that the samples of neighbouring
+    // columns lie side by side. An output row needs at most two source rows per row of
+    // copies; one spare slot keeps the next row's.
+    const i32 column_count = out_right - out_left;
+    max_column_copies = 0;
+    for (i32 i = 0; i < column_count; ++i) {
+        const Column& col = columns[static_cast<std::size_t>(i)];
+        if (col.copies > max_column_copies) max_column_copies = col.copies;
+        for (i32 k = 0; k < col.copies; ++k) {
+            cells[static_cast<std::size_t>(col.first_cell + k)].sample_offset = k * 4 * column_count + i;
+        }
+    }
+    channel_stride = column_count;
     cache_slots = 2 * max_row_copies + 1;
-    const std::size_t row_bytes = static_cast<std::size_t>(cell_count) * 4;
+    const std::size_t row_bytes = CacheRowBytes();
     if (row_bytes * static_cast<std::size_t>(cache_slots) > kMaxTableBytes) return false;
     if (!cache.Allocate(row_bytes * static_cast<std::size_t>(cache_slots)) ||
         !cache_tag.Allocate(static_cast<std::size_t>(cache_slots)) ||
         !cache_used.Allocate(static_cast<std::size_t>(cache_slots))) {
         return false;
     }
+    // Cells no column has stay 0; the fourth plane reads 255 on images of three planes,
+    // as the built-in answers for plane 3 there, and is never filled.
+    std::memset(cache.get(), 0, row_bytes * static_cast<std::size_t>(cache_slots));
     for (i32 s = 0; s < cache_slots; ++s) {
         cache_tag[static_cast<std::size_t>(s)] = -1;
         cache_used[static_cast<std::size_t>(s)] = -1;
+        if (planes > 3) continue;
+        std::uint8_t* slot = cache.get() + row_bytes * static_cast<std::size_t>(s);
+        for (i32 k = 0; k < max_column_copies; ++k) {
+            std::memset(slot + static_cast<std::size_t>((k * 4 + 3) * column_count), 255,
+                        static_cast<std::size_t>(column_count));
+        }
     }
     return true;
 }
 
+std::size_t TilingPixelPass::Impl::CacheRowBytes() const noexcept {
+    return static_cast<std::size_t>(max_column_copies) * 4 * static_cast<std::size_t>(out_right - out_left);
+}
+
 // src_interp's horizontal step for every copy column of one source row:
-// (a * (n - xf) + b * xf) / n, or a itself when xf is 0. The fourth byte reads 255 on
-// images of three planes, as the built-in answers for plane 3 there.
+// (a * (n - xf) + b * xf) / n, or a itself when xf is 0.
 void TilingPixelPass::Impl::FillCacheRow(std::uint8_t* slot, i32 buffer_row) noexcept {
     const std::uint8_t* row = in_data + static_cast<std::ptrdiff_t>(buffer_row) * in_row_bytes;
     const int channels = planes > 3 ? 4 : 3;
+    const std::ptrdiff_t stride = channel_stride;
     for (i32 k = 0; k < cell_count; ++k) {
         const Cell& cell = cells[static_cast<std::size_t>(k)];
         const std::uint8_t* a = row + cell.left;
         const std::uint8_t* b = row + cell.right;
-        std::uint8_t* out = slot + static_cast<std::ptrdiff_t>(k) * 4;
-        out[3] = 255;
+        std::uint8_t* out = slot + cell.sample_offset;
         if (cell.xf == 0) {
-            for (int ch = 0; ch < channels; ++ch) out[ch] = a[ch];
+            for (int ch = 0; ch < channels; ++ch) out[ch * stride] = a[ch];
         } else {
             const auto rest = static_cast<std::uint32_t>(scale - cell.xf);
             const auto xf = static_cast<std::uint32_t>(cell.xf);
             for (int ch = 0; ch < channels; ++ch) {
-                out[ch] = static_cast<std::uint8_t>(by_scale.DivideSmall(a[ch] * rest + b[ch] * xf));
+                out[ch * stride] = static_cast<std::uint8_t>(by_scale.DivideSmall(a[ch] * rest + b[ch] * xf));
             }
         }
     }
 }
 
 const std::uint8_t* TilingPixelPass::Impl::CacheRow(i32 buffer_row, const i32* needed, int needed_count) noexcept {
-    const std::size_t row_bytes = static_cast<std::size_t>(cell_count) * 4;
+    const std::size_t row_bytes = CacheRowBytes();
     i32 victim = -1;
     for (i32 s = 0; s < cache_slots; ++s) {
         if (cache_tag[static_cast<std::size_t>(s)] == buffer_row) {
@@ -647,6 +689,10 @@ void TilingPixelPass::Impl::PrepareRow(const RowInfo& row) noexcept {
             s.under = copy.yf != 0 ? CacheRow(copy.under, needed, needed_count) : s.top;
         }
         s.step = copy.yf != 0 ? StepTable(static_cast<int>(j), copy.yf) : nullptr;
+        if (lanes) {
+            copy_rows[j] = {s.top, s.under, tiling_lanes::MultiplierUp(copy.yf, scale),
+                            tiling_lanes::MultiplierDown(copy.yf, scale), copy.yf != 0, copy.copy_y};
+        }
     }
 }
 
@@ -732,20 +778,21 @@ void TilingPixelPass::Impl::WritePositionCells(const RowInfo& row, const Column&
 
 // src_interp for channels 0..2 (and 3 when the copy alpha is sampled) of one copy.
 inline void TilingPixelPass::Impl::SampleCopy(const RowSampling& s, i32 offset, i32* rgb, i32* alpha) const noexcept {
+    const std::ptrdiff_t c = channel_stride;
     const std::uint8_t* t = s.top + offset;
     if (s.step == nullptr) {
         rgb[0] = t[0];
-        rgb[1] = t[1];
-        rgb[2] = t[2];
-        *alpha = alpha_sampled ? t[3] : 255;
+        rgb[1] = t[c];
+        rgb[2] = t[2 * c];
+        *alpha = alpha_sampled ? t[3 * c] : 255;
         return;
     }
     const std::uint8_t* u = s.under + offset;
     const std::int16_t* step = s.step + 255;
     rgb[0] = t[0] + step[u[0] - t[0]];
-    rgb[1] = t[1] + step[u[1] - t[1]];
-    rgb[2] = t[2] + step[u[2] - t[2]];
-    *alpha = alpha_sampled ? t[3] + step[u[3] - t[3]] : 255;
+    rgb[1] = t[c] + step[u[c] - t[c]];
+    rgb[2] = t[2 * c] + step[u[2 * c] - t[2 * c]];
+    *alpha = alpha_sampled ? t[3 * c] + step[u[3 * c] - t[3 * c]] : 255;
 }
 
 // Writes the cells that pending simple or outside pixels left unwritten.
@@ -1062,6 +1109,85 @@ void TilingPixelPass::Impl::InsideColour(const RowInfo& row, const Column& colum
     if (planes > 3) dst[3] = Clamp255(out[3]);
 }
 
+// Whether groups of pixels may go through the lane kernel, and its tables. False only
+// when the memory for them is not there.
+bool TilingPixelPass::Impl::PrepareLanes() noexcept {
+    using namespace tiling_lanes;
+    const i32 count = out_right - out_left;
+    lanes = colour_only && !direct && scale <= kMaxDenominator && weight_full <= kMaxDenominator &&
+            (!thru_bg || bg_hi - bg_lo <= kMaxBackgroundBand) && count >= kLanes;
+    if (!lanes) return true;
+    lane_constants = {alpha_sampled, thru_bg, back_r, back_g, back_b, bg_lo, bg_hi, static_cast<int>(planes),
+                      weight_full, wx_before, wx_after, wy_before, wy_after};
+    const auto n = static_cast<std::size_t>(count);
+    if (!lane_copies.Allocate(n) || !lane_x_position.Allocate(n * static_cast<std::size_t>(max_column_copies)) ||
+        !lane_y_lo.Allocate(n) || !lane_y_hi.Allocate(n) || !lane_y_span.Allocate(n) || !lane_y_inverse.Allocate(n)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const Column& col = columns[i];
+        lane_copies[i] = col.copies;
+        for (i32 k = 0; k < max_column_copies; ++k) {
+            lane_x_position[static_cast<std::size_t>(k) * n + i] =
+                k < col.copies ? cells[static_cast<std::size_t>(col.first_cell + k)].copy_x : 0;
+        }
+        lane_y_lo[i] = col.band_y.lo;
+        lane_y_hi[i] = col.band_y.hi;
+        lane_y_span[i] = col.band_y.span;
+        lane_y_inverse[i] = col.band_y.inverse;
+        if (col.band_y.span > kMaxSpan) lanes = false;
+    }
+    for (i32 i = 0; i < out_bottom - out_top; ++i) {
+        if (rows[static_cast<std::size_t>(i)].band_x.span > kMaxSpan) lanes = false;
+    }
+    return true;
+}
+
+// Whether the kLanes pixels from column `first` are all unmasked pixels of several
+// copies inside the tile, and the abort checks they make together.
+bool TilingPixelPass::Impl::Groupable(const RowInfo& row, i32 first, const std::uint8_t* mask,
+                                      std::uint32_t* checks, int* copies) const noexcept {
+    const auto r = static_cast<std::uint32_t>(row.copies);
+    std::uint32_t total = 0;
+    int most = 0;
+    for (i32 l = 0; l < tiling_lanes::kLanes; ++l) {
+        if (mask != nullptr && mask[first + l] == 0) return false;
+        const Column& column = columns[static_cast<std::size_t>(first + l)];
+        if (!(fit || repeat || (row.in_y && column.in_x))) return false;
+        if (row.copies == 1 && column.copies == 1) return false;
+        total += 4 * r + 5 + 7 * r * static_cast<std::uint32_t>(column.copies);
+        if (column.copies > most) most = column.copies;
+    }
+    *checks = total;
+    *copies = most;
+    return true;
+}
+
+// InsideColour for the kLanes pixels from column `first`.
+void TilingPixelPass::Impl::GroupColours(const RowInfo& row, i32 first, int copies,
+                                         std::uint8_t* dst) const noexcept {
+    tiling_lanes::CopyRow rows_here[kMaxCopies];
+    for (i32 j = 0; j < row.copies; ++j) {
+        rows_here[j] = copy_rows[j];
+        rows_here[j].top += first;
+        rows_here[j].under += first;
+    }
+    const auto at = static_cast<std::size_t>(first);
+    const tiling_lanes::Group group{rows_here,
+                                    static_cast<int>(row.copies),
+                                    copies,
+                                    channel_stride,
+                                    {row.band_x.lo, row.band_x.hi, row.band_x.span, row.band_x.inverse},
+                                    &lane_copies[at],
+                                    &lane_x_position[at],
+                                    out_right - out_left,
+                                    &lane_y_lo[at],
+                                    &lane_y_hi[at],
+                                    &lane_y_span[at],
+                                    &lane_y_inverse[at]};
+    tiling_lanes::GroupColours(lane_constants, group, dst);
+}
+
 i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
                                bool* stop) noexcept {
     const i32 width_px = out_right - out_left;
@@ -1077,7 +1203,24 @@ i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst
     const bool all_inside = fit || repeat;
     i32 last_column = -1;
 
+    const bool lanes_here = lanes && row.may_be_in && row.copies > 0;
     for (i32 i = 0; i < width_px; ++i) {
+        std::uint32_t group_checks = 0;
+        int group_copies = 0;
+        if (lanes_here && i + tiling_lanes::kLanes <= width_px &&
+            Groupable(row, i, mask, &group_checks, &group_copies) &&
+            abort_check_calls <= kCallsBetweenTests - group_checks) {
+            // As many InsideColour calls, one after the other.
+            abort_check_calls += group_checks;
+            GroupColours(row, i, group_copies, dst + static_cast<std::ptrdiff_t>(i) * planes);
+            i += tiling_lanes::kLanes - 1;
+            pending = Pending::general;
+            pending_row = &row;
+            pending_column = i;
+            pending_dst = dst + static_cast<std::ptrdiff_t>(i) * planes;
+            last_column = i;
+            continue;
+        }
         if (mask != nullptr && mask[i] == 0) continue;
         const Column& column = columns[static_cast<std::size_t>(i)];
         const bool inside = all_inside || (row.in_y && column.in_x);

@@ -1,0 +1,99 @@
+// The tiling filter's pixel colour for a group of neighbouring pixels of one row at
+// once, one pixel per vector lane. It computes what the specialised pass computes for
+// one pixel of several copies (every copy sampled, made transparent near the background
+// colour, blended along its row of copies and then across the rows), with the same
+// integer results, in 32-bit lanes. The divisions of the scalar code become exact
+// multiplications:
+//  - floor(d * f / n) for a difference d of two bytes and a fraction f / n with
+//    n <= kMaxDenominator is (d * m) >> kShift, where m is f * 2^kShift / n rounded
+//    up for d >= 0 and down for d < 0 (the product's error stays below 1 / n, less
+//    than the distance of a non-whole quotient to the next whole number);
+//  - truncating mixes trunc(d * w / full) use the same multiplier on |d|;
+//  - x / 255 for 0 <= x <= 65025 is (x * 32897) >> 23;
+//  - the background fade's one remaining division is a correctly rounded float
+//    division of integers below 2^24, whose truncation is exact.
+// No Windows headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tessellon::tiling_lanes {
+
+constexpr int kLanes = 8;
+constexpr int kShift = 23;
+constexpr std::int32_t kOne = std::int32_t{1} << kShift;
+// Largest denominator (weight_full, scale) for which the multipliers are exact.
+constexpr std::int32_t kMaxDenominator = 32767;
+// Largest background band (bg_hi - bg_lo) for which the float division is exact.
+constexpr std::int32_t kMaxBackgroundBand = 65535;
+// Bands no wider than this keep the weights' remainders within 32 bits.
+constexpr std::int32_t kMaxSpan = (std::int32_t{1} << 30) - 1;
+// Copies per row and rows of copies a group handles.
+constexpr int kMaxCopies = 32;
+
+// The multiplier of floor(d * f / n) (or of trunc for d >= 0) for 0 <= f <= n.
+constexpr std::int32_t MultiplierUp(std::int32_t f, std::int32_t n) noexcept {
+    return static_cast<std::int32_t>(((static_cast<std::int64_t>(f) << kShift) + n - 1) / n);
+}
+constexpr std::int32_t MultiplierDown(std::int32_t f, std::int32_t n) noexcept {
+    return static_cast<std::int32_t>((static_cast<std::int64_t>(f) << kShift) / n);
+}
+
+// A blend band: its ends and, for an open band (lo < hi), its width and the width's
+// reciprocal (both 1 for a closed one).
+struct BandBounds {
+    std::int32_t lo, hi;
+    double span, inverse;
+};
+
+// Constant through a pass.
+struct PassConstants {
+    bool alpha_sampled;  // the copy alpha comes from the fourth plane, else it is 255
+    bool thru_bg;        // copies near the background colour fade out
+    std::int32_t back_r, back_g, back_b;
+    std::int32_t bg_lo, bg_hi;  // 0 <= bg_lo <= bg_hi, bg_hi - bg_lo <= kMaxBackgroundBand
+    int planes;                 // bytes per output pixel; the fourth is written when > 3
+    // Weights run from `before` to `after` across a band, both within 0..weight_full,
+    // weight_full within 1..kMaxDenominator.
+    std::int32_t weight_full;
+    std::int32_t x_before, x_after, y_before, y_after;
+};
+
+// One row of copies of the group's output row: the planar cache rows holding the
+// horizontal steps of its source row and of the row below, both at the group's first
+// column, the vertical step's multipliers (step false when the copy lies on a whole
+// row), and the copies' y position.
+struct CopyRow {
+    const std::uint8_t* top;
+    const std::uint8_t* under;
+    std::int32_t up, down;
+    bool step;
+    std::int32_t copy_y;
+};
+
+// A group of kLanes neighbouring pixels, all inside the tile, all with copy_rows rows of
+// copies. Channel ch of copy k lies at (k * 4 + ch) * plane_stride from a cache row's
+// start. Per lane (each array at the group's first column): the copy count of its
+// column, copy k's x position at x_position[k * position_stride], and its column's
+// vertical band.
+struct Group {
+    const CopyRow* rows;
+    int copy_rows;
+    int copies;  // the largest copy count among the lanes
+    std::ptrdiff_t plane_stride;
+    BandBounds x_band;  // the row's horizontal band
+    const std::int32_t* column_copies;
+    const std::int32_t* x_position;
+    std::ptrdiff_t position_stride;
+    const std::int32_t* y_lo;
+    const std::int32_t* y_hi;
+    const double* y_span;
+    const double* y_inverse;
+};
+
+// Writes the group's pixels: channels 0..2 (and 3 when planes > 3) of lane l at
+// dst + l * planes.
+void GroupColours(const PassConstants& constants, const Group& group, std::uint8_t* dst) noexcept;
+
+}  // namespace tessellon::tiling_lanes
