@@ -250,6 +250,9 @@ struct TilingPixelPass::Impl {
     // per copy index) and its vertical band.
     Block<i32> lane_copies, lane_x_position, lane_y_lo, lane_y_hi;
     Block<double> lane_y_span, lane_y_inverse;
+    // Per cell in planar order, for the cache rows' horizontal steps.
+    Block<i32> fill_left, fill_right, fill_up, fill_down;
+    tiling_lanes::CacheFill cache_fill{};
 
     // The last pixel processed, for the end.
     bool any_processed = false;
@@ -610,6 +613,10 @@ std::size_t TilingPixelPass::Impl::CacheRowBytes() const noexcept {
 // (a * (n - xf) + b * xf) / n, or a itself when xf is 0.
 void TilingPixelPass::Impl::FillCacheRow(std::uint8_t* slot, i32 buffer_row) noexcept {
     const std::uint8_t* row = in_data + static_cast<std::ptrdiff_t>(buffer_row) * in_row_bytes;
+    if (lanes) {
+        tiling_lanes::FillCacheRow(cache_fill, row, slot);
+        return;
+    }
     const int channels = planes > 3 ? 4 : 3;
     const std::ptrdiff_t stride = channel_stride;
     for (i32 k = 0; k < cell_count; ++k) {
@@ -1140,6 +1147,27 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
     for (i32 i = 0; i < out_bottom - out_top; ++i) {
         if (rows[static_cast<std::size_t>(i)].band_x.span > kMaxSpan) lanes = false;
     }
+    if (!lanes) return true;
+    const std::size_t cell_slots = n * static_cast<std::size_t>(max_column_copies);
+    if (!fill_left.Allocate(cell_slots) || !fill_right.Allocate(cell_slots) || !fill_up.Allocate(cell_slots) ||
+        !fill_down.Allocate(cell_slots)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const Column& col = columns[i];
+        for (i32 k = 0; k < max_column_copies; ++k) {
+            const std::size_t at = static_cast<std::size_t>(k) * n + i;
+            fill_left[at] = fill_right[at] = fill_up[at] = fill_down[at] = 0;
+            if (k >= col.copies) continue;
+            const Cell& cell = cells[static_cast<std::size_t>(col.first_cell + k)];
+            fill_left[at] = cell.left;
+            fill_right[at] = cell.right;
+            fill_up[at] = MultiplierUp(cell.xf, scale);
+            fill_down[at] = MultiplierDown(cell.xf, scale);
+        }
+    }
+    cache_fill = {fill_left.get(), fill_right.get(), fill_up.get(), fill_down.get(), max_column_copies,
+                  static_cast<std::ptrdiff_t>(count), planes > 3 ? 4 : 3, (in_right - in_left) * planes};
     return true;
 }
 

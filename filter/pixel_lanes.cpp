@@ -24,6 +24,8 @@ typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
 typedef std::uint16_t Halves8 __attribute__((vector_size(16)));
 typedef std::uint16_t Halves16 __attribute__((vector_size(32)));
 typedef std::int64_t Words64 __attribute__((vector_size(16)));
+typedef std::uint8_t Bytes32 __attribute__((vector_size(32)));
+typedef std::uint8_t Bytes8 __attribute__((vector_size(8)));
 typedef double DoubleLanes __attribute__((vector_size(kLanes * sizeof(double))));
 
 LANE_INLINE Lanes Splat(i32 x) noexcept { return Lanes{} + x; }
@@ -43,6 +45,31 @@ LANE_INLINE Lanes LoadBytes(const std::uint8_t* p) noexcept {
     const Halves16 widest =
         __builtin_shufflevector(halves, Halves8{}, 0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
     return reinterpret_cast<Lanes>(widest);
+}
+
+// The low bytes of the lanes, stored side by side.
+LANE_INLINE void StoreBytes(Lanes x, std::uint8_t* p) noexcept {
+    const auto bytes = reinterpret_cast<Bytes32>(x);
+    const Bytes8 low = __builtin_shufflevector(bytes, bytes, 0, 4, 8, 12, 16, 20, 24, 28);
+    std::memcpy(p, &low, sizeof low);
+}
+
+// Four bytes from each lane's offset, as one word per lane (first byte lowest).
+LANE_INLINE Lanes LoadPixels(const std::uint8_t* row, const i32* offsets) noexcept {
+    std::uint32_t w[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        std::uint8_t b[4];
+        std::memcpy(b, row + offsets[l], 4);
+        w[l] = b[0] | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[3]} << 24);
+    }
+    return Lanes{static_cast<i32>(w[0]), static_cast<i32>(w[1]), static_cast<i32>(w[2]), static_cast<i32>(w[3]),
+                 static_cast<i32>(w[4]), static_cast<i32>(w[5]), static_cast<i32>(w[6]), static_cast<i32>(w[7])};
+}
+
+// a + floor(d * f / n) from f / n's multipliers, d = b - a within -255..255.
+LANE_INLINE Lanes Step(Lanes a, Lanes b, Lanes up, Lanes down) noexcept {
+    const Lanes d = b - a;
+    return a + ((d * (d < 0 ? down : up)) >> kShift);
 }
 
 LANE_INLINE Lanes LoadWords(const i32* p) noexcept {
@@ -265,8 +292,47 @@ private:
 }  // namespace
 
 #if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
+#define LANE_VERSIONS __attribute__((target_clones("avx2", "default")))
+#else
+#define LANE_VERSIONS
 #endif
+
+LANE_VERSIONS
+void FillCacheRow(const CacheFill& fill, const std::uint8_t* source, std::uint8_t* slot) noexcept {
+    const std::ptrdiff_t columns = fill.columns;
+    for (int k = 0; k < fill.copies; ++k) {
+        const std::ptrdiff_t first = k * columns;
+        std::uint8_t* planes = slot + 4 * first;
+        std::ptrdiff_t i = 0;
+        for (; i + kLanes <= columns; i += kLanes) {
+            const i32* left = fill.left + first + i;
+            const i32* right = fill.right + first + i;
+            bool readable = true;
+            for (int l = 0; l < kLanes; ++l) readable = readable && right[l] <= fill.readable - 4 && left[l] <= fill.readable - 4;
+            if (!readable) break;
+            const Lanes a = LoadPixels(source, left);
+            const Lanes b = LoadPixels(source, right);
+            const Lanes up = LoadWords(fill.up + first + i);
+            const Lanes down = LoadWords(fill.down + first + i);
+            for (int ch = 0; ch < fill.channels; ++ch) {
+                const Lanes value = Step((a >> (8 * ch)) & 255, (b >> (8 * ch)) & 255, up, down);
+                StoreBytes(value, planes + ch * columns + i);
+            }
+        }
+        for (; i < columns; ++i) {
+            const std::ptrdiff_t c = first + i;
+            const std::uint8_t* a = source + fill.left[c];
+            const std::uint8_t* b = source + fill.right[c];
+            for (int ch = 0; ch < fill.channels; ++ch) {
+                const i32 d = b[ch] - a[ch];
+                planes[ch * columns + i] =
+                    static_cast<std::uint8_t>(a[ch] + ((d * (d < 0 ? fill.down[c] : fill.up[c])) >> kShift));
+            }
+        }
+    }
+}
+
+LANE_VERSIONS
 void GroupColours(const PassConstants& constants, const Group& group, std::uint8_t* dst) noexcept {
     Kernel kernel(constants, group);
     kernel.Run(dst);

@@ -92,6 +92,26 @@ struct Group {
     const double* y_inverse;
 };
 
+// The horizontal steps of one source row for every copy column, into a planar cache
+// row: (a * (n - xf) + b * xf) / n for the channels a and b of the two source pixels
+// around a copy, which is a + floor((b - a) * xf / n). Per cell (copy k of column i at
+// k * columns + i): the byte offsets of the two pixels within a source row and the
+// multipliers of xf / n (0 for a cell no column has). Channel ch of the cell goes to
+// (k * 4 + ch) * columns + i; the fourth plane only when channels is 4. Bytes from
+// `readable` on are never read.
+struct CacheFill {
+    const std::int32_t* left;
+    const std::int32_t* right;
+    const std::int32_t* up;
+    const std::int32_t* down;
+    int copies;
+    std::ptrdiff_t columns;
+    int channels;
+    std::int32_t readable;
+};
+
+void FillCacheRow(const CacheFill& fill, const std::uint8_t* source, std::uint8_t* slot) noexcept;
+
 // Writes the group's pixels: channels 0..2 (and 3 when planes > 3) of lane l at
 // dst + l * planes.
 void GroupColours(const PassConstants& constants, const Group& group, std::uint8_t* dst) noexcept;
