@@ -249,7 +249,7 @@ struct TilingPixelPass::Impl {
     // Per column of outRect: its copy count, its copies' x positions (planar, one row
     // per copy index) and its vertical band.
     Block<i32> lane_copies, lane_x_position, lane_y_lo, lane_y_hi;
-    Block<double> lane_y_span, lane_y_inverse;
+    Block<float> lane_y_ratio;
     // Per cell in planar order, for the cache rows' horizontal steps.
     Block<i32> fill_left, fill_right, fill_up, fill_down;
     tiling_lanes::CacheFill cache_fill{};
@@ -1128,7 +1128,7 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
                       weight_full, wx_before, wx_after, wy_before, wy_after};
     const auto n = static_cast<std::size_t>(count);
     if (!lane_copies.Allocate(n) || !lane_x_position.Allocate(n * static_cast<std::size_t>(max_column_copies)) ||
-        !lane_y_lo.Allocate(n) || !lane_y_hi.Allocate(n) || !lane_y_span.Allocate(n) || !lane_y_inverse.Allocate(n)) {
+        !lane_y_lo.Allocate(n) || !lane_y_hi.Allocate(n) || !lane_y_ratio.Allocate(n)) {
         return false;
     }
     for (std::size_t i = 0; i < n; ++i) {
@@ -1140,8 +1140,9 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
         }
         lane_y_lo[i] = col.band_y.lo;
         lane_y_hi[i] = col.band_y.hi;
-        lane_y_span[i] = col.band_y.span;
-        lane_y_inverse[i] = col.band_y.inverse;
+        const double y_magnitude = wy_after < wy_before ? static_cast<double>(wy_before) - wy_after
+                                                         : static_cast<double>(wy_after) - wy_before;
+        lane_y_ratio[i] = col.band_y.open ? static_cast<float>(y_magnitude * col.band_y.inverse) : 0.0f;
         if (col.band_y.span > kMaxSpan) lanes = false;
     }
     for (i32 i = 0; i < out_bottom - out_top; ++i) {
@@ -1211,8 +1212,7 @@ void TilingPixelPass::Impl::GroupColours(const RowInfo& row, i32 first, int copi
                                     out_right - out_left,
                                     &lane_y_lo[at],
                                     &lane_y_hi[at],
-                                    &lane_y_span[at],
-                                    &lane_y_inverse[at]};
+                                    &lane_y_ratio[at]};
     tiling_lanes::GroupColours(lane_constants, group, dst);
 }
 

@@ -26,6 +26,8 @@ typedef std::uint16_t Halves16 __attribute__((vector_size(32)));
 typedef std::int64_t Words64 __attribute__((vector_size(16)));
 typedef std::uint8_t Bytes32 __attribute__((vector_size(32)));
 typedef std::uint8_t Bytes8 __attribute__((vector_size(8)));
+typedef std::uint32_t Unsigned __attribute__((vector_size(kLanes * sizeof(std::uint32_t))));
+typedef std::int64_t Words256 __attribute__((vector_size(32)));
 typedef double DoubleLanes __attribute__((vector_size(kLanes * sizeof(double))));
 
 LANE_INLINE Lanes Splat(i32 x) noexcept { return Lanes{} + x; }
@@ -83,12 +85,10 @@ LANE_INLINE DoubleLanes ToDouble(Lanes x) noexcept { return __builtin_convertvec
 // Truncation toward zero, for values well within the 32-bit range.
 LANE_INLINE Lanes Truncate(DoubleLanes x) noexcept { return __builtin_convertvector(x, Lanes); }
 
+// Whether every lane of a comparison's mask (-1 true, 0 false) is true.
 LANE_INLINE bool AllLanes(Lanes mask) noexcept {
-    i32 m[kLanes];
-    std::memcpy(m, &mask, sizeof m);
-    bool all = true;
-    for (int l = 0; l < kLanes; ++l) all = all && m[l] != 0;
-    return all;
+    const auto words = reinterpret_cast<Words256>(mask);
+    return (words[0] & words[1] & words[2] & words[3]) == -1;
 }
 
 LANE_INLINE bool AllEqual(Lanes words, i32 value) noexcept { return AllLanes(words == value); }
@@ -96,21 +96,25 @@ LANE_INLINE bool AllEqual(Lanes words, i32 value) noexcept { return AllLanes(wor
 // The pixel code's band weight of copies at `position` across bands that may differ
 // per lane: before ahead of the band, after past it, and inside an open band before
 // plus the truncated quotient (after - before) * (position - lo) / (hi - lo). The
-// product stays below 2^46 and so is exact in double; the quotient comes from the
-// reciprocal, off by at most one, and one exact correction step, whose remainder lies
-// within -span..2 * span and so, with spans below kMaxSpan, fits 32 bits.
-LANE_INLINE Lanes Weight(Lanes position, Lanes lo, Lanes hi, DoubleLanes span, DoubleLanes inverse, i32 before,
-                         i32 after) noexcept {
+// quotient of the magnitudes comes from single precision (relative error below
+// 2^-21, so it is off by at most one) and one correction step on the exact remainder
+// mag * offset - q * span: that lies within -span..2 * span, which with spans up to
+// kMaxSpan fits 32 bits, so it is computed with wrap-around.
+LANE_INLINE Lanes Weight(Lanes position, Lanes lo, Lanes hi, FloatLanes ratio, i32 before, i32 after) noexcept {
+    // Groups often lie wholly ahead of or past their bands.
+    if (AllLanes(position < lo)) return Splat(before);
+    if (AllLanes((position > hi) & (position > lo))) return Splat(after);
     const Lanes open = lo < hi;
     const Lanes below = position < lo;
     const Lanes above = position > hi;
-    const Lanes offset = open != 0 ? (below != 0 ? Splat(0) : (above != 0 ? hi - lo : position - lo)) : Splat(0);
+    const Lanes span = open != 0 ? hi - lo : Splat(1);
+    const Lanes offset = open != 0 ? (below != 0 ? Splat(0) : (above != 0 ? span : position - lo)) : Splat(0);
     const i32 difference = after - before;
-    const double magnitude = difference < 0 ? -static_cast<double>(difference) : static_cast<double>(difference);
-    const DoubleLanes product = ToDouble(offset) * magnitude;
-    Lanes quotient = Truncate(product * inverse);
-    const Lanes rest = Truncate(product - ToDouble(quotient) * span);
-    quotient = quotient + (rest < 0) - (rest >= Truncate(span));
+    const i32 magnitude = difference < 0 ? -difference : difference;
+    Lanes quotient = __builtin_convertvector(__builtin_convertvector(offset, FloatLanes) * ratio, Lanes);
+    const auto rest = reinterpret_cast<Lanes>(static_cast<std::uint32_t>(magnitude) * reinterpret_cast<Unsigned>(offset) -
+                                              reinterpret_cast<Unsigned>(quotient) * reinterpret_cast<Unsigned>(span));
+    quotient = quotient + (rest < 0) - (rest >= span);
     const Lanes inside = before + (difference < 0 ? -quotient : quotient);
     const Lanes open_weight = below != 0 ? Splat(before) : (above != 0 ? Splat(after) : inside);
     const Lanes closed_weight = position <= lo ? Splat(before) : Splat(after);
@@ -125,6 +129,10 @@ LANE_INLINE Lanes Weight(Lanes position, Lanes lo, Lanes hi, DoubleLanes span, D
 LANE_INLINE Lanes WeightMultiplier(Lanes weight, i32 full, double per_weight) noexcept {
     const Lanes m = Truncate(ToDouble(weight) * per_weight) + 1;
     return weight == 0 ? Splat(0) : (weight == full ? Splat(kOne) : m);
+}
+
+LANE_INLINE double Magnitude(i32 before, i32 after) noexcept {
+    return after < before ? static_cast<double>(before) - after : static_cast<double>(after) - before;
 }
 
 // trunc(d * w / full) for |d| <= 255, from w's multiplier.
@@ -235,21 +243,20 @@ private:
         const Lanes copies = LoadWords(g_.column_copies);
         const double per_weight = static_cast<double>(kOne) / static_cast<double>(k_.weight_full);
         const BandBounds& x = g_.x_band;
+        const auto x_ratio = static_cast<float>(Magnitude(k_.x_before, k_.x_after) * x.inverse);
         for (int k = 1; k < g_.copies; ++k) {
             const Lanes position = LoadWords(g_.x_position + k * g_.position_stride);
-            const Lanes weight = Weight(position, Splat(x.lo), Splat(x.hi), DoubleLanes{} + x.span,
-                                        DoubleLanes{} + x.inverse, k_.x_before, k_.x_after);
+            const Lanes weight = Weight(position, Splat(x.lo), Splat(x.hi), FloatLanes{} + x_ratio, k_.x_before,
+                                        k_.x_after);
             x_weight_[k] = Splat(k) < copies ? WeightMultiplier(weight, k_.weight_full, per_weight) : Splat(0);
         }
         if (g_.copy_rows < 2) return;
         const Lanes lo = LoadWords(g_.y_lo);
         const Lanes hi = LoadWords(g_.y_hi);
-        DoubleLanes span;
-        DoubleLanes inverse;
-        std::memcpy(&span, g_.y_span, sizeof span);
-        std::memcpy(&inverse, g_.y_inverse, sizeof inverse);
+        FloatLanes ratio;
+        std::memcpy(&ratio, g_.y_ratio, sizeof ratio);
         for (int j = 1; j < g_.copy_rows; ++j) {
-            const Lanes weight = Weight(Splat(g_.rows[j].copy_y), lo, hi, span, inverse, k_.y_before, k_.y_after);
+            const Lanes weight = Weight(Splat(g_.rows[j].copy_y), lo, hi, ratio, k_.y_before, k_.y_after);
             y_weight_[j] = WeightMultiplier(weight, k_.weight_full, per_weight);
         }
     }

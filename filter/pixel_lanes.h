@@ -88,8 +88,7 @@ struct Group {
     std::ptrdiff_t position_stride;
     const std::int32_t* y_lo;
     const std::int32_t* y_hi;
-    const double* y_span;
-    const double* y_inverse;
+    const float* y_ratio;  // |y_after - y_before| / (y_hi - y_lo), 0 for a closed band
 };
 
 // The horizontal steps of one source row for every copy column, into a planar cache
