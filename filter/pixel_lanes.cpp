@@ -121,11 +121,7 @@ LANE_INLINE Lanes Weight(Lanes position, Lanes lo, Lanes hi, FloatLanes ratio, i
     return open != 0 ? open_weight : closed_weight;
 }
 
-// A multiplier of weight w for trunc(d * w / full): any m with
-// x <= m < x + 2^23 / (255 * full), x = w * 2^23 / full, is exact for |d| <= 255, and
-// that interval is longer than 1 for full <= kMaxDenominator. The weight's product
-// with the rounded 2^23 / full is within 2^-29 of x, so its truncation plus one lies
-// in it; the ends take 0 and kOne, which is x itself there.
+// WeightMultiplier (see the header), lane by lane.
 LANE_INLINE Lanes WeightMultiplier(Lanes weight, i32 full, double per_weight) noexcept {
     const Lanes m = Truncate(ToDouble(weight) * per_weight) + 1;
     return weight == 0 ? Splat(0) : (weight == full ? Splat(kOne) : m);
@@ -241,7 +237,7 @@ private:
     // column does not have) and of the rows of copies across it.
     LANE_INLINE void Weights() noexcept {
         const Lanes copies = LoadWords(g_.column_copies);
-        const double per_weight = static_cast<double>(kOne) / static_cast<double>(k_.weight_full);
+        const double per_weight = static_cast<double>(kOne) / k_.weight_full;
         const BandBounds& x = g_.x_band;
         const auto x_ratio = static_cast<float>(Magnitude(k_.x_before, k_.x_after) * x.inverse);
         for (int k = 1; k < g_.copies; ++k) {

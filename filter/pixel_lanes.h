@@ -47,6 +47,18 @@ struct BandBounds {
     double span, inverse;
 };
 
+// The multiplier the kernel uses for a copy's weight w (0 <= w <= full): any m with
+// x <= m < x + 2^23 / (255 * full), x = w * 2^23 / full, makes (|d| * m) >> kShift equal
+// to trunc(|d| * w / full) for |d| <= 255, and that interval is longer than 1 for
+// full <= kMaxDenominator. w times the rounded 2^23 / full is within 2^-29 of x, so its
+// truncation plus one lies in it; the ends take 0 and kOne, which are x there. The
+// kernel computes this lane by lane.
+inline std::int32_t WeightMultiplier(std::int32_t w, std::int32_t full) noexcept {
+    if (w == 0) return 0;
+    if (w == full) return kOne;
+    return static_cast<std::int32_t>(static_cast<double>(w) * (static_cast<double>(kOne) / full)) + 1;
+}
+
 // Constant through a pass.
 struct PassConstants {
     bool alpha_sampled;  // the copy alpha comes from the fourth plane, else it is 255

@@ -16,6 +16,7 @@
 #include <set>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -509,6 +510,27 @@ std::vector<Case> Cases() {
         c.holes = true;
     });
     add("strips_overlap", With(-50, -50, kWave), [](Case& c) { c.rows_per_strip = 4; });
+    // Fit on wider images, where runs of eight pixels go through the group kernel:
+    // columns with different copy counts, the fourth plane sampled, hard and soft
+    // background thresholds, holes breaking the runs, strips, a short tail.
+    for (const auto& [ox, oy, thru, smooth, planes] :
+         {std::tuple{60, -45, 1, 0, 4}, std::tuple{-62, 58, 40, 10, 3}, std::tuple{75, 75, 60, 0, 3},
+          std::tuple{33, 70, 200, 90, 4}}) {
+        Settings s = With(ox, oy, kFractal);
+        s.fit = true;
+        s.thru_bg = thru;
+        s.bg_smooth = smooth;
+        s.fade = 20 + ox % 50;
+        add("fit_wide_" + std::to_string(ox) + "_" + std::to_string(oy) + "_planes_" + std::to_string(planes), s,
+            [planes = planes, oy = oy](Case& c) {
+                c.width = 70;
+                c.height = 19;
+                c.planes = planes;
+                c.picture = Picture::background;
+                c.holes = oy > 60;
+                c.rows_per_strip = oy < 0 ? 6 : 0;
+            });
+    }
     // Set-up values beyond the controls' reach.
     for (int tweak = 1; tweak <= 6; ++tweak) {
         Settings s = With(-45, 40, kWave);
