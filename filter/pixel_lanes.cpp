@@ -294,7 +294,9 @@ private:
 
 }  // namespace
 
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
+// The sanitizer build keeps the portable version only, so that the tests run it too.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_ADDRESS__)
 #define LANE_VERSIONS __attribute__((target_clones("avx2", "default")))
 #else
 #define LANE_VERSIONS
