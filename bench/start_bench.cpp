@@ -6,7 +6,9 @@
 // abort checks the run made, and the peak resident memory of the run. The *_reference
 // variants bind the reference transcription to the pixel entry, so that every pixel
 // takes the per-pixel phase calls: the figures before the specialised pass, measured
-// in the same binary (slow: the worst case takes some twenty seconds).
+// in the same binary (slow: the worst case takes some twenty seconds). worst_case_portable
+// runs the worst case with the pass's baseline vector kernels instead of the best ones
+// the processor has.
 //
 // Speed goals, single-threaded: defaults >= 100 Mpx/s, wave >= 50, worst case >= 15.
 // They are goals to read off, not assertions. No Windows headers.
@@ -25,6 +27,7 @@
 #include "bench/lean_host.h"
 #include "filter/definition.h"
 #include "filter/pixel_fast.h"
+#include "filter/pixel_lanes.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "shell/host.h"
@@ -122,7 +125,7 @@ void BM_PlainCopy(benchmark::State& state) {
     Report(state, total / static_cast<double>(state.iterations()), 0);
 }
 
-enum class Path { specialised, reference };
+enum class Path { specialised, portable_kernels, reference };
 
 void BM_Start(benchmark::State& state, Settings settings, Path path) {
     Store(settings);
@@ -131,6 +134,7 @@ void BM_Start(benchmark::State& state, Settings settings, Path path) {
     const int word = EntryWordOf(kPhasePixel);
     const NativeEntry bound = entry_routine[word];
     if (path == Path::reference) entry_routine[word] = &filter_pixel_reference;
+    if (path == Path::portable_kernels) tiling_lanes::UseKernels(tiling_lanes::KernelChoice::portable);
     ResetPeakMemory();
     double total = 0;
     std::uint64_t checks = 0;
@@ -147,6 +151,7 @@ void BM_Start(benchmark::State& state, Settings settings, Path path) {
                  static_cast<std::uint64_t>(host.abort_calls - kHeight) * 100001u;
     }
     entry_routine[word] = bound;
+    tiling_lanes::UseKernels(tiling_lanes::KernelChoice::best);
     Report(state, total / static_cast<double>(state.iterations()), static_cast<double>(checks));
 }
 
@@ -175,6 +180,9 @@ BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Start, defaults, Defaults(), Path::specialised)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Start, wave20, Wave20(), Path::specialised)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Start, worst_case, WorstCase(), Path::specialised)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Start, worst_case_portable, WorstCase(), Path::portable_kernels)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Start, defaults_reference, Defaults(), Path::reference)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -2,7 +2,7 @@
 // once, one pixel per vector lane. It computes what the specialised pass computes for
 // one pixel of several copies (every copy sampled, made transparent near the background
 // colour, blended along its row of copies and then across the rows), with the same
-// integer results, in 32-bit lanes. The divisions of the scalar code become exact
+// integer results, in 32-bit lanes (four or eight to a vector, by instruction set). The divisions of the scalar code become exact
 // multiplications:
 //  - floor(d * f / n) for a difference d of two bytes and a fraction f / n with
 //    n <= kMaxDenominator is (d * m) >> kShift, where m is f * 2^kShift / n rounded
@@ -122,6 +122,12 @@ struct CacheFill {
 };
 
 void FillCacheRow(const CacheFill& fill, const std::uint8_t* source, std::uint8_t* slot) noexcept;
+
+// Which compiled kernels GroupColours and FillCacheRow use: the best the processor runs
+// (the default), or the portable ones, so that tests can run both. Returns the name of
+// the kernels now in use.
+enum class KernelChoice { best, portable };
+const char* UseKernels(KernelChoice choice) noexcept;
 
 // Writes the group's pixels: channels 0..2 (and 3 when planes > 3) of lane l at
 // dst + l * planes.

@@ -22,6 +22,7 @@
 
 #include "filter/definition.h"
 #include "filter/pixel_fast.h"
+#include "filter/pixel_lanes.h"
 #include "filter/variables.h"
 #include "memhost/memhost.h"
 #include "runtime/builtins.h"
@@ -619,8 +620,12 @@ protected:
 TEST_P(PixelEquivalenceTest, SpecialisedPassMatchesTheReference) {
     const Case& c = GetParam();
     const Outcome reference = RunStart(c, &filter_pixel_reference);
-    const Outcome fast = RunStart(c, &filter_pixel);
-    ExpectSame(reference, fast);
+    // Every compiled kernel the pass may use on this processor.
+    for (const auto choice : {tiling_lanes::KernelChoice::portable, tiling_lanes::KernelChoice::best}) {
+        SCOPED_TRACE(tiling_lanes::UseKernels(choice));
+        const Outcome fast = RunStart(c, &filter_pixel);
+        ExpectSame(reference, fast);
+    }
     if (c.in_pixel_host_calls >= 0) {
         // Every row end asks once, and the row whose end answered stop asked too.
         const int row_ends = static_cast<int>(reference.progress.size()) +
