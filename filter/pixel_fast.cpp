@@ -34,7 +34,9 @@
 // needed (a following pixel that writes fewer cells, a pixel handed to the reference
 // routine, the end of a row or of the pass) is it computed again with every cell. That
 // trades a second computation of one pixel per row for skipping a third to a half of
-// the copies of all the others (75 % overlap with Fit).
+// the copies of all the others (75 % overlap with Fit). Runs of eight such pixels go
+// through the lane kernels of filter/pixel_lanes together, which compute the same
+// colours with exact multiply-shift arithmetic, one pixel per vector lane.
 //
 // State. The pass keeps, as the per-pixel calls do, every variable cell the pixel code
 // writes and put-array cells 0..12, in a mirror that goes back into the context and the
