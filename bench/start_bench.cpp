@@ -6,9 +6,9 @@
 // abort checks the run made, and the peak resident memory of the run. The *_reference
 // variants bind the reference transcription to the pixel entry, so that every pixel
 // takes the per-pixel phase calls: the figures before the specialised pass, measured
-// in the same binary (slow: the worst case takes some twenty seconds). worst_case_portable
-// runs the worst case with the pass's baseline vector kernels instead of the best ones
-// the processor has.
+// in the same binary (slow: the worst case takes some twenty seconds). worst_case_sse41
+// and worst_case_portable run the worst case with the pass's SSE4.1 or baseline vector
+// kernels instead of the best ones the processor has.
 //
 // Speed goals, single-threaded: defaults >= 100 Mpx/s, wave >= 50, worst case >= 15.
 // They are goals to read off, not assertions. No Windows headers.
@@ -125,7 +125,7 @@ void BM_PlainCopy(benchmark::State& state) {
     Report(state, total / static_cast<double>(state.iterations()), 0);
 }
 
-enum class Path { specialised, portable_kernels, reference };
+enum class Path { specialised, sse41_kernels, portable_kernels, reference };
 
 void BM_Start(benchmark::State& state, Settings settings, Path path) {
     Store(settings);
@@ -135,6 +135,7 @@ void BM_Start(benchmark::State& state, Settings settings, Path path) {
     const NativeEntry bound = entry_routine[word];
     if (path == Path::reference) entry_routine[word] = &filter_pixel_reference;
     if (path == Path::portable_kernels) tiling_lanes::UseKernels(tiling_lanes::KernelChoice::portable);
+    if (path == Path::sse41_kernels) tiling_lanes::UseKernels(tiling_lanes::KernelChoice::sse41);
     ResetPeakMemory();
     double total = 0;
     std::uint64_t checks = 0;
@@ -180,6 +181,9 @@ BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Start, defaults, Defaults(), Path::specialised)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Start, wave20, Wave20(), Path::specialised)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Start, worst_case, WorstCase(), Path::specialised)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Start, worst_case_sse41, WorstCase(), Path::sse41_kernels)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Start, worst_case_portable, WorstCase(), Path::portable_kernels)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -1,7 +1,7 @@
 // The lane kernels for the target's baseline instruction set (4 lanes), and the choice
-// between them and the AVX2 ones (8 lanes, pixel_lanes_avx2.cpp) where the build has
-// those and the processor runs them. Both compute the same integers; the tests run
-// both. No Windows headers.
+// between them and the SSE4.1 (4 lanes, pixel_lanes_sse41.cpp) and AVX2 ones (8 lanes,
+// pixel_lanes_avx2.cpp) where the build has those and the processor runs them. All
+// compute the same integers; the tests run each the processor has. No Windows headers.
 #include "filter/pixel_lanes.h"
 
 #include "filter/pixel_lanes_kernel.h"
@@ -30,23 +30,30 @@ struct Kernels {
 
 constexpr Kernels kPortable{&variants::PortableColours, &variants::PortableFill, "portable"};
 
-Kernels Best() noexcept {
-#if defined(TESSELLON_LANES_AVX2)
+// The kernels for a choice, or the next ones down that the processor runs.
+Kernels For(KernelChoice choice) noexcept {
+#if defined(TESSELLON_LANES_X86)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return {&variants::Avx2Colours, &variants::Avx2Fill, "avx2"};
+    if (choice == KernelChoice::best && __builtin_cpu_supports("avx2")) {
+        return {&variants::Avx2Colours, &variants::Avx2Fill, "avx2"};
+    }
+    if (choice != KernelChoice::portable && __builtin_cpu_supports("sse4.1")) {
+        return {&variants::Sse41Colours, &variants::Sse41Fill, "sse4.1"};
+    }
 #endif
+    (void)choice;
     return kPortable;
 }
 
 Kernels& Current() noexcept {
-    static Kernels kernels = Best();
+    static Kernels kernels = For(KernelChoice::best);
     return kernels;
 }
 
 }  // namespace
 
 const char* UseKernels(KernelChoice choice) noexcept {
-    Current() = choice == KernelChoice::portable ? kPortable : Best();
+    Current() = For(choice);
     return Current().name;
 }
 

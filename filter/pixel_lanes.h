@@ -124,9 +124,10 @@ struct CacheFill {
 void FillCacheRow(const CacheFill& fill, const std::uint8_t* source, std::uint8_t* slot) noexcept;
 
 // Which compiled kernels GroupColours and FillCacheRow use: the best the processor runs
-// (the default), or the portable ones, so that tests can run both. Returns the name of
-// the kernels now in use.
-enum class KernelChoice { best, portable };
+// (the default), the SSE4.1 ones, or the portable ones, so that tests can run each; a
+// choice the processor or the build does not have falls to the next one down. Returns
+// the name of the kernels now in use.
+enum class KernelChoice { best, sse41, portable };
 const char* UseKernels(KernelChoice choice) noexcept;
 
 // Writes the group's pixels: channels 0..2 (and 3 when planes > 3) of lane l at

@@ -1,7 +1,7 @@
 // The lane kernels themselves, written once with the compiler's vector types for N
 // lanes, and compiled by each file that includes this for its own instruction set:
-// pixel_lanes.cpp for the target's baseline with 4 lanes, pixel_lanes_avx2.cpp for AVX2
-// with 8. Everything here has internal linkage and is inlined into the variant entry
+// pixel_lanes.cpp for the target's baseline with 4 lanes, pixel_lanes_sse41.cpp for
+// SSE4.1 with 4 and pixel_lanes_avx2.cpp for AVX2 with 8. Everything here has internal linkage and is inlined into the variant entry
 // points, so that no function compiled for one instruction set is ever shared with the
 // other. Both variants compute the same integers. No Windows headers.
 #pragma once
@@ -20,6 +20,8 @@ namespace tessellon::tiling_lanes {
 namespace variants {
 void PortableColours(const PassConstants& constants, const Group& group, std::uint8_t* dst) noexcept;
 void PortableFill(const CacheFill& fill, const std::uint8_t* source, std::uint8_t* slot) noexcept;
+void Sse41Colours(const PassConstants& constants, const Group& group, std::uint8_t* dst) noexcept;
+void Sse41Fill(const CacheFill& fill, const std::uint8_t* source, std::uint8_t* slot) noexcept;
 void Avx2Colours(const PassConstants& constants, const Group& group, std::uint8_t* dst) noexcept;
 void Avx2Fill(const CacheFill& fill, const std::uint8_t* source, std::uint8_t* slot) noexcept;
 }  // namespace variants

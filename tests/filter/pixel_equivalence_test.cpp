@@ -621,7 +621,8 @@ TEST_P(PixelEquivalenceTest, SpecialisedPassMatchesTheReference) {
     const Case& c = GetParam();
     const Outcome reference = RunStart(c, &filter_pixel_reference);
     // Every compiled kernel the pass may use on this processor.
-    for (const auto choice : {tiling_lanes::KernelChoice::portable, tiling_lanes::KernelChoice::best}) {
+    for (const auto choice : {tiling_lanes::KernelChoice::portable, tiling_lanes::KernelChoice::sse41,
+                              tiling_lanes::KernelChoice::best}) {
         SCOPED_TRACE(tiling_lanes::UseKernels(choice));
         const Outcome fast = RunStart(c, &filter_pixel);
         ExpectSame(reference, fast);
