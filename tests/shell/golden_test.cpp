@@ -87,7 +87,7 @@ TEST_P(GoldenTest, OutputHashIsTheSameInEveryBuild) {
     ASSERT_EQ(host.RunAsHost(), 0);
     const std::uint64_t hash = Fnv1a(host.Document());
     if (hash != c.hash) {
-        const std::string path = std::string("golden-") + c.name + ".pam";
+        const std::string path = ::testing::TempDir() + "golden-" + c.name + ".pam";
         WritePam(host.Document(), path);
         ADD_FAILURE() << "hash 0x" << std::hex << hash << "; the picture is in " << path;
     }
