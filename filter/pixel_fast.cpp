@@ -117,6 +117,15 @@ struct Band {
     double span, inverse;
 };
 
+// |after - before| / (hi - lo) for an open band, 0 for a closed one: what the lane
+// kernels' band weights start from.
+float LaneRatio(const Band& band, i32 before, i32 after) noexcept {
+    if (!band.open) return 0.0f;
+    const double magnitude =
+        after < before ? static_cast<double>(before) - after : static_cast<double>(after) - before;
+    return static_cast<float>(magnitude * band.inverse);
+}
+
 Band MakeBand(i32 lo, i32 hi) noexcept {
     Band band{lo, hi, lo < hi, 1.0, 1.0};
     if (band.open) {
@@ -152,6 +161,7 @@ struct RowInfo {
     i32 prof_here, prof_prev, prof_next;  // y profile around tile_py
     i32 seam_x_lo, seam_x_hi;
     Band band_x;
+    float lane_x_ratio;  // for the lane kernels (LaneRatio)
     i32 copy_y_end;
     i32 first_copy, copies;
     bool in_y;
@@ -284,6 +294,7 @@ struct TilingPixelPass::Impl {
     template <bool kGeneric>
     void InsidePixel(const RowInfo& row, const Column& column, std::uint8_t* dst) noexcept;
     i32 BackgroundAlpha(const i32* rgb, i32 alpha) const noexcept;
+    void MixOver(i32* into, const i32* over, i32 alpha, i32 weight) const noexcept;
     void RowOfCopies(const RowSampling& sampler, bool first_row, const Cell* cells_of_column, i32 copies,
                      const i32* weights_x, i32 last_full, i32* acc) const noexcept;
     void InsideColour(const RowInfo& row, const Column& column, std::uint8_t* dst) const noexcept;
@@ -889,6 +900,16 @@ inline i32 WeightFast(i32 position, const Band& band, i32 before, i32 after) noe
 
 }  // namespace
 
+// Mixes `over` (colour, alpha 255) composited with `alpha` into the colour and alpha in
+// `into` by weight / weight_full, for values within 0..255 and weights within
+// 0..weight_full.
+inline void TilingPixelPass::Impl::MixOver(i32* into, const i32* over, i32 alpha, i32 weight) const noexcept {
+    for (int ch = 0; ch < 3; ++ch) {
+        into[ch] = MixFast(weight, into[ch], BlendFast(over[ch], into[ch], alpha), weight_full, by_full);
+    }
+    into[3] = MixFast(weight, into[3], BlendFast(255, into[3], alpha), weight_full, by_full);
+}
+
 // One pixel inside the tile, every copy, as the reference computes it.
 template <bool kGeneric>
 void TilingPixelPass::Impl::InsidePixel(const RowInfo& row, const Column& column, std::uint8_t* dst) noexcept {
@@ -956,12 +977,7 @@ void TilingPixelPass::Impl::InsidePixel(const RowInfo& row, const Column& column
             } else {
                 previous = acc[2];
                 previous_alpha = acc[3];
-                if (weight > 0 && alpha != 0) {
-                    for (int ch = 0; ch < 3; ++ch) {
-                        acc[ch] = MixFast(weight, acc[ch], BlendFast(sample[ch], acc[ch], alpha), full, by_full);
-                    }
-                    acc[3] = MixFast(weight, acc[3], BlendFast(255, acc[3], alpha), full, by_full);
-                }
+                if (weight > 0 && alpha != 0) MixOver(acc, sample, alpha, weight);
             }
         }
         if (j == 0) {
@@ -984,12 +1000,7 @@ void TilingPixelPass::Impl::InsidePixel(const RowInfo& row, const Column& column
         } else {
             previous = out[2];
             previous_alpha = out[3];
-            if (weight > 0 && a != 0) {
-                for (int ch = 0; ch < 3; ++ch) {
-                    out[ch] = MixFast(weight, out[ch], BlendFast(acc[ch], out[ch], a), full, by_full);
-                }
-                out[3] = MixFast(weight, out[3], BlendFast(255, out[3], a), full, by_full);
-            }
+            if (weight > 0 && a != 0) MixOver(out, acc, a, weight);
         }
     }
 
@@ -1035,7 +1046,6 @@ inline i32 TilingPixelPass::Impl::BackgroundAlpha(const i32* rgb, i32 alpha) con
 inline void TilingPixelPass::Impl::RowOfCopies(const RowSampling& sampler, bool first_row,
                                                const Cell* cells_of_column, i32 copies, const i32* weights_x,
                                                i32 last_full, i32* acc) const noexcept {
-    const i32 full = weight_full;
     i32 sample[3];
     i32 alpha;
     i32 k = 0;
@@ -1064,8 +1074,7 @@ inline void TilingPixelPass::Impl::RowOfCopies(const RowSampling& sampler, bool 
         SampleCopy(sampler, cells_of_column[k].sample_offset, sample, &alpha);
         alpha = BackgroundAlpha(sample, alpha);
         if (alpha == 0) continue;
-        for (int ch = 0; ch < 3; ++ch) acc[ch] = MixFast(weight, acc[ch], BlendFast(sample[ch], acc[ch], alpha), full, by_full);
-        acc[3] = MixFast(weight, acc[3], BlendFast(255, acc[3], alpha), full, by_full);
+        MixOver(acc, sample, alpha, weight);
     }
 }
 
@@ -1109,8 +1118,7 @@ void TilingPixelPass::Impl::InsideColour(const RowInfo& row, const Column& colum
         RowOfCopies(sampling[j], false, column_cells, column.copies, weights_x, last_full_x, acc);
         const i32 a = acc[3];
         if (a == 0) continue;
-        for (int ch = 0; ch < 3; ++ch) out[ch] = MixFast(weight, out[ch], BlendFast(acc[ch], out[ch], a), full, by_full);
-        out[3] = MixFast(weight, out[3], BlendFast(255, out[3], a), full, by_full);
+        MixOver(out, acc, a, weight);
     }
     dst[0] = Clamp255(out[0]);
     dst[1] = Clamp255(out[1]);
@@ -1142,13 +1150,13 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
         }
         lane_y_lo[i] = col.band_y.lo;
         lane_y_hi[i] = col.band_y.hi;
-        const double y_magnitude = wy_after < wy_before ? static_cast<double>(wy_before) - wy_after
-                                                         : static_cast<double>(wy_after) - wy_before;
-        lane_y_ratio[i] = col.band_y.open ? static_cast<float>(y_magnitude * col.band_y.inverse) : 0.0f;
+        lane_y_ratio[i] = LaneRatio(col.band_y, wy_before, wy_after);
         if (col.band_y.span > kMaxSpan) lanes = false;
     }
     for (i32 i = 0; i < out_bottom - out_top; ++i) {
-        if (rows[static_cast<std::size_t>(i)].band_x.span > kMaxSpan) lanes = false;
+        RowInfo& row = rows[static_cast<std::size_t>(i)];
+        row.lane_x_ratio = LaneRatio(row.band_x, wx_before, wx_after);
+        if (row.band_x.span > kMaxSpan) lanes = false;
     }
     if (!lanes) return true;
     const std::size_t cell_slots = n * static_cast<std::size_t>(max_column_copies);
@@ -1197,18 +1205,15 @@ bool TilingPixelPass::Impl::Groupable(const RowInfo& row, i32 first, const std::
 // InsideColour for the kLanes pixels from column `first`.
 void TilingPixelPass::Impl::GroupColours(const RowInfo& row, i32 first, int copies,
                                          std::uint8_t* dst) const noexcept {
-    tiling_lanes::CopyRow rows_here[kMaxCopies];
-    for (i32 j = 0; j < row.copies; ++j) {
-        rows_here[j] = copy_rows[j];
-        rows_here[j].top += first;
-        rows_here[j].under += first;
-    }
     const auto at = static_cast<std::size_t>(first);
-    const tiling_lanes::Group group{rows_here,
+    const tiling_lanes::Group group{copy_rows,
                                     static_cast<int>(row.copies),
                                     copies,
+                                    first,
                                     channel_stride,
-                                    {row.band_x.lo, row.band_x.hi, row.band_x.span, row.band_x.inverse},
+                                    row.band_x.lo,
+                                    row.band_x.hi,
+                                    row.lane_x_ratio,
                                     &lane_copies[at],
                                     &lane_x_position[at],
                                     out_right - out_left,

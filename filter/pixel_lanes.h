@@ -40,13 +40,6 @@ constexpr std::int32_t MultiplierDown(std::int32_t f, std::int32_t n) noexcept {
     return static_cast<std::int32_t>((static_cast<std::int64_t>(f) << kShift) / n);
 }
 
-// A blend band: its ends and, for an open band (lo < hi), its width and the width's
-// reciprocal (both 1 for a closed one).
-struct BandBounds {
-    std::int32_t lo, hi;
-    double span, inverse;
-};
-
 // The multiplier the kernel uses for a copy's weight w (0 <= w <= full): any m with
 // x <= m < x + 2^23 / (255 * full), x = w * 2^23 / full, makes (|d| * m) >> kShift equal
 // to trunc(|d| * w / full) for |d| <= 255, and that interval is longer than 1 for
@@ -72,10 +65,9 @@ struct PassConstants {
     std::int32_t x_before, x_after, y_before, y_after;
 };
 
-// One row of copies of the group's output row: the planar cache rows holding the
-// horizontal steps of its source row and of the row below, both at the group's first
-// column, the vertical step's multipliers (step false when the copy lies on a whole
-// row), and the copies' y position.
+// One row of copies of the output row: the planar cache rows holding the horizontal
+// steps of its source row and of the row below, the vertical step's multipliers (step
+// false when the copy lies on a whole row), and the copies' y position.
 struct CopyRow {
     const std::uint8_t* top;
     const std::uint8_t* under;
@@ -84,23 +76,26 @@ struct CopyRow {
     std::int32_t copy_y;
 };
 
-// A group of kLanes neighbouring pixels, all inside the tile, all with copy_rows rows of
-// copies. Channel ch of copy k lies at (k * 4 + ch) * plane_stride from a cache row's
-// start. Per lane (each array at the group's first column): the copy count of its
-// column, copy k's x position at x_position[k * position_stride], and its column's
-// vertical band.
+// A group of kLanes neighbouring pixels from column `column` of the cache rows on, all
+// inside the tile, all with copy_rows rows of copies. Channel ch of copy k lies at
+// (k * 4 + ch) * plane_stride from a cache row's start. Per lane (each array at the
+// group's first column): the copy count of its column, copy k's x position at
+// x_position[k * position_stride], and its column's vertical band. A band's ratio is
+// |after - before| / (hi - lo) for an open band (lo < hi), 0 for a closed one.
 struct Group {
     const CopyRow* rows;
     int copy_rows;
     int copies;  // the largest copy count among the lanes
+    std::ptrdiff_t column;
     std::ptrdiff_t plane_stride;
-    BandBounds x_band;  // the row's horizontal band
+    std::int32_t x_lo, x_hi;  // the row's horizontal band
+    float x_ratio;
     const std::int32_t* column_copies;
     const std::int32_t* x_position;
     std::ptrdiff_t position_stride;
     const std::int32_t* y_lo;
     const std::int32_t* y_hi;
-    const float* y_ratio;  // |y_after - y_before| / (y_hi - y_lo), 0 for a closed band
+    const float* y_ratio;
 };
 
 // The horizontal steps of one source row for every copy column, into a planar cache

@@ -200,10 +200,6 @@ struct Ops {
     }
 };
 
-LANE_INLINE double Magnitude(i32 before, i32 after) noexcept {
-    return after < before ? static_cast<double>(before) - after : static_cast<double>(after) - before;
-}
-
 // N of a group's pixels, from lane `first` of the group on.
 template <int N>
 class Kernel : Ops<N> {
@@ -269,12 +265,10 @@ private:
     LANE_INLINE void Weights() noexcept {
         const Lanes copies = O::LoadWords(g_.column_copies + first_);
         const double per_weight = static_cast<double>(kOne) / k_.weight_full;
-        const BandBounds& x = g_.x_band;
-        const auto x_ratio = static_cast<float>(Magnitude(k_.x_before, k_.x_after) * x.inverse);
         for (int k = 1; k < g_.copies; ++k) {
             const Lanes position = O::LoadWords(g_.x_position + k * g_.position_stride + first_);
-            const Lanes weight = O::Weight(position, Splat(x.lo), Splat(x.hi), typename O::Floats{} + x_ratio,
-                                           k_.x_before, k_.x_after);
+            const Lanes weight = O::Weight(position, Splat(g_.x_lo), Splat(g_.x_hi),
+                                           typename O::Floats{} + g_.x_ratio, k_.x_before, k_.x_after);
             x_weight_[k] = Splat(k) < copies ? O::Multiplier(weight, k_.weight_full, per_weight) : Splat(0);
         }
         if (g_.copy_rows < 2) return;
@@ -332,7 +326,7 @@ private:
 
     LANE_INLINE Sample Take(const CopyRow& row, int k) const noexcept {
         Sample s;
-        const std::ptrdiff_t base = static_cast<std::ptrdiff_t>(k) * 4 * g_.plane_stride + first_;
+        const std::ptrdiff_t base = static_cast<std::ptrdiff_t>(k) * 4 * g_.plane_stride + g_.column + first_;
         for (int ch = 0; ch < 3; ++ch) s.c[ch] = Channel(row, base + ch * g_.plane_stride);
         s.alpha = k_.alpha_sampled ? Channel(row, base + 3 * g_.plane_stride) : Splat(255);
         return s;
