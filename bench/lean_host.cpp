@@ -60,8 +60,9 @@ LeanImage BenchImage(int width, int height, int planes) {
 
 LeanHost* LeanHost::current_ = nullptr;
 
-LeanHost::LeanHost(const LeanImage& document)
-    : width_(document.width), height_(document.height), planes_(document.planes), source_(document.bytes),
+LeanHost::LeanHost(const LeanImage& document, EntryPoint entry)
+    : entry_(entry != nullptr ? entry : &ENTRYPOINT),
+      width_(document.width), height_(document.height), planes_(document.planes), source_(document.bytes),
       destination_(document.bytes) {
     if (current_ != nullptr) {
         std::fprintf(stderr, "only one LeanHost at a time\n");
@@ -106,16 +107,16 @@ void LeanHost::Reset() {
 
 psapi::int16 LeanHost::RunAsHost() {
     psapi::int16 result = 1;
-    ENTRYPOINT(psapi::filterSelectorStart, &record_, &data_, &result);
+    entry_(psapi::filterSelectorStart, &record_, &data_, &result);
     if (result != psapi::noErr) return result;
     while (!IsEmpty(record_.inRect) || !IsEmpty(record_.outRect)) {
         DataStep();
-        ENTRYPOINT(psapi::filterSelectorContinue, &record_, &data_, &result);
+        entry_(psapi::filterSelectorContinue, &record_, &data_, &result);
         if (result != psapi::noErr) break;
     }
     WriteBackAndRelease();
     psapi::int16 finish = 1;
-    ENTRYPOINT(psapi::filterSelectorFinish, &record_, &data_, &finish);
+    entry_(psapi::filterSelectorFinish, &record_, &data_, &finish);
     return result;
 }
 

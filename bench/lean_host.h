@@ -24,9 +24,15 @@ struct LeanImage {
 // host's white background colour, so that "Thru BG:" has something to find.
 LeanImage BenchImage(int width, int height, int planes);
 
+// A module's exported entry point, as a host finds it.
+using EntryPoint = void(PSAPI_CALL*)(psapi::int16 selector, void* record, std::intptr_t* data,
+                                     psapi::int16* result);
+
 class LeanHost {
 public:
-    explicit LeanHost(const LeanImage& document);
+    // The host calls `entry`: a module loaded from its file, or by default the module
+    // linked into this program.
+    explicit LeanHost(const LeanImage& document, EntryPoint entry = nullptr);
     ~LeanHost();
     LeanHost(const LeanHost&) = delete;
     LeanHost& operator=(const LeanHost&) = delete;
@@ -55,6 +61,7 @@ private:
 
     static LeanHost* current_;
 
+    EntryPoint entry_;
     int width_, height_, planes_;
     std::vector<std::uint8_t> source_;
     std::vector<std::uint8_t> destination_;

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_runs.h"
 #include "bench/lean_host.h"
 #include "filter/definition.h"
 #include "filter/pixel_fast.h"
@@ -37,34 +38,6 @@
 
 namespace tessellon::bench {
 namespace {
-
-constexpr int kWidth = 4000;
-constexpr int kHeight = 3000;
-constexpr double kPixels = static_cast<double>(kWidth) * kHeight;
-
-struct Settings {
-    std::int32_t sliders[8] = {0, 0, 50, 0, 10, 4, 0, 0};
-    std::int32_t shape = 0;
-    bool fit = false, opaque_out = false, repeat = false;
-};
-
-// Stores the control values as the dialog saves them; Start without Parameters reads
-// them back through the settings store.
-void Store(const Settings& s) {
-    EnsureSettingsKey(nullptr);
-    Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
-    for (int i = 0; i < 8; ++i) control_values[i] = s.sliders[i];
-    control_values[10] = s.shape;
-    control_values[15] = s.fit ? 1 : 0;
-    control_values[14] = s.opaque_out ? 1 : 0;
-    control_values[13] = s.repeat ? 1 : 0;
-    SaveSettings();
-}
-
-const LeanImage& Document() {
-    static const LeanImage image = BenchImage(kWidth, kHeight, 3);
-    return image;
-}
 
 // Peak resident memory in KiB since the last ResetPeakMemory, from /proc/self/status.
 double PeakMemoryKiB() {
@@ -154,27 +127,6 @@ void BM_Start(benchmark::State& state, Settings settings, Path path) {
     entry_routine[word] = bound;
     tiling_lanes::UseKernels(tiling_lanes::KernelChoice::best);
     Report(state, total / static_cast<double>(state.iterations()), static_cast<double>(checks));
-}
-
-Settings Defaults() { return Settings{}; }
-
-Settings Wave20() {
-    Settings s;
-    s.sliders[0] = 20;
-    s.sliders[1] = 20;
-    s.sliders[2] = 50;
-    s.shape = 1;
-    return s;
-}
-
-Settings WorstCase() {
-    Settings s;
-    s.sliders[0] = 75;
-    s.sliders[1] = 75;
-    s.sliders[3] = 40;
-    s.shape = 3;
-    s.fit = true;
-    return s;
 }
 
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseRealTime();

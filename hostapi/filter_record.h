@@ -1,22 +1,21 @@
 // Our own declarations of the Photoshop-compatible filter host interface: the filter
 // record, the about record, pixel maps, colour services and the small types they use.
 // Field names are spelled as the host interface spells them. No Windows headers: the
-// layouts are plain fixed-width structs, and their 32-bit Windows offsets are asserted
-// in the 32-bit build, where the host reads them.
+// layouts are plain fixed-width structs. One set of declarations serves 32-bit and
+// 64-bit modules; every offset the module uses is asserted below for both widths, and
+// each build checks the width it is (the native 64-bit build shares the 64-bit layout).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// Every callback and the entry point use the C calling convention on Windows (the
-// caller pops the arguments). Spelled once here so that a build with another default
-// convention cannot change it silently.
+// Every callback and the entry point use the C calling convention on 32-bit Windows
+// (the caller pops the arguments). Spelled once here so that a build with another
+// default convention cannot change it silently. x86-64 has one convention only.
 #if defined(_WIN32) && !defined(_WIN64)
 #define PSAPI_CALL __cdecl
-#define PSAPI_ASSERT_LAYOUT 1
 #else
 #define PSAPI_CALL
-#define PSAPI_ASSERT_LAYOUT 0
 #endif
 
 namespace psapi {
@@ -99,7 +98,7 @@ struct PSPixelMap {
 };
 
 struct ColorServicesInfo {
-    int32 infoSize;  // 36
+    int32 infoSize;  // sizeof(ColorServicesInfo): 36 in a 32-bit module, 56 in a 64-bit one
     int16 selector;
     int16 sourceSpace;
     int16 resultSpace;
@@ -132,13 +131,17 @@ using DisplayPixelsProc = OSErr(PSAPI_CALL*)(const PSPixelMap* source, const VRe
 using AdvanceStateProc = OSErr(PSAPI_CALL*)();
 using ColorServicesProc = OSErr(PSAPI_CALL*)(ColorServicesInfo* info);
 
-// The 4.0 layout (452 bytes) is all a host must provide; nothing at a later offset is
-// declared, so nothing can depend on it. Hosts pack the record to 4 bytes; that changes
-// nothing on 32-bit Windows and is left out of 64-bit builds, whose hosts are our own
-// and where it would misalign the pointers.
-#if PSAPI_ASSERT_LAYOUT
+// The 4.0 layout (452 bytes in a 32-bit module, 544 in a 64-bit one) is all a host must
+// provide; nothing at a later offset is declared, so nothing can depend on it. Newer
+// hosts hand longer records, and some 64-bit hosts one that ends in the middle of a
+// later field, so nothing past documentInfo may ever be read.
+//
+// Hosts pack the record to 4 bytes. On 32-bit that changes nothing; on 64-bit it is
+// decisive: nine pointers sit at offsets that are 4 but not 8 aligned, and natural
+// alignment would move every field after serialNumber. Members are only ever read and
+// written by name, never through a pointer to a member, so the compiler always knows
+// their alignment.
 #pragma pack(push, 4)
-#endif
 struct FilterRecord {
     int32 serialNumber;
     TestAbortProc abortProc;
@@ -246,9 +249,7 @@ struct FilterRecord {
     void* documentInfo;
     char reserved[78];
 };
-#if PSAPI_ASSERT_LAYOUT
 #pragma pack(pop)
-#endif
 
 // Selectors of the entry point.
 enum Selector : int16 {
@@ -273,68 +274,108 @@ constexpr int16 plugInModeGrayScale = 1;
 constexpr int16 plugIncolorServicesChooseColor = 0;
 constexpr int16 plugIncolorServicesRGBSpace = 0;
 
-#if PSAPI_ASSERT_LAYOUT
+// Layout checks: the 32-bit and 64-bit offsets of every field the module reads or
+// writes, and of the structures it hands to the host. Natural alignment everywhere but
+// the filter record, so the pixel map, colour request and about record gain holes on
+// 64-bit (before baseAddr, before the first pointer).
+constexpr bool kWide = sizeof(void*) == 8;
+static_assert(sizeof(void*) == 4 || sizeof(void*) == 8);
+
+#define PSAPI_ASSERT_OFFSET(type, field, x86, x64) \
+    static_assert(offsetof(type, field) == (kWide ? (x64) : (x86)), #type "::" #field)
+
 static_assert(sizeof(Point) == 4 && sizeof(Rect) == 8 && sizeof(VRect) == 16);
-static_assert(sizeof(RGBColor) == 6 && sizeof(PlatformData) == 4);
-static_assert(sizeof(PlugInMonitor) == 40);
+static_assert(sizeof(RGBColor) == 6 && sizeof(PlugInMonitor) == 40);
+static_assert(sizeof(PlatformData) == sizeof(void*));
 
-static_assert(offsetof(FilterRecord, abortProc) == 4);
-static_assert(offsetof(FilterRecord, progressProc) == 8);
-static_assert(offsetof(FilterRecord, imageSize) == 16);
-static_assert(offsetof(FilterRecord, planes) == 20);
-static_assert(offsetof(FilterRecord, filterRect) == 22);
-static_assert(offsetof(FilterRecord, maxSpace) == 44);
-static_assert(offsetof(FilterRecord, bufferSpace) == 48);
-static_assert(offsetof(FilterRecord, inRect) == 52);
-static_assert(offsetof(FilterRecord, inLoPlane) == 60);
-static_assert(offsetof(FilterRecord, inHiPlane) == 62);
-static_assert(offsetof(FilterRecord, outRect) == 64);
-static_assert(offsetof(FilterRecord, outLoPlane) == 72);
-static_assert(offsetof(FilterRecord, outHiPlane) == 74);
-static_assert(offsetof(FilterRecord, inData) == 76);
-static_assert(offsetof(FilterRecord, inRowBytes) == 80);
-static_assert(offsetof(FilterRecord, outData) == 84);
-static_assert(offsetof(FilterRecord, outRowBytes) == 88);
-static_assert(offsetof(FilterRecord, isFloating) == 92);
-static_assert(offsetof(FilterRecord, haveMask) == 93);
-static_assert(offsetof(FilterRecord, maskRect) == 96);
-static_assert(offsetof(FilterRecord, maskData) == 104);
-static_assert(offsetof(FilterRecord, maskRowBytes) == 108);
-static_assert(offsetof(FilterRecord, backColor) == 112);
-static_assert(offsetof(FilterRecord, foreColor) == 116);
-static_assert(offsetof(FilterRecord, hostSig) == 120);
-static_assert(offsetof(FilterRecord, imageMode) == 128);
-static_assert(offsetof(FilterRecord, imageHRes) == 132);
-static_assert(offsetof(FilterRecord, platformData) == 188);
-static_assert(offsetof(FilterRecord, displayPixels) == 204);
-static_assert(offsetof(FilterRecord, handleProcs) == 208);
-static_assert(offsetof(FilterRecord, advanceState) == 224);
-static_assert(offsetof(FilterRecord, inputPadding) == 238);
-static_assert(offsetof(FilterRecord, outputPadding) == 240);
-static_assert(offsetof(FilterRecord, maskPadding) == 242);
-static_assert(offsetof(FilterRecord, samplingSupport) == 244);
-static_assert(offsetof(FilterRecord, inputRate) == 248);
-static_assert(offsetof(FilterRecord, maskRate) == 252);
-static_assert(offsetof(FilterRecord, colorServices) == 256);
-static_assert(offsetof(FilterRecord, inLayerPlanes) == 260);
-static_assert(offsetof(FilterRecord, inTransparencyMask) == 262);
-static_assert(offsetof(FilterRecord, inColumnBytes) == 300);
-static_assert(offsetof(FilterRecord, documentInfo) == 368);
-static_assert(sizeof(FilterRecord) == 452);
+PSAPI_ASSERT_OFFSET(FilterRecord, abortProc, 4, 4);
+PSAPI_ASSERT_OFFSET(FilterRecord, progressProc, 8, 12);
+PSAPI_ASSERT_OFFSET(FilterRecord, parameters, 12, 20);
+PSAPI_ASSERT_OFFSET(FilterRecord, imageSize, 16, 28);
+PSAPI_ASSERT_OFFSET(FilterRecord, planes, 20, 32);
+PSAPI_ASSERT_OFFSET(FilterRecord, filterRect, 22, 34);
+PSAPI_ASSERT_OFFSET(FilterRecord, background, 30, 42);
+PSAPI_ASSERT_OFFSET(FilterRecord, foreground, 36, 48);
+PSAPI_ASSERT_OFFSET(FilterRecord, maxSpace, 44, 56);
+PSAPI_ASSERT_OFFSET(FilterRecord, bufferSpace, 48, 60);
+PSAPI_ASSERT_OFFSET(FilterRecord, inRect, 52, 64);
+PSAPI_ASSERT_OFFSET(FilterRecord, inLoPlane, 60, 72);
+PSAPI_ASSERT_OFFSET(FilterRecord, inHiPlane, 62, 74);
+PSAPI_ASSERT_OFFSET(FilterRecord, outRect, 64, 76);
+PSAPI_ASSERT_OFFSET(FilterRecord, outLoPlane, 72, 84);
+PSAPI_ASSERT_OFFSET(FilterRecord, outHiPlane, 74, 86);
+PSAPI_ASSERT_OFFSET(FilterRecord, inData, 76, 88);
+PSAPI_ASSERT_OFFSET(FilterRecord, inRowBytes, 80, 96);
+PSAPI_ASSERT_OFFSET(FilterRecord, outData, 84, 100);
+PSAPI_ASSERT_OFFSET(FilterRecord, outRowBytes, 88, 108);
+PSAPI_ASSERT_OFFSET(FilterRecord, isFloating, 92, 112);
+PSAPI_ASSERT_OFFSET(FilterRecord, haveMask, 93, 113);
+PSAPI_ASSERT_OFFSET(FilterRecord, autoMask, 94, 114);
+PSAPI_ASSERT_OFFSET(FilterRecord, maskRect, 96, 116);
+PSAPI_ASSERT_OFFSET(FilterRecord, maskData, 104, 124);
+PSAPI_ASSERT_OFFSET(FilterRecord, maskRowBytes, 108, 132);
+PSAPI_ASSERT_OFFSET(FilterRecord, backColor, 112, 136);
+PSAPI_ASSERT_OFFSET(FilterRecord, foreColor, 116, 140);
+PSAPI_ASSERT_OFFSET(FilterRecord, hostSig, 120, 144);
+PSAPI_ASSERT_OFFSET(FilterRecord, hostProc, 124, 148);
+PSAPI_ASSERT_OFFSET(FilterRecord, imageMode, 128, 156);
+PSAPI_ASSERT_OFFSET(FilterRecord, imageHRes, 132, 160);
+PSAPI_ASSERT_OFFSET(FilterRecord, wholeSize, 144, 172);
+PSAPI_ASSERT_OFFSET(FilterRecord, monitor, 148, 176);
+PSAPI_ASSERT_OFFSET(FilterRecord, platformData, 188, 216);
+PSAPI_ASSERT_OFFSET(FilterRecord, displayPixels, 204, 248);
+PSAPI_ASSERT_OFFSET(FilterRecord, handleProcs, 208, 256);
+PSAPI_ASSERT_OFFSET(FilterRecord, filterCase, 216, 268);
+PSAPI_ASSERT_OFFSET(FilterRecord, advanceState, 224, 280);
+PSAPI_ASSERT_OFFSET(FilterRecord, getPropertyObsolete, 232, 292);
+PSAPI_ASSERT_OFFSET(FilterRecord, inputPadding, 238, 302);
+PSAPI_ASSERT_OFFSET(FilterRecord, outputPadding, 240, 304);
+PSAPI_ASSERT_OFFSET(FilterRecord, maskPadding, 242, 306);
+PSAPI_ASSERT_OFFSET(FilterRecord, samplingSupport, 244, 308);
+PSAPI_ASSERT_OFFSET(FilterRecord, inputRate, 248, 312);
+PSAPI_ASSERT_OFFSET(FilterRecord, maskRate, 252, 316);
+PSAPI_ASSERT_OFFSET(FilterRecord, colorServices, 256, 320);
+PSAPI_ASSERT_OFFSET(FilterRecord, inLayerPlanes, 260, 328);
+PSAPI_ASSERT_OFFSET(FilterRecord, inTransparencyMask, 262, 330);
+PSAPI_ASSERT_OFFSET(FilterRecord, inColumnBytes, 300, 368);
+PSAPI_ASSERT_OFFSET(FilterRecord, propertyProcs, 320, 392);
+PSAPI_ASSERT_OFFSET(FilterRecord, descriptorParameters, 356, 432);
+PSAPI_ASSERT_OFFSET(FilterRecord, documentInfo, 368, 456);
+PSAPI_ASSERT_OFFSET(FilterRecord, reserved, 372, 464);
+static_assert(sizeof(FilterRecord) == (kWide ? 544 : 452) && alignof(FilterRecord) == 4);
 
-static_assert(offsetof(PSPixelMap, bounds) == 4);
-static_assert(offsetof(PSPixelMap, rowBytes) == 24);
-static_assert(offsetof(PSPixelMap, baseAddr) == 36);
-static_assert(offsetof(PSPixelMap, masks) == 44);
-static_assert(offsetof(PSPixelMap, maskPhaseCol) == 52);
-static_assert(sizeof(PSPixelMap) == 68);
-static_assert(offsetof(PSPixelMask, maskDescription) == 16 && sizeof(PSPixelMask) == 20);
+PSAPI_ASSERT_OFFSET(PSPixelMap, bounds, 4, 4);
+PSAPI_ASSERT_OFFSET(PSPixelMap, imageMode, 20, 20);
+PSAPI_ASSERT_OFFSET(PSPixelMap, rowBytes, 24, 24);
+PSAPI_ASSERT_OFFSET(PSPixelMap, colBytes, 28, 28);
+PSAPI_ASSERT_OFFSET(PSPixelMap, planeBytes, 32, 32);
+PSAPI_ASSERT_OFFSET(PSPixelMap, baseAddr, 36, 40);
+PSAPI_ASSERT_OFFSET(PSPixelMap, mat, 40, 48);
+PSAPI_ASSERT_OFFSET(PSPixelMap, masks, 44, 56);
+PSAPI_ASSERT_OFFSET(PSPixelMap, maskPhaseRow, 48, 64);
+PSAPI_ASSERT_OFFSET(PSPixelMap, maskPhaseCol, 52, 68);
+PSAPI_ASSERT_OFFSET(PSPixelMap, pixelOverlays, 56, 72);
+PSAPI_ASSERT_OFFSET(PSPixelMap, depth, 64, 84);
+static_assert(sizeof(PSPixelMap) == (kWide ? 88 : 68));
+PSAPI_ASSERT_OFFSET(PSPixelMask, maskData, 4, 8);
+PSAPI_ASSERT_OFFSET(PSPixelMask, rowBytes, 8, 16);
+PSAPI_ASSERT_OFFSET(PSPixelMask, maskDescription, 16, 24);
+static_assert(sizeof(PSPixelMask) == (kWide ? 32 : 20));
 
-static_assert(offsetof(ColorServicesInfo, colorComponents) == 20);
-static_assert(offsetof(ColorServicesInfo, selectorParameter) == 32);
-static_assert(sizeof(ColorServicesInfo) == 36);
+PSAPI_ASSERT_OFFSET(ColorServicesInfo, selector, 4, 4);
+PSAPI_ASSERT_OFFSET(ColorServicesInfo, sourceSpace, 6, 6);
+PSAPI_ASSERT_OFFSET(ColorServicesInfo, resultSpace, 8, 8);
+PSAPI_ASSERT_OFFSET(ColorServicesInfo, reservedSourceSpaceInfo, 12, 16);
+PSAPI_ASSERT_OFFSET(ColorServicesInfo, colorComponents, 20, 32);
+PSAPI_ASSERT_OFFSET(ColorServicesInfo, reserved, 28, 40);
+PSAPI_ASSERT_OFFSET(ColorServicesInfo, selectorParameter, 32, 48);
+static_assert(sizeof(ColorServicesInfo) == (kWide ? 56 : 36));
 
-static_assert(offsetof(AboutRecord, platformData) == 0 && sizeof(AboutRecord) == 256);
-#endif
+PSAPI_ASSERT_OFFSET(AboutRecord, platformData, 0, 0);
+PSAPI_ASSERT_OFFSET(AboutRecord, sSPBasic, 4, 8);
+PSAPI_ASSERT_OFFSET(AboutRecord, reserved, 12, 24);
+static_assert(sizeof(AboutRecord) == (kWide ? 272 : 256));
+
+#undef PSAPI_ASSERT_OFFSET
 
 }  // namespace psapi

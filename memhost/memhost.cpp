@@ -14,7 +14,9 @@ namespace {
 
 constexpr psapi::Fixed kUnitRate = 0x10000;  // 1.0 in 16.16
 constexpr int kMaxCoordinate = 0x7FFF;       // rectangles are int16
-constexpr psapi::int32 kColorServicesInfoSize = 36;
+// A host compares the request's size with its own structure's: 36 bytes for 32-bit
+// hosts, 56 for 64-bit ones, which refuse the 32-bit size.
+constexpr psapi::int32 kColorServicesInfoSize = sizeof(psapi::ColorServicesInfo);
 constexpr psapi::Fixed kDpi72 = 72 << 16;
 
 // Test set-up mistakes end the process: there is no sensible host to go on with.

@@ -121,7 +121,8 @@ struct DisplayCall {
     Image pixels;
 };
 
-// One colorServices call. Fields after info_size are read only when infoSize >= 36.
+// One colorServices call. Fields after info_size are read only when infoSize is at least
+// the host's own sizeof(ColorServicesInfo) (36 on 32-bit, 56 on 64-bit).
 struct ColorRequest {
     psapi::int32 info_size;
     psapi::int16 selector;

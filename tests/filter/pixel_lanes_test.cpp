@@ -60,5 +60,21 @@ TEST(LaneArithmetic, ByteDivisionsAreExact) {
     EXPECT_EQ(wrong, 0);
 }
 
+// Every x86 build (the native one and both Windows modules) carries the SSE4.1 and AVX2
+// kernels and takes the widest the processor runs.
+TEST(LaneKernels, TheBestChoiceIsTheWidestTheProcessorRuns) {
+#if defined(__i386__) || defined(__x86_64__)
+    __builtin_cpu_init();
+    const char* expected = __builtin_cpu_supports("avx2")     ? "avx2"
+                           : __builtin_cpu_supports("sse4.1") ? "sse4.1"
+                                                              : "portable";
+    EXPECT_STREQ(UseKernels(KernelChoice::best), expected);
+#else
+    EXPECT_STREQ(UseKernels(KernelChoice::best), "portable");
+#endif
+    EXPECT_STREQ(UseKernels(KernelChoice::portable), "portable");
+    UseKernels(KernelChoice::best);
+}
+
 }  // namespace
 }  // namespace tessellon::tiling_lanes

@@ -324,11 +324,16 @@ struct ColorCase {
 };
 
 TEST(MemhostColor, PickerAnswersCancelsAndRefuses) {
+    constexpr psapi::int32 kFull = sizeof(psapi::ColorServicesInfo);
+    constexpr bool kWide = sizeof(void*) == 8;
     const ColorCase cases[] = {
-        {"picked", 36, 0, false, psapi::noErr, {200, 100, 50}},
-        {"cancelled", 36, 0, true, psapi::userCanceledErr, {1, 2, 3}},
-        {"short info", 32, 0, false, kHostInsufficient, {1, 2, 3}},
-        {"other selector", 36, 1, false, kHostInsufficient, {1, 2, 3}},
+        {"picked", kFull, 0, false, psapi::noErr, {200, 100, 50}},
+        {"cancelled", kFull, 0, true, psapi::userCanceledErr, {1, 2, 3}},
+        {"short info", kFull - 4, 0, false, kHostInsufficient, {1, 2, 3}},
+        // A 64-bit host refuses the 32-bit structure's size.
+        {"32-bit size", 36, 0, false, kWide ? kHostInsufficient : psapi::noErr,
+         kWide ? std::array<psapi::int16, 3>{1, 2, 3} : std::array<psapi::int16, 3>{200, 100, 50}},
+        {"other selector", kFull, 1, false, kHostInsufficient, {1, 2, 3}},
     };
     for (const ColorCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -350,7 +355,7 @@ TEST(MemhostColor, PickerAnswersCancelsAndRefuses) {
         ASSERT_EQ(host.color_requests.size(), 1u);
         const ColorRequest& request = host.color_requests[0];
         EXPECT_EQ(request.info_size, c.info_size);
-        if (c.info_size >= 36 && c.selector == 0) {
+        if (c.info_size >= kFull && c.selector == 0) {
             EXPECT_TRUE(request.has_prompt);
             EXPECT_EQ(request.prompt, "Pick");
             EXPECT_EQ(request.components[1], 2);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -90,12 +92,35 @@ std::string TestBlocksModulePath() {
     return path + "TessellonTestBlocks.8bf";
 }
 
+HostImage TestPicture() { return HostImage{DialogHost::kWidth, DialogHost::kHeight, SourcePicture()}; }
+
 DialogHost::DialogHost(const std::string& module_path)
-    : DialogHost(module_path, HostImage{kWidth, kHeight, SourcePicture()}, HostAbilities{}) {}
+    : DialogHost(module_path, TestPicture(), HostAbilities{}) {}
+
+DialogHost::GuardedRecord::GuardedRecord(std::size_t bytes) {
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const std::size_t page = system.dwPageSize;
+    const std::size_t committed = (bytes + page - 1) / page * page;
+    pages_ = VirtualAlloc(nullptr, committed + page, MEM_RESERVE, PAGE_NOACCESS);
+    if (pages_ == nullptr || VirtualAlloc(pages_, committed, MEM_COMMIT, PAGE_READWRITE) == nullptr) {
+        std::fprintf(stderr, "DialogHost: cannot set up a guarded filter record\n");
+        std::abort();
+    }
+    // 4-aligned like every host's record; only the fields inside `bytes` are touched.
+    record_ = reinterpret_cast<psapi::FilterRecord*>(static_cast<std::uint8_t*>(pages_) + committed - bytes);
+    std::memset(record_, 0, bytes);
+}
+
+DialogHost::GuardedRecord::~GuardedRecord() {
+    if (pages_ != nullptr) VirtualFree(pages_, 0, MEM_RELEASE);
+}
 
 DialogHost::DialogHost(const std::string& module_path, HostImage image, HostAbilities abilities)
     : module_(module_path),
       window_(CreateHostWindow()),
+      guarded_(abilities.record_bytes),
+      record_(*guarded_),
       width_(image.width),
       height_(image.height),
       source_(std::move(image.rgb)),
@@ -105,7 +130,6 @@ DialogHost::DialogHost(const std::string& module_path, HostImage image, HostAbil
         entry_ = reinterpret_cast<EntryPoint>(
             reinterpret_cast<AnyFunction>(GetProcAddress(module_.handle(), "ENTRYPOINT")));
     }
-    std::memset(&record_, 0, sizeof record_);
     platform_.hwnd = reinterpret_cast<std::intptr_t>(window_);
     record_.abortProc = [] { return psapi::Boolean{0}; };
     record_.progressProc = [](psapi::int32, psapi::int32) {};
@@ -135,6 +159,15 @@ psapi::int16 DialogHost::Call(psapi::int16 selector) {
     active_host = this;
     entry_(selector, &record_, &data_, &result);
     active_host = nullptr;
+    return result;
+}
+
+psapi::int16 DialogHost::About() {
+    psapi::int16 result = 0x7777;
+    if (entry_ == nullptr) return result;
+    psapi::AboutRecord about{};
+    about.platformData = &platform_;
+    entry_(psapi::filterSelectorAbout, &about, &data_, &result);
     return result;
 }
 
@@ -265,6 +298,13 @@ psapi::OSErr PSAPI_CALL DialogHost::ColorServices(psapi::ColorServicesInfo* info
     request.source_space = info->sourceSpace;
     request.result_space = info->resultSpace;
     for (int c = 0; c < 4; ++c) request.components[c] = info->colorComponents[c];
+    // As real hosts do, a request whose size is not this build's structure is refused
+    // (a 64-bit host answers the 32-bit size of 36 so).
+    if (info->infoSize != static_cast<psapi::int32>(sizeof(psapi::ColorServicesInfo))) {
+        std::lock_guard<std::mutex> lock(active_host->records_mutex_);
+        active_host->colour_requests_.push_back(request);
+        return -30900;  // errPlugInHostInsufficient
+    }
     if (const unsigned char* prompt = info->selectorParameter.pickerPrompt; prompt != nullptr) {
         request.prompt.assign(reinterpret_cast<const char*>(prompt + 1), prompt[0]);
     }

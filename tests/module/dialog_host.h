@@ -37,10 +37,13 @@ struct HostImage {
 };
 
 // What the host offers besides its image: its sampling support (0 none, 1 integral,
-// 2 fractional) and whether it has a colour picker (colorServices).
+// 2 fractional), whether it has a colour picker (colorServices), and how many bytes of
+// filter record it hands over. The record always ends at an inaccessible page, so a
+// module that reads past the record's end faults at once.
 struct HostAbilities {
     psapi::int16 sampling_support = 1;
     bool colour_services = false;
+    std::size_t record_bytes = sizeof(psapi::FilterRecord);
 };
 
 // One displayPixels call as the host saw it: when, where it drew, the rate of the data
@@ -92,11 +95,19 @@ public:
     DialogHost& operator=(const DialogHost&) = delete;
 
     bool loaded() const { return entry_ != nullptr; }
+    HMODULE module_handle() const { return module_.handle(); }
     DWORD load_error() const { return module_.load_error(); }
     HWND window() const { return window_; }
 
     psapi::int16 Parameters() { return Call(psapi::filterSelectorParameters); }
+    psapi::int16 Prepare() { return Call(psapi::filterSelectorPrepare); }
     psapi::int16 Start() { return Call(psapi::filterSelectorStart); }
+    psapi::int16 Finish() { return Call(psapi::filterSelectorFinish); }
+    // About with an about record whose platform data names the host window.
+    psapi::int16 About();
+
+    // The host's data word for the module, which it keeps between calls.
+    std::intptr_t& data() { return data_; }
 
     const std::vector<std::uint8_t>& source() const { return source_; }
     const std::vector<std::uint8_t>& output() const { return output_; }
@@ -129,11 +140,28 @@ private:
     void Deliver();
     void Record(const psapi::PSPixelMap& source, const psapi::VRect& area, psapi::int32 row, psapi::int32 column);
 
+    // The record's pages: the record fills the end of the committed part, the page after
+    // it is reserved only.
+    class GuardedRecord {
+    public:
+        explicit GuardedRecord(std::size_t bytes);
+        ~GuardedRecord();
+        GuardedRecord(const GuardedRecord&) = delete;
+        GuardedRecord& operator=(const GuardedRecord&) = delete;
+        psapi::FilterRecord& operator*() const { return *record_; }
+        psapi::FilterRecord* get() const { return record_; }
+
+    private:
+        void* pages_ = nullptr;
+        psapi::FilterRecord* record_ = nullptr;
+    };
+
     LoadedModule module_;
     EntryPoint entry_ = nullptr;
     HWND window_ = nullptr;
     psapi::PlatformData platform_{};
-    psapi::FilterRecord record_{};
+    GuardedRecord guarded_;
+    psapi::FilterRecord& record_;
     std::intptr_t data_ = 0;
     int width_ = kWidth;
     int height_ = kHeight;
@@ -150,6 +178,9 @@ private:
     std::vector<ColourRequest> colour_requests_;
     std::uint8_t answer_[3] = {0, 0, 0};
 };
+
+// The default host's picture: diagonal colour bands with a dark ring.
+HostImage TestPicture();
 
 // An image file in binary PPM (P6, 8-bit) as a host image; empty when unreadable.
 HostImage ReadPpm(const std::string& path);

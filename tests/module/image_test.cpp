@@ -25,12 +25,17 @@ protected:
     }
 
     LoadedModule module;
-    const IMAGE_NT_HEADERS32* nt = nullptr;
+    const IMAGE_NT_HEADERS* nt = nullptr;
 };
 
-TEST_F(ModuleImage, IsA32BitX86Dll) {
+TEST_F(ModuleImage, IsADllForThisBuildsMachine) {
+#if defined(_WIN64)
+    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+#else
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
     EXPECT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+#endif
     EXPECT_NE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL, 0);
 }
 
@@ -46,10 +51,11 @@ TEST_F(ModuleImage, ExportsOnlyTheEntryPointThePiplNames) {
     const WORD index = *ImageAt<WORD>(base, exports.AddressOfNameOrdinals);
     const auto* exported = ImageAt<std::uint8_t>(base, ImageAt<DWORD>(base, exports.AddressOfFunctions)[index]);
 
-    // A host calls GetProcAddress with the zero-terminated name of the wx86 property.
-    const auto wx86 = PiplProperty(PiplResource(base, "PIPL"), "68xw");
-    ASSERT_TRUE(wx86.has_value());
-    const std::string entry_name(reinterpret_cast<const char*>(wx86->data()));
+    // A host calls GetProcAddress with the zero-terminated name of the code property
+    // (wx86 or 8664, by the module's machine).
+    const auto code = PiplProperty(PiplResource(base, "PIPL"), kCodePropertyKey);
+    ASSERT_TRUE(code.has_value());
+    const std::string entry_name(reinterpret_cast<const char*>(code->data()));
     const FARPROC entry = GetProcAddress(base, entry_name.c_str());
     ASSERT_NE(entry, nullptr) << "GetProcAddress(\"" << entry_name << "\")";
     EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(entry), exported);

@@ -47,7 +47,7 @@ std::uint32_t BlockChecksum(const std::uint8_t* block) {
 }
 
 bool InWritableSection(const Bytes& file, std::size_t offset) {
-    const IMAGE_NT_HEADERS32* nt = NtHeadersOf(file.data());
+    const IMAGE_NT_HEADERS* nt = NtHeadersOf(file.data());
     if (nt == nullptr) return false;
     const auto* sections = reinterpret_cast<const IMAGE_SECTION_HEADER*>(
         reinterpret_cast<const std::uint8_t*>(&nt->OptionalHeader) + nt->FileHeader.SizeOfOptionalHeader);

@@ -19,11 +19,11 @@ LoadedModule::~LoadedModule() {
     if (handle_ != nullptr) FreeLibrary(handle_);
 }
 
-const IMAGE_NT_HEADERS32* NtHeadersOf(const void* image) {
+const IMAGE_NT_HEADERS* NtHeadersOf(const void* image) {
     const auto* base = static_cast<const std::uint8_t*>(image);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     return nt->Signature == IMAGE_NT_SIGNATURE ? nt : nullptr;
 }
 

@@ -36,9 +36,17 @@ private:
     DWORD load_error_;
 };
 
-// The NT headers of a PE image, mapped or as file bytes; null when the signatures are
-// wrong.
-const IMAGE_NT_HEADERS32* NtHeadersOf(const void* image);
+// The NT headers of a PE image of this build's width, mapped or as file bytes; null when
+// the signatures are wrong.
+const IMAGE_NT_HEADERS* NtHeadersOf(const void* image);
+
+// The module's code property in the PIPL, as stored: "wx86" in a 32-bit module, "8664"
+// in a 64-bit one, four-character codes little-endian.
+#if defined(_WIN64)
+inline constexpr char kCodePropertyKey[] = "4668";
+#else
+inline constexpr char kCodePropertyKey[] = "68xw";
+#endif
 
 // A mapped image's data at a relative virtual address.
 template <typename T>

@@ -745,7 +745,7 @@ TEST_F(SmallPicture, TheHostPickersColourReachesTheNextRenderAndTheSavedSettings
         const std::vector<ColourRequest> requests = host.ColourRequests();
         ASSERT_EQ(requests.size(), 1u);
         const ColourRequest& request = requests[0];
-        EXPECT_EQ(request.info_size, 36);
+        EXPECT_EQ(request.info_size, sizeof(void*) == 8 ? 56 : 36);
         EXPECT_EQ(request.selector, 0);
         EXPECT_EQ(request.source_space, 0);
         EXPECT_EQ(request.result_space, 0);

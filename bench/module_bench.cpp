@@ -1,0 +1,182 @@
+// Speed of a built Windows module as a host sees it: loads Tessellon.8bf with
+// LoadLibrary, finds ENTRYPOINT, and times whole Start runs (Start, the strips through
+// advanceState, Finish) through the lean host on the same image and settings as the
+// native benchmark, beside a plain copy of the image through the same strips. The
+// settings reach the module as a host's repeated filter hands them over: saved in the
+// registry, then Start without Parameters. The filter's values that were saved before
+// are put back at the end.
+//
+//   tessellon_module_bench.exe [MODULE] [--repetitions N]
+//
+// Prints, per run, the median and the best of N timed runs (after one untimed run) in
+// milliseconds and megapixels per second, and the median's ratio to the plain copy.
+// Goals are read off, not asserted.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bench/bench_runs.h"
+#include "bench/lean_host.h"
+#include "filter/definition.h"
+#include "shell/host.h"
+#include "ui/settings.h"
+
+namespace tessellon::bench {
+namespace {
+
+struct SavedValue {
+    DWORD type = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+std::optional<SavedValue> ReadValue(const char* name) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, settings_key_name, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    SavedValue value;
+    DWORD size = 0;
+    LONG status = RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        value.bytes.resize(size);
+        status = RegQueryValueExA(key, name, nullptr, &value.type, value.bytes.data(), &size);
+    }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return std::nullopt;
+    return value;
+}
+
+void RestoreValue(const char* name, const std::optional<SavedValue>& value) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, settings_key_name, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+    if (value.has_value()) {
+        RegSetValueExA(key, name, 0, value->type, value->bytes.data(), static_cast<DWORD>(value->bytes.size()));
+    } else {
+        RegDeleteValueA(key, name);
+    }
+    RegCloseKey(key);
+}
+
+// The module next to this program unless a path is given.
+std::string DefaultModulePath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path, length);
+    directory.resize(directory.find_last_of("\\/") + 1);
+    return directory + "Tessellon.8bf";
+}
+
+double SecondsOf(const std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct Timing {
+    double median = 0;
+    double best = 0;
+};
+
+template <typename Run>
+Timing Time(int repetitions, Run run) {
+    run();  // untimed: page faults and first-use set-up
+    std::vector<double> seconds;
+    for (int i = 0; i < repetitions; ++i) seconds.push_back(run());
+    std::sort(seconds.begin(), seconds.end());
+    return {seconds[seconds.size() / 2], seconds.front()};
+}
+
+void Print(const char* name, const Timing& t, double copy_seconds) {
+    std::printf("%-12s %9.1f %9.1f %9.1f %9.1f %10.2f\n", name, t.median * 1e3, kPixels / t.median / 1e6,
+                t.best * 1e3, kPixels / t.best / 1e6, t.median / copy_seconds);
+}
+
+}  // namespace
+}  // namespace tessellon::bench
+
+int main(int argc, char** argv) {
+    using namespace tessellon::bench;
+    std::string module_path = DefaultModulePath();
+    int repetitions = 5;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--repetitions") == 0 && i + 1 < argc) {
+            repetitions = std::max(1, std::atoi(argv[++i]));
+        } else {
+            module_path = argv[i];
+        }
+    }
+
+    const HMODULE module = LoadLibraryA(module_path.c_str());
+    if (module == nullptr) {
+        std::fprintf(stderr, "cannot load %s (error %lu)\n", module_path.c_str(), GetLastError());
+        return 1;
+    }
+    using AnyFunction = void (*)();
+    const auto entry = reinterpret_cast<EntryPoint>(reinterpret_cast<AnyFunction>(GetProcAddress(module, "ENTRYPOINT")));
+    if (entry == nullptr) {
+        std::fprintf(stderr, "%s exports no ENTRYPOINT\n", module_path.c_str());
+        return 1;
+    }
+
+    // This program's own copy of the core writes the settings where the module reads them.
+    tessellon::LoadModule(nullptr, nullptr);
+    const auto saved_sliders = ReadValue(tessellon::kSliderSettingsName);
+    const auto saved_colours = ReadValue(tessellon::kCustomColorsName);
+
+    std::printf("%s (%d-bit process), %d x %d RGB, %d timed runs each\n", module_path.c_str(),
+                static_cast<int>(sizeof(void*) * 8), kWidth, kHeight, repetitions);
+    std::printf("%-12s %9s %9s %9s %9s %10s\n", "run", "median ms", "Mpx/s", "best ms", "Mpx/s", "÷ copy");
+
+    const Timing copy = [&] {
+        LeanHost host(Document(), entry);
+        return Time(repetitions, [&] {
+            host.Reset();
+            const auto start = std::chrono::steady_clock::now();
+            PlainCopyThroughHost(host);
+            return SecondsOf(start);
+        });
+    }();
+    Print("plain_copy", copy, copy.median);
+
+    struct Run {
+        const char* name;
+        Settings settings;
+    };
+    const Run runs[] = {{"defaults", Defaults()}, {"wave20", Wave20()}, {"worst_case", WorstCase()}};
+    int status = 0;
+    for (const Run& run : runs) {
+        Store(run.settings);
+        LeanHost host(Document(), entry);
+        const Timing t = Time(repetitions, [&] {
+            host.Reset();
+            const auto start = std::chrono::steady_clock::now();
+            if (host.RunAsHost() != 0) status = 1;
+            return SecondsOf(start);
+        });
+        Print(run.name, t, copy.median);
+    }
+
+    // What a Start costs whatever the image: the dialog that ends itself during its
+    // initialisation, the settings store, the set-up. Shown in milliseconds only.
+    {
+        Store(Defaults());
+        const LeanImage tiny = BenchImage(64, 64, 3);
+        LeanHost host(tiny, entry);
+        const Timing t = Time(repetitions, [&] {
+            host.Reset();
+            const auto start = std::chrono::steady_clock::now();
+            if (host.RunAsHost() != 0) status = 1;
+            return SecondsOf(start);
+        });
+        std::printf("%-12s %9.1f %9s %9.1f\n", "start_64x64", t.median * 1e3, "", t.best * 1e3);
+    }
+
+    RestoreValue(tessellon::kSliderSettingsName, saved_sliders);
+    RestoreValue(tessellon::kCustomColorsName, saved_colours);
+    FreeLibrary(module);
+    if (status != 0) std::fprintf(stderr, "a Start run failed\n");
+    return status;
+}
