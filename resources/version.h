@@ -3,8 +3,8 @@
 #pragma once
 
 #define TESSELLON_NAME "Tessellon"
-#define TESSELLON_VERSION "1.0.0"
-#define TESSELLON_VERSION_NUMBERS 1, 0, 0, 0
+#define TESSELLON_VERSION "1.1.0"
+#define TESSELLON_VERSION_NUMBERS 1, 1, 0, 0
 
 #ifdef __cplusplus
 namespace tessellon {

@@ -18,6 +18,7 @@
 #include "cli/options.h"
 #include "cli/session.h"
 #include "filter/definition.h"
+#include "resources/version.h"
 #include "runtime/context.h"
 #include "ui/dialog_model.h"
 #include "ui/settings.h"
@@ -119,7 +120,7 @@ TEST(CliProgramTest, CommandLinesGiveTheirStatusAndMessage) {
         const char* message;  // in stdout or stderr
     };
     const Case cases[] = {
-        {{"--version"}, kExitOk, "Tessellon 1.0.0"},
+        {{"--version"}, kExitOk, "Tessellon " TESSELLON_VERSION},
         {{"--help"}, kExitOk, "--overlap-x N"},
         {{"missing.png", "out.png"}, kExitFailure, "cannot read 'missing.png': No such file or directory"},
         {{"notes.txt", "out.png"}, kExitFailure, "unsupported format"},

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "module/module_support.h"
+#include "resources/version.h"
 #include "module/window_watcher.h"
 
 namespace tessellon::testing {
@@ -44,6 +45,8 @@ TEST_F(ModuleSelectors, AboutShowsTheCreditBoxAndClearsAPresetResult) {
     EXPECT_EQ(box->text.rfind("Tessellon", 0), 0u) << box->text;
     EXPECT_NE(box->text.find("Made with the Vextrel filter-building system by Dravik."), std::string::npos)
         << box->text;
+    // The same release as the version resource and the command-line host name.
+    EXPECT_NE(box->text.find("Version " TESSELLON_VERSION "."), std::string::npos) << box->text;
     EXPECT_FALSE(box->has_icon);
     EXPECT_EQ(result, 0);
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "resources/version.h"
 #include "shell/host.h"
 #include "support/recording_platform.h"
 
@@ -41,7 +42,7 @@ TEST_F(EntryTest, AboutTextHasNameAuthorTextAndCreditLine) {
                  "tiles@tessellon.example\r\n"
                  "https://tessellon.example\r\n"
                  "https://www.example.org/tiles\n\n"
-                 "Made with the Vextrel filter-building system by Dravik.");
+                 "Version " TESSELLON_VERSION ". Made with the Vextrel filter-building system by Dravik.");
 }
 
 TEST_F(EntryTest, ParametersSetsTheShowFlagForGood) {

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the 32-bit and the 64-bit Windows module in Release and writes the release
+# archive dist/Tessellon-<version>-windows.zip:
+#   x86/Tessellon.8bf   x64/Tessellon.8bf   INSTALL.txt   LICENSE.txt   CHANGELOG.md
+# Before it packs, it checks each module: a DLL of the right machine (PE32 i386 in
+# x86/, PE32+ x86-64 in x64/) whose only export is ENTRYPOINT. The archive is written
+# to a temporary file beside it and renamed into place when complete.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/setup.sh
+
+version=$(sed -n 's/^#define TESSELLON_VERSION "\(.*\)"$/\1/p' resources/version.h)
+[ -n "$version" ] || { echo "package: no version in resources/version.h" >&2; exit 1; }
+name="Tessellon-$version-windows"
+
+for preset in win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" --target Tessellon
+done
+
+# check_module FILE OBJDUMP FORMAT MAGIC: the file's format and optional-header magic,
+# the DLL flag, and an export table holding exactly ENTRYPOINT.
+check_module() {
+  local file=$1 objdump=$2 format=$3 magic=$4 headers exports
+  headers=$("$objdump" -p "$file")
+  grep -q "file format $format\$" <<<"$headers" || { echo "package: $file is not $format" >&2; return 1; }
+  grep -Eq "^Magic[[:space:]]+$magic([[:space:]]|\$)" <<<"$headers" ||
+    { echo "package: $file: optional header is not $magic" >&2; return 1; }
+  sed -n '/^Characteristics/,/^$/p' <<<"$headers" | grep -Eq '^[[:space:]]+DLL$' ||
+    { echo "package: $file is not a DLL" >&2; return 1; }
+  exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | sed '1d;/^$/d')
+  if [ "$(wc -l <<<"$exports")" -ne 1 ] || ! grep -q '\] ENTRYPOINT$' <<<"$exports"; then
+    echo "package: $file must export ENTRYPOINT only; exports:" >&2
+    echo "$exports" >&2
+    return 1
+  fi
+}
+check_module build/win32/bin/Tessellon.8bf i686-w64-mingw32-objdump pei-i386 010b
+check_module build/win64/bin/Tessellon.8bf x86_64-w64-mingw32-objdump pei-x86-64 020b
+
+mkdir -p dist
+stage=$(mktemp -d "dist/.$name.XXXXXX")
+partial="dist/.$name.$$.partial.zip"
+trap 'rm -rf "$stage" "$partial"' EXIT
+mkdir -p "$stage/$name/x86" "$stage/$name/x64"
+cp build/win32/bin/Tessellon.8bf "$stage/$name/x86/"
+cp build/win64/bin/Tessellon.8bf "$stage/$name/x64/"
+# Texts with Windows line ends, for the editors' users.
+sed "s/@VERSION@/$version/; s/\$/\r/" docs/INSTALL.txt >"$stage/$name/INSTALL.txt"
+sed 's/$/\r/' LICENSE >"$stage/$name/LICENSE.txt"
+cp CHANGELOG.md "$stage/$name/"
+# Same times for every file, no extra attributes: the same tree gives the same archive.
+find "$stage/$name" -exec touch -d "@$(git log -1 --format=%ct 2>/dev/null || echo 0)" {} +
+(cd "$stage" && zip -q -X -r "../$(basename "$partial")" "$name")
+sync -f "$partial" 2>/dev/null || sync
+mv -f "$partial" "dist/$name.zip"
+echo "dist/$name.zip"
+unzip -l "dist/$name.zip" | sed -n '4,$p' | sed '$d' | sed '$d'
