@@ -103,7 +103,13 @@ Image RectangularMask(int width, int height, psapi::Rect selected) {
 MemHost* MemHost::current_ = nullptr;
 
 MemHost::MemHost(Image document, HostOptions options)
-    : source_(std::move(document)), mask_(std::move(options.mask)), row_padding_(options.row_padding) {
+    : source_(std::move(document)),
+      mask_(std::move(options.mask)),
+      row_padding_(options.row_padding),
+      record_storage_(new std::uint8_t[options.record_bytes]()),
+      record_(reinterpret_cast<psapi::FilterRecord*>(record_storage_.get())) {
+    Require(options.record_bytes > offsetof(psapi::FilterRecord, documentInfo),
+            "the record holds at least the fields up to documentInfo");
     Require(current_ == nullptr, "only one MemHost may exist at a time");
     Require(source_.planes == 3 || source_.planes == 4, "documents have 3 or 4 planes");
     Require(source_.width >= 1 && source_.width <= kMaxCoordinate && source_.height >= 1 &&
@@ -124,8 +130,8 @@ MemHost::MemHost(Image document, HostOptions options)
     const auto planes = static_cast<psapi::int16>(source_.planes);
     const bool have_mask = mask_.has_value();
 
-    // Zeroed by the member initialiser, as hosts zero the record before use.
-    psapi::FilterRecord& r = record_;
+    // Zeroed when allocated, as hosts zero the record before use.
+    psapi::FilterRecord& r = *record_;
     r.abortProc = options.with_abort ? &OnAbort : nullptr;
     r.progressProc = options.with_progress ? &OnProgress : nullptr;
     r.imageSize = {height, width};
@@ -182,7 +188,7 @@ MemHost::~MemHost() { current_ = nullptr; }
 
 psapi::int16 MemHost::Call(psapi::int16 selector) {
     selectors.push_back(selector);
-    void* parameter_block = selector == psapi::filterSelectorAbout ? static_cast<void*>(&about_) : &record_;
+    void* parameter_block = selector == psapi::filterSelectorAbout ? static_cast<void*>(&about_) : record_;
     psapi::int16 result = 1;
     ENTRYPOINT(selector, parameter_block, &data_, &result);
     return result;
@@ -191,7 +197,7 @@ psapi::int16 MemHost::Call(psapi::int16 selector) {
 psapi::int16 MemHost::RunAsHost() {
     psapi::int16 result = Call(psapi::filterSelectorStart);
     if (result != psapi::noErr) return result;  // no Finish after a failed Start
-    while (!IsEmpty(record_.inRect) || !IsEmpty(record_.outRect) || !IsEmpty(record_.maskRect)) {
+    while (!IsEmpty(record_->inRect) || !IsEmpty(record_->outRect) || !IsEmpty(record_->maskRect)) {
         DataStep();
         result = Call(psapi::filterSelectorContinue);
         if (result != psapi::noErr) {
@@ -210,7 +216,7 @@ psapi::OSErr MemHost::DataStep() {
     Release(mask_buffer_);
     Publish();
 
-    psapi::FilterRecord& r = record_;
+    psapi::FilterRecord& r = *record_;
     const int planes = source_.planes;
     // Without sampling support the rates are not read.
     const psapi::Fixed input_rate = r.samplingSupport != 0 ? r.inputRate : kUnitRate;
@@ -303,7 +309,7 @@ void MemHost::Release(Buffer& buffer) {
 }
 
 void MemHost::Publish() {
-    psapi::FilterRecord& r = record_;
+    psapi::FilterRecord& r = *record_;
     const auto row_bytes = [](const Buffer& b) { return b.storage.empty() ? 0 : b.row_bytes; };
     const auto column_bytes = [](const Buffer& b) { return b.storage.empty() ? 0 : b.planes; };
     r.inData = in_.Data();
@@ -371,7 +377,7 @@ void PSAPI_CALL MemHost::OnProgress(psapi::int32 done, psapi::int32 total) {
 psapi::OSErr PSAPI_CALL MemHost::OnAdvanceState() {
     MemHost* host = current_;
     if (host == nullptr) return kParamErr;
-    const psapi::FilterRecord& r = host->record_;
+    const psapi::FilterRecord& r = *host->record_;
     host->advance_calls.push_back({r.inRect, r.outRect, r.maskRect, r.inLoPlane, r.inHiPlane, r.outLoPlane,
                                    r.outHiPlane, r.inputRate, r.maskRate});
     if (host->advance_result != psapi::noErr) return host->advance_result;

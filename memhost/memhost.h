@@ -25,6 +25,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -83,6 +84,11 @@ struct HostOptions {
     bool with_progress = true;
     bool with_display_pixels = true;
     bool with_color_services = true;
+    // Bytes of filter record handed over. The record lives in a heap block of exactly
+    // this size, so that a module reading past a shorter host's record shows under
+    // AddressSanitizer. The host itself sets only fields of the 4.0 layout's first 372
+    // (32-bit) or 464 (64-bit) bytes, up to documentInfo.
+    std::size_t record_bytes = sizeof(psapi::FilterRecord);
 };
 
 // One advanceState call as the module asked for it (before clamping).
@@ -143,7 +149,7 @@ public:
     MemHost(const MemHost&) = delete;
     MemHost& operator=(const MemHost&) = delete;
 
-    psapi::FilterRecord& record() { return record_; }
+    psapi::FilterRecord& record() { return *record_; }
     std::intptr_t& data() { return data_; }
     const Image& Document() const { return destination_; }
     const Image& Source() const { return source_; }
@@ -219,7 +225,8 @@ private:
     Image destination_;
     std::optional<Image> mask_;
     int row_padding_;
-    psapi::FilterRecord record_{};
+    std::unique_ptr<std::uint8_t[]> record_storage_;
+    psapi::FilterRecord* record_;
     psapi::AboutRecord about_{};
     psapi::PlatformData platform_data_{};
     std::intptr_t data_ = 0;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds the Windows module and the native
-# build, shows where the module is and what its About box says, and turns the bundled
+# The main job: installs what is missing, builds both Windows modules and the native
+# build, shows where the modules are and what its About box says, and turns the bundled
 # sample photograph into a seamless tile with the command-line host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,11 +8,14 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake --preset native >/dev/null
 cmake --build --preset native --target tessellon
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target Tessellon
+for preset in win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" --target Tessellon
+done
 
 echo
-echo "Windows module: $(pwd)/build/win32/bin/Tessellon.8bf"
+echo "Windows modules: $(pwd)/build/win64/bin/Tessellon.8bf (64-bit editors)"
+echo "                 $(pwd)/build/win32/bin/Tessellon.8bf (32-bit editors)"
 echo "About box (native build):"
 ./build/native/bin/tessellon --about 2>&1 | sed 's/^/    /'
 

@@ -36,4 +36,7 @@ for preset in win32 win64; do
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
 done
 
+echo "== release archive"
+./scripts/package.sh
+
 echo "== all tests passed in $(( $(date +%s) - start )) s"
