@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,13 @@ bool IsEmpty(const psapi::Rect& r) { return r.bottom <= r.top || r.right <= r.le
 // releases it.
 constexpr UINT kHoldShiftMessage = WM_APP + 1;
 
+// Posted to the host window with a sequence number in wParam, which it records. Posted
+// messages of one thread are handled in the order they were posted, so once it arrives
+// every message posted before it has been handled. (A sent message would not do: a
+// thread handles sent messages before the posted ones that wait in its queue.)
+constexpr UINT kSyncMessage = WM_APP + 2;
+std::atomic<WPARAM> synced_up_to{0};
+
 void SetShiftState(bool held) {
     BYTE keys[256] = {};
     GetKeyboardState(keys);
@@ -41,6 +49,10 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     if (message == kHoldShiftMessage) {
         SetShiftState(wparam != 0);
         return (GetKeyState(VK_SHIFT) & 0x8000) != 0 ? 1 : 0;
+    }
+    if (message == kSyncMessage) {
+        synced_up_to = wparam;
+        return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }
@@ -346,6 +358,18 @@ void DialogHost::AnswerColour(std::uint8_t red, std::uint8_t green, std::uint8_t
     answer_[0] = red;
     answer_[1] = green;
     answer_[2] = blue;
+}
+
+bool DialogHost::Sync() {
+    static WPARAM sequence = 0;
+    const WPARAM mine = ++sequence;
+    if (!PostMessageA(window_, kSyncMessage, mine, 0)) return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
+    while (synced_up_to.load() < mine) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 void DialogHost::HoldShift(bool held) {

@@ -127,6 +127,11 @@ public:
     // The colour the host's picker answers with (red, green, blue 0..255).
     void AnswerColour(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
+    // Waits until the host's thread, which runs the modal dialog, has handled every
+    // message posted to its windows so far (mouse messages to the preview, say). Called
+    // from another thread while the dialog runs; false when it did not come to that.
+    bool Sync();
+
     // Holds or releases Shift on the host's thread, the thread of the dialog, whose key
     // state GetKeyState reads there. Called from another thread while the dialog runs.
     void HoldShift(bool held);

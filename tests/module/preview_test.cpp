@@ -290,9 +290,6 @@ void PostMouse(HWND preview, UINT message, WPARAM keys, int x, int y) {
     PostMessageA(preview, message, keys, MAKELPARAM(x, y));
 }
 
-// Waits until every message posted so far has been handled by the dialog's thread.
-void Sync(HWND dialog) { SendTo(dialog, WM_NULL); }
-
 SIZE ClientSize(HWND window) {
     RECT client{};
     GetClientRect(window, &client);
@@ -462,7 +459,7 @@ TEST_F(LargePicture, DraggingShowsTheSourceAndTheFilterFollowsTheRelease) {
         PostMouse(preview, WM_LBUTTONDOWN, MK_LBUTTON, 120, 100);
         PostMouse(preview, WM_MOUSEMOVE, MK_LBUTTON, 100, 95);
         PostMouse(preview, WM_MOUSEMOVE, MK_LBUTTON, 80, 90);
-        Sync(dialog);
+        ASSERT_TRUE(host.Sync());
         const auto moved = WaitForDisplay(host, before, [&](const DisplayCall& call) {
             return call.bounds.left == start.bounds.left + 40 && call.bounds.top == start.bounds.top + 10;
         });
@@ -793,7 +790,7 @@ TEST_F(SmallPicture, ShiftPickFollowsTheMouseOverThePreviewAndAClickFixesTheColo
         // Outside the image the well keeps its colour.
         const COLORREF kept = ColourOf(under(places[2].x, places[2].y));
         PostMouse(preview, WM_MOUSEMOVE, 0, 2, 2);
-        Sync(dialog);
+        ASSERT_TRUE(host.Sync());
         std::this_thread::sleep_for(milliseconds(200));
         EXPECT_EQ(SettledCentre(well, kept), kept);
 
@@ -809,11 +806,11 @@ TEST_F(SmallPicture, ShiftPickFollowsTheMouseOverThePreviewAndAClickFixesTheColo
         const std::size_t before_click = host.DisplayCount();
         PostMouse(preview, WM_LBUTTONDOWN, MK_LBUTTON, click.x, click.y);
         PostMouse(preview, WM_LBUTTONUP, 0, click.x, click.y);
-        Sync(dialog);
+        ASSERT_TRUE(host.Sync());
         EXPECT_EQ(SettledCentre(well, ColourOf(picked)), ColourOf(picked));
         // The pick has ended: the mouse no longer changes the colour.
         PostMouse(preview, WM_MOUSEMOVE, 0, places[1].x, places[1].y);
-        Sync(dialog);
+        ASSERT_TRUE(host.Sync());
         std::this_thread::sleep_for(milliseconds(200));
         EXPECT_EQ(SettledCentre(well, ColourOf(picked)), ColourOf(picked));
 
@@ -848,7 +845,7 @@ TEST_F(LargePicture, AShiftPickAtAReducedZoomTakesTheSampleShownThereNotAnAverag
         fixed = Packed(sample);
         PostMouse(preview, WM_LBUTTONDOWN, MK_LBUTTON, click.x, click.y);
         PostMouse(preview, WM_LBUTTONUP, 0, click.x, click.y);
-        Sync(dialog);
+        ASSERT_TRUE(host.Sync());
         EXPECT_EQ(SettledCentre(Control(dialog, kColourWell), ColourOf(sample)), ColourOf(sample));
         EXPECT_TRUE(EndWith(dialog, IDOK));
     });
@@ -892,7 +889,7 @@ TEST_F(ThreeMarkers, ARightClickSetsAMarkerWhoseCrossBlinksBlackAndWhite) {
         const DisplayCall view = host.DisplayCalls().back();
         const POINT at{view.column + 40, view.row + 30};
         PostMouse(preview, WM_RBUTTONDOWN, MK_RBUTTON, at.x, at.y);
-        Sync(dialog);
+        ASSERT_TRUE(host.Sync());
         EXPECT_TRUE(IsChecked(dialog, 802)) << "the next marker's button";
         EXPECT_FALSE(IsChecked(dialog, 801));
         // The cross: 9 pixels each way; a pixel just beyond it keeps the image.
