@@ -239,7 +239,9 @@ private:
             return Fail("--selection: '" + text + "' is not X,Y,W,H (four whole numbers, not negative)");
         }
         if (n[2] < 1 || n[3] < 1) return Fail("--selection: '" + text + "' has no width or no height");
-        if (n[0] + n[2] > kMaxCoordinate || n[1] + n[3] > kMaxCoordinate) {
+        // Each part is at most INT64_MAX: compared without adding, so that no sum overflows.
+        if (n[0] > kMaxCoordinate || n[2] > kMaxCoordinate - n[0] || n[1] > kMaxCoordinate ||
+            n[3] > kMaxCoordinate - n[1]) {
             return Fail("--selection: '" + text + "' reaches beyond " + std::to_string(kMaxCoordinate));
         }
         options_.selection = Selection{static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]),
