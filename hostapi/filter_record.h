@@ -278,6 +278,7 @@ constexpr int16 plugIncolorServicesRGBSpace = 0;
 // writes, and of the structures it hands to the host. Natural alignment everywhere but
 // the filter record, so the pixel map, colour request and about record gain holes on
 // 64-bit (before baseAddr, before the first pointer).
+// True in 64-bit builds, whose host structures have 8-byte pointers.
 constexpr bool kWide = sizeof(void*) == 8;
 static_assert(sizeof(void*) == 4 || sizeof(void*) == 8);
 

@@ -325,14 +325,13 @@ struct ColorCase {
 
 TEST(MemhostColor, PickerAnswersCancelsAndRefuses) {
     constexpr psapi::int32 kFull = sizeof(psapi::ColorServicesInfo);
-    constexpr bool kWide = sizeof(void*) == 8;
     const ColorCase cases[] = {
         {"picked", kFull, 0, false, psapi::noErr, {200, 100, 50}},
         {"cancelled", kFull, 0, true, psapi::userCanceledErr, {1, 2, 3}},
         {"short info", kFull - 4, 0, false, kHostInsufficient, {1, 2, 3}},
         // A 64-bit host refuses the 32-bit structure's size.
-        {"32-bit size", 36, 0, false, kWide ? kHostInsufficient : psapi::noErr,
-         kWide ? std::array<psapi::int16, 3>{1, 2, 3} : std::array<psapi::int16, 3>{200, 100, 50}},
+        {"32-bit size", 36, 0, false, psapi::kWide ? kHostInsufficient : psapi::noErr,
+         psapi::kWide ? std::array<psapi::int16, 3>{1, 2, 3} : std::array<psapi::int16, 3>{200, 100, 50}},
         {"other selector", kFull, 1, false, kHostInsufficient, {1, 2, 3}},
     };
     for (const ColorCase& c : cases) {

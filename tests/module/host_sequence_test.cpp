@@ -14,11 +14,10 @@
 
 #include "module/dialog_host.h"
 #include "module/window_watcher.h"
+#include "support/record_lengths.h"
 
 namespace tessellon::testing {
 namespace {
-
-constexpr bool kWide = sizeof(void*) == 8;
 
 // Overlap 20/20, fade 50, freq 4, "Wave": a run that changes every edge pixel.
 std::vector<std::uint8_t> TilingSettings() {
@@ -40,7 +39,7 @@ TEST(HostSequence, AboutParametersPrepareStartFinishKeepTheWholeDataWord) {
 
     // A word the host set itself, with bits in its upper half where pointers have them.
     const std::intptr_t kHostWord =
-        kWide ? static_cast<std::intptr_t>(0x5A5A5A5A00C0FFEEull) : static_cast<std::intptr_t>(0x00C0FFEE);
+        psapi::kWide ? static_cast<std::intptr_t>(0x5A5A5A5A00C0FFEEull) : static_cast<std::intptr_t>(0x00C0FFEE);
     host.data() = kHostWord;
     EXPECT_EQ(host.Prepare(), 0);
     EXPECT_EQ(host.data(), kHostWord);
@@ -69,13 +68,6 @@ TEST(HostSequence, PrepareStoresAWholeAddressInsideTheModule) {
         << std::hex << "data word 0x" << host.data();
 }
 
-struct RecordLength {
-    const char* name;
-    std::size_t bytes;
-};
-
-void PrintTo(const RecordLength& c, std::ostream* os) { *os << c.name << " (" << c.bytes << " bytes)"; }
-
 class ShortRecord : public ::testing::TestWithParam<RecordLength> {
 protected:
     SettingsSnapshot snapshot;
@@ -103,15 +95,7 @@ TEST_P(ShortRecord, RunsTheFilterAndTheDialogWithoutReadingPastItsEnd) {
     EXPECT_EQ(result, 0);
 }
 
-// Offsets of the 32-bit and the 64-bit record: the 4.0 layout's end (452 / 544); inside
-// maxSpace64 (432..439 / 552..559), where the record of a 64-bit host that declares its
-// own shorter tail ends; right after documentInfo, the last field declared.
-INSTANTIATE_TEST_SUITE_P(
-    Hosts, ShortRecord,
-    ::testing::Values(RecordLength{"declared_4_0_layout", sizeof(psapi::FilterRecord)},
-                      RecordLength{"ends_inside_maxSpace64", kWide ? 556u : 436u},
-                      RecordLength{"ends_after_documentInfo", offsetof(psapi::FilterRecord, documentInfo) + sizeof(void*)}),
-    [](const ::testing::TestParamInfo<RecordLength>& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Hosts, ShortRecord, ::testing::ValuesIn(kHostRecordLengths), RecordLengthName());
 
 }  // namespace
 }  // namespace tessellon::testing

@@ -13,6 +13,7 @@
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "shell/host.h"
+#include "support/record_lengths.h"
 #include "support/recording_platform.h"
 #include "ui/settings.h"
 
@@ -124,17 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Hosts hand records of different lengths; the module reads nothing past the fields it
 // knows, so every length gives the same image, and under AddressSanitizer a read past
-// the end would stop the test. The lengths of the 32-bit / 64-bit record: the 4.0 layout
-// (452 / 544); a newer host's record that ends inside maxSpace64 (432..439 / 552..559),
-// as some 64-bit hosts hand it; and one that ends right after documentInfo.
-struct RecordLength {
-    const char* name;
-    std::size_t bytes;
-};
-
-void PrintTo(const RecordLength& c, std::ostream* os) { *os << c.name; }
-
-class GoldenRecordLength : public ::testing::TestWithParam<RecordLength> {};
+// the end would stop the test.
+class GoldenRecordLength : public ::testing::TestWithParam<testing::RecordLength> {};
 
 TEST_P(GoldenRecordLength, GivesTheSameImageWithoutReadingPastTheRecord) {
     testing::RecordingPlatform platform;
@@ -143,14 +135,8 @@ TEST_P(GoldenRecordLength, GivesTheSameImageWithoutReadingPastTheRecord) {
     ExpectGoldenHash(fit_fractal, GetParam().bytes);
 }
 
-constexpr bool kWide = sizeof(void*) == 8;
-INSTANTIATE_TEST_SUITE_P(
-    Hosts, GoldenRecordLength,
-    ::testing::Values(RecordLength{"declared_4_0_layout", sizeof(psapi::FilterRecord)},
-                      RecordLength{"ends_inside_maxSpace64", kWide ? 556u : 436u},
-                      RecordLength{"ends_after_documentInfo",
-                                   offsetof(psapi::FilterRecord, documentInfo) + sizeof(void*)}),
-    [](const ::testing::TestParamInfo<RecordLength>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Hosts, GoldenRecordLength, ::testing::ValuesIn(testing::kHostRecordLengths),
+                         testing::RecordLengthName());
 
 }  // namespace
 }  // namespace tessellon
