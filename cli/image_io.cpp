@@ -484,7 +484,7 @@ const char* FormatName(FileFormat format) {
     return "?";
 }
 
-DecodeResult DecodeImage(const std::vector<std::uint8_t>& bytes) {
+DecodeResult DecodeImage(const std::vector<std::uint8_t>& bytes, const ReadLimits&) {
     if (bytes.empty()) return Failure("the file is empty");
     if (StartsWith(bytes, kPngSignature, 8)) return DecodePng(bytes);
     if (StartsWith(bytes, "\xFF\xD8\xFF", 3)) return DecodeJpeg(bytes);
@@ -496,11 +496,11 @@ DecodeResult DecodeImage(const std::vector<std::uint8_t>& bytes) {
     return Failure("unsupported format: not PNG, JPEG, PPM (P6) or PAM (P7)");
 }
 
-DecodeResult ReadImageFile(const std::string& path) {
+DecodeResult ReadImageFile(const std::string& path, const ReadLimits& limits) {
     std::vector<std::uint8_t> bytes;
     std::string error;
     if (!ReadFileBytes(path, bytes, error)) return Failure(error);
-    DecodeResult result = DecodeImage(bytes);
+    DecodeResult result = DecodeImage(bytes, limits);
     if (!result.ok) result.error = "'" + path + "': " + result.error;
     return result;
 }

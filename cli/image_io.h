@@ -30,10 +30,16 @@ struct DecodeResult {
     std::string error;               // set when !ok
 };
 
+// What a reader may take on: a declared size above it is refused before any pixel
+// buffer is allocated.
+struct ReadLimits {
+    std::uint64_t max_pixels = std::uint64_t{kMaxDimension} * kMaxDimension;
+};
+
 // Decodes a file's bytes; the format is told by its first bytes, not by a name.
-DecodeResult DecodeImage(const std::vector<std::uint8_t>& bytes);
+DecodeResult DecodeImage(const std::vector<std::uint8_t>& bytes, const ReadLimits& limits = {});
 // Reads and decodes a file; errors name the file.
-DecodeResult ReadImageFile(const std::string& path);
+DecodeResult ReadImageFile(const std::string& path, const ReadLimits& limits = {});
 
 // The format an output file gets from its extension (.png, .ppm, .pam, any case).
 std::optional<FileFormat> OutputFormatFor(const std::string& path);
