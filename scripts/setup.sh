@@ -10,8 +10,10 @@ native_pkgs=(build-essential cmake ninja-build googletest libgtest-dev libbenchm
              libpng-dev libjpeg62-turbo-dev pkg-config)
 win_pkgs=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 xvfb xauth zip unzip)
+# The fuzz targets: clang and its runtime libraries (libFuzzer, the sanitizers).
+fuzz_pkgs=(clang libclang-rt-14-dev)
 
-for p in "${native_pkgs[@]}" "${win_pkgs[@]}"; do have "$p" || need+=("$p"); done
+for p in "${native_pkgs[@]}" "${win_pkgs[@]}" "${fuzz_pkgs[@]}"; do have "$p" || need+=("$p"); done
 [ ${#need[@]} -eq 0 ] && exit 0
 
 SUDO=""

@@ -20,6 +20,12 @@ echo "== test: native-sanitize"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset native-sanitize
 
+# The fuzz targets (clang, libFuzzer): built, then each run briefly over its seeds.
+echo "== build and smoke-test: fuzz"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz
+
 # One virtual display for all Windows tests; each build has a wine prefix of its own
 # (a 64-bit prefix for the 64-bit module).
 stop_wine() { for b in win32 win64; do WINEPREFIX="$(pwd)/build/$b/wineprefix" wineserver -k >/dev/null 2>&1 || true; done; }

@@ -1,0 +1,339 @@
+// Writes the fuzz targets' seed inputs: small image files of every kind the readers
+// take (made with the project's own encoders, and with libpng and libjpeg for the
+// layouts those do not write), and hand-built inputs for the run and settings targets
+// in the byte layouts their sources describe.
+//   fuzz_make_seeds <corpus directory>   (fuzz/corpus in the repository)
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
+#include <png.h>
+
+#include "cli/image_io.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+using tessellon::cli::FileFormat;
+using tessellon::memhost::Image;
+using tessellon::memhost::PatternImage;
+
+void Write(const fs::path& path, const Bytes& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(1);
+    }
+}
+
+// The bytes of a string literal, NULs included, without the terminating one.
+template <std::size_t N>
+Bytes Text(const char (&text)[N]) {
+    return Bytes(text, text + N - 1);
+}
+
+Bytes Encoded(FileFormat format, const Image& image) {
+    Bytes bytes;
+    const std::string error = tessellon::cli::EncodeImage(format, image, bytes);
+    if (!error.empty()) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        std::exit(1);
+    }
+    return bytes;
+}
+
+// A PNG of a layout the project's encoder does not write (grey, 16-bit, palette, with
+// or without Adam7 interlacing), through libpng's low-level writer.
+Bytes Png(int width, int height, int colour_type, int depth, bool interlaced) {
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) std::exit(1);
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t size) {
+            auto* bytes = static_cast<Bytes*>(png_get_io_ptr(p));
+            bytes->insert(bytes->end(), data, data + size);
+        },
+        nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), depth, colour_type,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (colour_type == PNG_COLOR_TYPE_PALETTE) {
+        png_color palette[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {10, 20, 30}};
+        png_set_PLTE(png, info, palette, 4);
+        png_byte alpha[2] = {0, 128};
+        png_set_tRNS(png, info, alpha, 2, nullptr);
+    }
+    png_write_info(png, info);
+    const png_size_t row_bytes = png_get_rowbytes(png, info);
+    std::vector<Bytes> rows(static_cast<std::size_t>(height), Bytes(row_bytes));
+    std::vector<png_bytep> pointers;
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        for (std::size_t i = 0; i < row_bytes; ++i) rows[y][i] = static_cast<std::uint8_t>(y * 37 + i * 11);
+        pointers.push_back(rows[y].data());
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+Bytes Jpeg(int width, int height, int components, bool progressive) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = components;
+    info.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 50, TRUE);
+    if (progressive) jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    Bytes row(static_cast<std::size_t>(width * components));
+    while (info.next_scanline < info.image_height) {
+        for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<std::uint8_t>(i * 13 + info.next_scanline * 29);
+        JSAMPROW pointer = row.data();
+        jpeg_write_scanlines(&info, &pointer, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes bytes(buffer, buffer + size);
+    std::free(buffer);
+    return bytes;
+}
+
+// ---- fuzz_run inputs, in the order fuzz_run.cpp reads them ---------------------------
+
+struct RunSeed {
+    int width = 16, height = 12;
+    std::uint8_t flags = 0, more = 0, mode = 3;
+    Bytes max_space{0};  // kind byte, then its value
+    std::uint8_t row_padding = 7, record = 0;
+    std::uint8_t back[3] = {255, 255, 255}, fore[3] = {0, 0, 0};
+    std::uint8_t filter_rect[8] = {};
+    std::uint8_t mask[4] = {};
+    std::uint8_t abort_call = 0;
+    std::int16_t advance_error = 0;
+    std::int32_t controls[16] = {0, 0, 50, 0, 10, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::uint32_t colours[8] = {0x00FFFFFF, 0, 0, 0, 0, 0, 0, 0};
+    Bytes mask_bytes;
+    Bytes pixels;
+
+    Bytes Encode() const {
+        Bytes b{static_cast<std::uint8_t>(width - 1), static_cast<std::uint8_t>(height - 1), flags, more, mode};
+        b.insert(b.end(), max_space.begin(), max_space.end());
+        b.push_back(row_padding);
+        b.push_back(record);
+        b.insert(b.end(), back, back + 3);
+        b.insert(b.end(), fore, fore + 3);
+        b.insert(b.end(), filter_rect, filter_rect + 8);
+        b.insert(b.end(), mask, mask + 4);
+        b.push_back(abort_call);
+        Little(b, static_cast<std::uint16_t>(advance_error), 2);
+        for (std::int32_t value : controls) {
+            b.push_back(3);  // tag: a 32-bit value
+            Little(b, static_cast<std::uint32_t>(value), 4);
+        }
+        for (std::uint32_t colour : colours) Little(b, colour, 4);
+        b.insert(b.end(), mask_bytes.begin(), mask_bytes.end());
+        b.insert(b.end(), pixels.begin(), pixels.end());
+        return b;
+    }
+    static void Little(Bytes& b, std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i) b.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+};
+
+Bytes SomePixels(std::size_t count) {
+    Bytes pixels(count);
+    for (std::size_t i = 0; i < count; ++i) pixels[i] = static_cast<std::uint8_t>(i * 7 + (i / 48) * 61);
+    return pixels;
+}
+
+void WriteRunSeeds(const fs::path& dir) {
+    RunSeed plain;
+    plain.pixels = SomePixels(16 * 12 * 3);
+    Write(dir / "defaults_16x12_rgb", plain.Encode());
+
+    RunSeed wave = plain;  // overlap 20 each way, wave seam, Fit
+    wave.controls[0] = wave.controls[1] = 20;
+    wave.controls[10] = 1;
+    wave.controls[15] = 1;
+    Write(dir / "overlap_wave_fit", wave.Encode());
+
+    RunSeed layer;  // RGBA layer, arbitrary mask, strips of three rows, a rectangle inside
+    layer.width = 12;
+    layer.height = 10;
+    layer.flags = 0x01 | 0x02;
+    layer.more = (2 << 2) | (1 << 4);
+    layer.max_space = {3, 2, 0};
+    layer.filter_rect[0] = 2;
+    layer.filter_rect[1] = 1;
+    layer.filter_rect[2] = 6;
+    layer.filter_rect[3] = 9;
+    layer.controls[0] = -40;
+    layer.controls[1] = 75;
+    layer.controls[3] = 128;
+    layer.controls[10] = 3;
+    layer.controls[13] = layer.controls[14] = 1;
+    for (int i = 0; i < 12 * 10; ++i) layer.mask_bytes.push_back(static_cast<std::uint8_t>(i % 3 == 0 ? 0 : i * 19));
+    layer.pixels = SomePixels(12 * 10 * 4);
+    Write(dir / "layer_mask_strips", layer.Encode());
+
+    RunSeed hostile;  // a filter rectangle reaching far outside, fractal seam, tiny budget
+    hostile.width = 5;
+    hostile.height = 33;
+    hostile.more = 2 << 4;
+    hostile.max_space = {1, 40, 0};
+    const std::uint8_t rect[8] = {0xF0, 0xFF, 0x00, 0x80, 0x10, 0x00, 0xFF, 0x7F};
+    std::copy(rect, rect + 8, hostile.filter_rect);
+    hostile.controls[0] = hostile.controls[1] = 75;
+    hostile.controls[5] = 128;
+    hostile.controls[10] = 3;
+    hostile.controls[15] = 1;
+    Write(dir / "hostile_rect", hostile.Encode());
+
+    RunSeed stopped;  // sampling host, rectangular selection, cancelled midway
+    stopped.width = 40;
+    stopped.height = 40;
+    stopped.flags = 1 << 3;
+    stopped.more = (1 << 2) | 0x40;
+    stopped.mask[0] = 5;
+    stopped.mask[1] = 3;
+    stopped.mask[2] = 30;
+    stopped.mask[3] = 20;
+    stopped.abort_call = 4;
+    stopped.max_space = {3, 7, 0};
+    stopped.controls[2] = 100;
+    stopped.controls[3] = 255;
+    stopped.controls[4] = 100;
+    Write(dir / "rect_mask_abort", stopped.Encode());
+
+    Write(dir / "short", Bytes{0x07, 0x05});
+}
+
+// ---- fuzz_settings inputs, in the order fuzz_settings.cpp reads them -----------------
+
+Bytes Value(std::uint32_t type, const Bytes& data) {
+    Bytes b = Text("TSV1");
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(type >> (8 * i)));
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+Bytes Int32s(std::initializer_list<std::int32_t> values) {
+    Bytes b;
+    for (std::int32_t v : values) {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
+    }
+    return b;
+}
+
+// The per-key file: "TSK1", the number of values, then for each its name's length, the
+// name, its type, its length and its bytes (32-bit little-endian numbers).
+struct KeyValue {
+    std::string name;
+    std::uint32_t type;
+    Bytes bytes;
+};
+
+Bytes KeyFile(std::initializer_list<KeyValue> values) {
+    Bytes b = Text("TSK1");
+    const auto number = [&b](std::size_t n) {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+    };
+    number(values.size());
+    for (const KeyValue& value : values) {
+        number(value.name.size());
+        b.insert(b.end(), value.name.begin(), value.name.end());
+        number(value.type);
+        number(value.bytes.size());
+        b.insert(b.end(), value.bytes.begin(), value.bytes.end());
+    }
+    return b;
+}
+
+// Kinds: 0 absent, 1 file, 2 directory, 3 FIFO; SliderSettings in bits 0-1,
+// CustomColors in 2-3, .values in 4-5, the key in 6-7 (0 directory, 1 missing, 2 file).
+Bytes SettingsSeed(std::uint8_t kinds, std::uint8_t flags, std::initializer_list<Bytes> files) {
+    Bytes b{kinds, flags};
+    for (const Bytes& file : files) {
+        b.push_back(static_cast<std::uint8_t>(file.size()));
+        b.push_back(static_cast<std::uint8_t>(file.size() >> 8));
+        b.insert(b.end(), file.begin(), file.end());
+    }
+    return b;
+}
+
+void WriteSettingsSeeds(const fs::path& dir) {
+    const Bytes sliders = Value(3, Int32s({20, 20, 50, 0, 10, 4, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));
+    const Bytes colours = Value(3, Int32s({0x336699, 0, 0, 0, 0, 0, 0, 0}));
+    Write(dir / "both_values", SettingsSeed(0x05, 0, {sliders, colours}));
+    Write(dir / "short_and_other_type",
+          SettingsSeed(0x05, 1, {Value(3, Int32s({-500, 900, 3})), Value(4, Int32s({1, 2, 3, 4, 5, 6, 7, 8}))}));
+    Write(dir / "too_long_and_bad_magic",
+          SettingsSeed(0x05, 0, {Value(3, Bytes(80, 0x41)), Text("TSV0\x03\0\0\0abcd")}));
+    const Bytes key_file = KeyFile({{"SliderSettings", 3, Int32s({-76, 75, 0, 255, 100, 128, 100, 100, 0, 0, 2, 0, 0,
+                                                                     1, 1, 0})},
+                                    {"CustomColors", 3, Int32s({0x00FF00, 1, 2, 3, 4, 5, 6, 7})}});
+    Write(dir / "per_key_file", SettingsSeed(0x10, 0, {key_file}));
+    // The per-key file wins over older per-value files; a damaged one leaves them in use.
+    Write(dir / "per_key_file_and_values", SettingsSeed(0x15, 0, {sliders, colours, key_file}));
+    Bytes truncated = key_file;
+    truncated.resize(key_file.size() - 5);
+    Write(dir / "per_key_file_truncated", SettingsSeed(0x15, 0, {sliders, colours, truncated}));
+    Write(dir / "per_key_file_twice_the_same_name",
+          SettingsSeed(0x10, 0, {KeyFile({{"CustomColors", 3, Int32s({1})}, {"CustomColors", 3, Int32s({2})}})}));
+    Write(dir / "directories", SettingsSeed(0x2A, 0, {}));
+    Write(dir / "fifos", SettingsSeed(0x3F, 1, {}));
+    Write(dir / "key_is_a_file", SettingsSeed(0x80, 0, {Text("not a directory")}));
+    Write(dir / "no_key", SettingsSeed(0x40, 0, {}));
+}
+
+void WriteImageSeeds(const fs::path& dir) {
+    const Image rgb = PatternImage(3, 2, 3);
+    const Image rgba = PatternImage(2, 2, 4);
+    Write(dir / "rgb_3x2.png", Encoded(FileFormat::png, rgb));
+    Write(dir / "rgba_2x2.png", Encoded(FileFormat::png, rgba));
+    Write(dir / "rgb_3x2.ppm", Encoded(FileFormat::ppm, rgb));
+    Write(dir / "rgb_3x2.pam", Encoded(FileFormat::pam, rgb));
+    Write(dir / "rgba_2x2.pam", Encoded(FileFormat::pam, rgba));
+    Write(dir / "grey_3x3.png", Png(3, 3, PNG_COLOR_TYPE_GRAY, 8, false));
+    Write(dir / "grey_alpha_16bit_2x2.png", Png(2, 2, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false));
+    Write(dir / "palette_4x2.png", Png(4, 2, PNG_COLOR_TYPE_PALETTE, 2, false));
+    Write(dir / "rgb_interlaced_9x9.png", Png(9, 9, PNG_COLOR_TYPE_RGB, 8, true));
+    Write(dir / "rgb_8x8.jpg", Jpeg(8, 8, 3, false));
+    Write(dir / "grey_8x8.jpg", Jpeg(8, 8, 1, false));
+    Write(dir / "rgb_progressive_17x9.jpg", Jpeg(17, 9, 3, true));
+    Write(dir / "16bit_comment.ppm", Text("P6\n# a comment\n2 1\n65535\n\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c"));
+    Write(dir / "grey.pam", Text("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x10\x20"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_make_seeds <corpus directory>\n");
+        return 2;
+    }
+    const fs::path root = argv[1];
+    WriteImageSeeds(root / "fuzz_image_read");
+    WriteRunSeeds(root / "fuzz_run");
+    WriteSettingsSeeds(root / "fuzz_settings");
+    return 0;
+}
