@@ -23,6 +23,14 @@ constexpr std::uint32_t kMessageHScroll = 0x0114;  // WM_HSCROLL
 enum class SettingsStatus : std::int32_t { ok, not_found, failed };
 constexpr std::uint32_t kSettingsTypeBinary = 3;  // REG_BINARY
 
+// One value of a batch written with settings_write_values.
+struct SettingsValue {
+    const char* name;
+    std::uint32_t type;
+    const void* data;
+    std::uint32_t size;
+};
+
 struct PlatformApi {
     // A modal message box with an OK button; owner may be null.
     void (*message_box)(WindowHandle owner, const char* text, const char* caption,
@@ -49,6 +57,15 @@ struct PlatformApi {
                                     std::uint32_t* size, std::uint32_t* type);
     SettingsStatus (*settings_write)(const char* key_path, const char* value_name,
                                      std::uint32_t type, const void* data, std::uint32_t size);
+    // Writes several values of one key. On Linux they land together: a reader sees all
+    // of them or none, even when the writer dies halfway. The registry writes them one
+    // after another, each value on its own all or nothing.
+    SettingsStatus (*settings_write_values)(const char* key_path, const SettingsValue* values,
+                                            std::size_t count);
+    // What went wrong in the last settings call of this thread, naming the file or key
+    // and the system's reason; empty when that call succeeded. Valid until the thread's
+    // next settings call.
+    const char* (*settings_error)();
 
     // True when a message in [first, last] waits in the window's queue; the message
     // stays in the queue. Always false where there is no queue to look at.

@@ -72,10 +72,13 @@ void LoadSettings() noexcept {
 void SaveSettings() noexcept {
     const PlatformApi& api = Platform();
     if (api.settings_open_key(settings_key_name) != SettingsStatus::ok) return;
-    api.settings_write(settings_key_name, kSliderSettingsName, kSettingsTypeBinary, control_values,
-                       sizeof control_values);
-    api.settings_write(settings_key_name, kCustomColorsName, kSettingsTypeBinary, definition_block.colours,
-                       sizeof definition_block.colours);
+    // In one call, so that the store can keep the pair together: sliders and colours of
+    // different saves are never read side by side.
+    const SettingsValue values[] = {
+        {kSliderSettingsName, kSettingsTypeBinary, control_values, sizeof control_values},
+        {kCustomColorsName, kSettingsTypeBinary, definition_block.colours, sizeof definition_block.colours},
+    };
+    api.settings_write_values(settings_key_name, values, sizeof values / sizeof values[0]);
 }
 
 }  // namespace tessellon

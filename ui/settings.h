@@ -26,7 +26,8 @@ void EnsureSettingsKey(WindowHandle owner) noexcept;
 // Reads the saved values over the defaults just applied; values of the wrong size or
 // type bring the defaults back (sliders) or black (colours).
 void LoadSettings() noexcept;
-// Writes both values. Failures are silent.
+// Writes both values in one batch. Failures are silent here; the store's
+// settings_error tells what went wrong.
 void SaveSettings() noexcept;
 
 }  // namespace tessellon

@@ -1,9 +1,11 @@
 // Win32 implementation of the platform seam for the module. Translate only: each entry
-// is one or two system calls.
+// is one or two system calls, and a failed settings call leaves its text for
+// settings_error.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -53,8 +55,33 @@ std::int32_t MsOfDayUtc() {
 
 std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-SettingsStatus FromError(LONG error) {
-    if (error == ERROR_SUCCESS) return SettingsStatus::ok;
+// The text of the thread's last failure; see PlatformApi::settings_error. A plain array,
+// so that nothing has to be destroyed when a thread ends or the module is unloaded.
+thread_local char error_text[1024];
+
+const char* LastError() { return error_text; }
+
+// Records a failed registry call: what was done, where, and the system's text for the
+// error ("cannot write value 'X' of 'HKEY_CURRENT_USER\...': Access denied.").
+SettingsStatus FromError(LONG error, const char* action, const char* key_path, const char* value_name = nullptr) {
+    if (error == ERROR_SUCCESS) {
+        error_text[0] = '\0';
+        return SettingsStatus::ok;
+    }
+    char reason[512];
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, reason, sizeof reason, nullptr) == 0) {
+        std::snprintf(reason, sizeof reason, "error %ld", static_cast<long>(error));
+    }
+    // The system's text ends with a line break.
+    std::size_t end = std::strlen(reason);
+    while (end > 0 && std::strchr("\r\n ", reason[end - 1]) != nullptr) reason[--end] = '\0';
+    if (value_name != nullptr) {
+        std::snprintf(error_text, sizeof error_text, "cannot %s value '%s' of 'HKEY_CURRENT_USER\\%s': %s", action,
+                      value_name, key_path, reason);
+    } else {
+        std::snprintf(error_text, sizeof error_text, "cannot %s 'HKEY_CURRENT_USER\\%s': %s", action, key_path, reason);
+    }
     if (error == ERROR_FILE_NOT_FOUND) return SettingsStatus::not_found;
     return SettingsStatus::failed;
 }
@@ -63,7 +90,7 @@ SettingsStatus OpenKey(const char* key_path) {
     HKEY key;
     const LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_ALL_ACCESS, &key);
     if (error == ERROR_SUCCESS) RegCloseKey(key);
-    return FromError(error);
+    return FromError(error, "open", key_path);
 }
 
 SettingsStatus CreateKey(const char* key_path, const char* class_name) {
@@ -73,14 +100,14 @@ SettingsStatus CreateKey(const char* key_path, const char* class_name) {
                                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
                                        &disposition);
     if (error == ERROR_SUCCESS) RegCloseKey(key);
-    return FromError(error);
+    return FromError(error, "create", key_path);
 }
 
 SettingsStatus ReadValue(const char* key_path, const char* value_name, void* buffer,
                          std::uint32_t* size, std::uint32_t* type) {
     HKEY key;
     LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_ALL_ACCESS, &key);
-    if (error != ERROR_SUCCESS) return FromError(error);
+    if (error != ERROR_SUCCESS) return FromError(error, "open", key_path);
     DWORD value_type = 0;
     DWORD value_size = *size;
     error = RegQueryValueExA(key, value_name, nullptr, &value_type, static_cast<BYTE*>(buffer),
@@ -88,17 +115,30 @@ SettingsStatus ReadValue(const char* key_path, const char* value_name, void* buf
     RegCloseKey(key);
     *size = value_size;
     *type = value_type;
-    return FromError(error);
+    return FromError(error, "read", key_path, value_name);
+}
+
+// Each value is written on its own: the registry makes every single value all or
+// nothing, but not a group of them, so a writer that dies halfway leaves the first
+// values new and the rest old. (The Linux store writes a batch as one.)
+SettingsStatus WriteValues(const char* key_path, const SettingsValue* values, std::size_t count) {
+    HKEY key;
+    LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_ALL_ACCESS, &key);
+    if (error != ERROR_SUCCESS) return FromError(error, "open", key_path);
+    const char* failed_name = nullptr;
+    for (std::size_t i = 0; i < count && error == ERROR_SUCCESS; ++i) {
+        error = RegSetValueExA(key, values[i].name, 0, values[i].type, static_cast<const BYTE*>(values[i].data),
+                               values[i].size);
+        failed_name = values[i].name;
+    }
+    RegCloseKey(key);
+    return FromError(error, "write", key_path, failed_name);
 }
 
 SettingsStatus WriteValue(const char* key_path, const char* value_name, std::uint32_t type,
                           const void* data, std::uint32_t size) {
-    HKEY key;
-    LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_ALL_ACCESS, &key);
-    if (error != ERROR_SUCCESS) return FromError(error);
-    error = RegSetValueExA(key, value_name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-    return FromError(error);
+    const SettingsValue value{value_name, type, data, size};
+    return WriteValues(key_path, &value, 1);
 }
 
 // PM_NOREMOVE: the waiting input is handled once the caller is done.
@@ -121,7 +161,8 @@ const PlatformApi& NativePlatform() noexcept {
     static const PlatformApi table{
         ShowMessageBox, ExitWithStatus, CurrentActiveWindow, ModulePath, HostPath,
         MsOfDayUtc,     CalendarSeconds, OpenKey,           CreateKey,  ReadValue,
-        WriteValue,     PeekWaiting,     HeapZeroed,        HeapRelease,
+        WriteValue,     WriteValues,     LastError,         PeekWaiting, HeapZeroed,
+        HeapRelease,
     };
     return table;
 }

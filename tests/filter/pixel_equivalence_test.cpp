@@ -85,6 +85,16 @@ public:
             values()[std::string(key) + '\\' + name] = {type, std::vector<std::uint8_t>(bytes, bytes + size)};
             return SettingsStatus::ok;
         };
+        api.settings_write_values = [](const char* key, const SettingsValue* batch, std::size_t count) {
+            if (keys().count(key) == 0) return SettingsStatus::not_found;
+            for (std::size_t i = 0; i < count; ++i) {
+                const auto* bytes = static_cast<const std::uint8_t*>(batch[i].data);
+                values()[std::string(key) + '\\' + batch[i].name] = {
+                    batch[i].type, std::vector<std::uint8_t>(bytes, bytes + batch[i].size)};
+            }
+            return SettingsStatus::ok;
+        };
+        api.settings_error = [] { return ""; };
     }
     ~PrivateSettingsStore() {
         PlatformApi& api = Platform();
@@ -92,6 +102,8 @@ public:
         api.settings_create_key = saved_.settings_create_key;
         api.settings_read = saved_.settings_read;
         api.settings_write = saved_.settings_write;
+        api.settings_write_values = saved_.settings_write_values;
+        api.settings_error = saved_.settings_error;
     }
     PrivateSettingsStore(const PrivateSettingsStore&) = delete;
     PrivateSettingsStore& operator=(const PrivateSettingsStore&) = delete;

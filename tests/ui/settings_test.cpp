@@ -1,5 +1,8 @@
 // The user's saved settings: what a first run finds, values of the wrong size or type,
-// clamping at set-up, and (on the native store) that a write is all or nothing.
+// clamping at set-up, batches and error texts, and on the native store: a write is all
+// or nothing, a save's sliders and colours stay paired, concurrent writers lose nothing,
+// damaged or odd files fail without blocking, stale temporary files go, and settings
+// saved by 1.1.0 stay readable.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,8 +20,15 @@
 
 #if !defined(_WIN32)
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <set>
 #endif
 
 namespace tessellon {
@@ -179,7 +189,78 @@ TEST_F(SettingsTest, DefaultsKeepMarkedSlidersAndAddJitter) {
     EXPECT_EQ(control_values[10], -9) << "the selector is never touched";
 }
 
+TEST_F(SettingsTest, ABatchWritesEveryValueAndFailuresNameTheKey) {
+    CreateKey();
+    const SettingsValue first[] = {{"One", kSettingsTypeBinary, "\x01\x02\x03", 3}, {"Two", 4, "\x04", 1}};
+    ASSERT_EQ(Platform().settings_write_values(settings_key_name, first, 2), SettingsStatus::ok);
+    EXPECT_STREQ(Platform().settings_error(), "");
+    // A second batch replaces one value, adds one and keeps the other.
+    const SettingsValue second[] = {{"One", kSettingsTypeBinary, "\x09", 1}, {"Three", kSettingsTypeBinary, "", 0}};
+    ASSERT_EQ(Platform().settings_write_values(settings_key_name, second, 2), SettingsStatus::ok);
+    struct Row {
+        const char* name;
+        std::uint32_t type;
+        std::vector<std::uint8_t> bytes;
+    };
+    const Row rows[] = {{"One", kSettingsTypeBinary, {9}}, {"Two", 4, {4}}, {"Three", kSettingsTypeBinary, {}}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::uint8_t bytes[8];
+        std::uint32_t size = sizeof bytes;
+        std::uint32_t type = 0;
+        ASSERT_EQ(Platform().settings_read(settings_key_name, row.name, bytes, &size, &type), SettingsStatus::ok);
+        EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + size), row.bytes);
+        EXPECT_EQ(type, row.type);
+    }
+
+    const std::string test_name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::uint8_t bytes[8];
+    std::uint32_t size = sizeof bytes;
+    std::uint32_t type = 0;
+    EXPECT_EQ(Platform().settings_read(settings_key_name, "Missing", bytes, &size, &type), SettingsStatus::not_found);
+    EXPECT_NE(std::string(Platform().settings_error()).find("Missing"), std::string::npos) << Platform().settings_error();
+    const std::string absent = std::string(settings_key_name) + "\\Absent";
+    EXPECT_EQ(Platform().settings_write_values(absent.c_str(), first, 2), SettingsStatus::not_found);
+    const std::string error = Platform().settings_error();
+#if defined(_WIN32)
+    EXPECT_NE(error.find("HKEY_CURRENT_USER\\"), std::string::npos) << error;
+    EXPECT_NE(error.find(test_name + "\\Absent"), std::string::npos) << error;
+#else
+    EXPECT_NE(error.find(test_name + "/Absent' does not exist"), std::string::npos) << error;
+#endif
+}
+
 #if !defined(_WIN32)
+// The directory of the test's key in the native store.
+std::string KeyDirectory() {
+    return std::string(std::getenv("XDG_CONFIG_HOME")) + "/Dravik-Vextrel/Tests/" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+// Runs `body` in a child process and returns its exit status, or -1 when it has not
+// ended within five seconds (it is killed then): a store that blocks fails the test
+// instead of hanging it.
+int InChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    if (child < 0) return -2;
+    for (int waited_ms = 0; waited_ms < 5000; waited_ms += 5) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
+        usleep(5000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+}
+
 // A writer killed at any moment leaves either the old value or a new one, never a part.
 TEST_F(SettingsTest, AWriterKilledMidWriteLeavesAWholeValue) {
     CreateKey();
@@ -211,21 +292,268 @@ TEST_F(SettingsTest, AWriterKilledMidWriteLeavesAWholeValue) {
     }
 }
 
-TEST_F(SettingsTest, DamagedValueFilesReadAsFailures) {
+// Damaged files and files that are no files at all read as failures, at once: a FIFO
+// would block a plain open or read for good. A write replaces a damaged key file.
+TEST_F(SettingsTest, DamagedValueFilesReadAsFailuresWithoutWaiting) {
     CreateKey();
-    Write(kSliderSettingsName, kSettingsTypeBinary, Int32Bytes({1, 2}));
-    // Overwrite the file with bytes that are not a value.
-    const char* home = std::getenv("XDG_CONFIG_HOME");
-    ASSERT_NE(home, nullptr);
-    const std::string file =
-        std::string(home) + "/Dravik-Vextrel/Tests/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-        "/" + kSliderSettingsName;
-    FILE* f = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs("garbage", f);
-    std::fclose(f);
-    InitialiseDialogValues();
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(control_values[i], kDefaults[i]) << i;
+    const std::string key = KeyDirectory();
+    enum class Damage { garbage, fifo, directory };
+    struct Row {
+        const char* name;
+        const char* file;
+        Damage damage;
+        SettingsStatus write;  // of a value after the damage
+    };
+    const Row rows[] = {
+        {"garbage as the key file", ".values", Damage::garbage, SettingsStatus::ok},
+        {"a FIFO as the key file", ".values", Damage::fifo, SettingsStatus::ok},
+        {"a directory as the key file", ".values", Damage::directory, SettingsStatus::failed},
+        {"garbage as a 1.1.0 value file", kSliderSettingsName, Damage::garbage, SettingsStatus::ok},
+        {"a FIFO as a 1.1.0 value file", kSliderSettingsName, Damage::fifo, SettingsStatus::ok},
+        {"a directory as a 1.1.0 value file", kSliderSettingsName, Damage::directory, SettingsStatus::ok},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A saved (1, 2) first; then the damage, in place of the key file or, with no key
+        // file, in place of the value's own file.
+        Write(kSliderSettingsName, kSettingsTypeBinary, Int32Bytes({1, 2}));
+        std::filesystem::remove(key + "/.values");
+        const std::string path = key + "/" + row.file;
+        switch (row.damage) {
+            case Damage::garbage: WriteFile(path, {'g', 'a', 'r', 'b', 'a', 'g', 'e'}); break;
+            case Damage::fifo: ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); break;
+            case Damage::directory: ASSERT_EQ(mkdir(path.c_str(), 0700), 0); break;
+        }
+        EXPECT_EQ(InChild([] {
+                      std::uint8_t bytes[64];
+                      std::uint32_t size = sizeof bytes;
+                      std::uint32_t type = 0;
+                      return static_cast<int>(
+                          Platform().settings_read(settings_key_name, kSliderSettingsName, bytes, &size, &type));
+                  }),
+                  static_cast<int>(SettingsStatus::failed));
+        // The dialog then starts from the defaults.
+        EXPECT_EQ(InChild([this] {
+                      InitialiseDialogValues();
+                      return std::equal(kDefaults, kDefaults + 8, control_values) ? 0 : 1;
+                  }),
+                  0);
+        const int written = InChild([] {
+            const std::int32_t value = 3;
+            return static_cast<int>(Platform().settings_write(settings_key_name, kSliderSettingsName,
+                                                              kSettingsTypeBinary, &value, sizeof value));
+        });
+        EXPECT_EQ(written, static_cast<int>(row.write));
+        if (written == static_cast<int>(SettingsStatus::ok)) {
+            std::uint32_t type = 0;
+            EXPECT_EQ(Read(kSliderSettingsName, &type), Int32Bytes({3}));
+        }
+        std::filesystem::remove_all(path);
+    }
+}
+
+// Writers use "<name>.tmp.<pid>"; one that was killed leaves its file. The next write
+// removes those of processes that are gone, and nothing else.
+TEST_F(SettingsTest, StaleTemporaryFilesOfDeadWritersAreRemoved) {
+    CreateKey();
+    const std::string key = KeyDirectory();
+    const pid_t dead = fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    ASSERT_EQ(kill(dead, 0), -1);
+    ASSERT_EQ(errno, ESRCH);
+    const std::string gone = std::to_string(dead);
+    const std::string alive = std::to_string(getppid());
+    struct Row {
+        std::string name;
+        bool directory;
+        bool removed;
+    };
+    const Row rows[] = {
+        {".values.tmp." + gone, false, true},
+        {"SliderSettings.tmp." + gone, false, true},  // as 1.1.0 wrote them
+        {"Name.tmp.with.tmp." + gone, false, true},
+        {".values.tmp." + alive, false, false},
+        {"SliderSettings.tmp." + alive, false, false},
+        {"SliderSettings", false, false},
+        {"notes.txt", false, false},
+        {".values.tmp." + gone + "x", false, false},
+        {".values.tmp.0" + gone, false, false},
+        {".hidden.tmp." + gone, false, false},
+        {"Folder.tmp." + gone, true, false},
+    };
+    for (const Row& row : rows) {
+        const std::string path = key + "/" + row.name;
+        if (row.directory) {
+            ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path;
+        } else {
+            WriteFile(path, {1, 2, 3});
+        }
+    }
+    Write("Value", kSettingsTypeBinary, {7});
+    for (const Row& row : rows) {
+        EXPECT_EQ(std::filesystem::exists(key + "/" + row.name), !row.removed) << row.name;
+    }
+}
+
+// A writer saving pairs (v, v) again and again is killed at random moments; what is left
+// is always the sliders and the colours of one save.
+TEST_F(SettingsTest, ASaveKilledAtAnyMomentLeavesAMatchingPair) {
+    CreateKey();
+    const auto fill = [](std::int32_t value) {
+        std::fill(std::begin(control_values), std::end(control_values), value);
+        std::fill(std::begin(definition_block.colours), std::end(definition_block.colours),
+                  static_cast<std::uint32_t>(value));
+    };
+    const auto repeated = [](std::int32_t value, int count) {
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < count; ++i) {
+            for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * b)));
+        }
+        return bytes;
+    };
+    fill(0);
+    SaveSettings();
+    std::mt19937 random(20261210);
+    std::set<std::int32_t> saves_seen;
+    for (int round = 1; round <= 25; ++round) {
+        const pid_t writer = fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            for (std::int32_t value = round * 1'000'000;; ++value) {
+                fill(value);
+                SaveSettings();
+            }
+        }
+        usleep(std::uniform_int_distribution<useconds_t>(500, 15'000)(random));
+        kill(writer, SIGKILL);
+        waitpid(writer, nullptr, 0);
+        std::uint32_t type = 0;
+        const std::vector<std::uint8_t> sliders = Read(kSliderSettingsName, &type);
+        const std::vector<std::uint8_t> colours = Read(kCustomColorsName, &type);
+        ASSERT_EQ(sliders.size(), 64u);
+        std::int32_t value = 0;
+        std::memcpy(&value, sliders.data(), sizeof value);
+        EXPECT_EQ(sliders, repeated(value, 16)) << "round " << round;
+        EXPECT_EQ(colours, repeated(value, 8)) << "round " << round << ": sliders of save " << value;
+        saves_seen.insert(value);
+    }
+    EXPECT_GT(saves_seen.size(), 10u) << "the writer hardly got to save";
+}
+
+// Two processes writing values of one key at the same time: every value of both lands.
+TEST_F(SettingsTest, ConcurrentWritersKeepEachOthersValues) {
+    CreateKey();
+    constexpr int kValuesEach = 40;
+    const auto name = [](int writer, int i) { return std::string(1, static_cast<char>('A' + writer)) + std::to_string(i); };
+    pid_t writers[2];
+    for (int w = 0; w < 2; ++w) {
+        writers[w] = fork();
+        ASSERT_GE(writers[w], 0);
+        if (writers[w] == 0) {
+            bool all_written = true;
+            for (int i = 0; i < kValuesEach; ++i) {
+                const std::int32_t value = w * 1000 + i;
+                all_written &= Platform().settings_write(settings_key_name, name(w, i).c_str(), kSettingsTypeBinary,
+                                                         &value, sizeof value) == SettingsStatus::ok;
+            }
+            _exit(all_written ? 0 : 1);
+        }
+    }
+    for (const pid_t writer : writers) {
+        int status = 0;
+        ASSERT_EQ(waitpid(writer, &status, 0), writer);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int w = 0; w < 2; ++w) {
+        for (int i = 0; i < kValuesEach; ++i) {
+            std::uint32_t type = 0;
+            EXPECT_EQ(Read(name(w, i).c_str(), &type), Int32Bytes({w * 1000 + i})) << name(w, i);
+        }
+    }
+}
+
+// Release 1.1.0 kept each value in a file of its own: "TSV1", the type, the bytes.
+TEST_F(SettingsTest, ValuesSavedBy110StayReadable) {
+    CreateKey();
+    const auto older_file = [](const char* name, const std::vector<std::uint8_t>& bytes) {
+        std::vector<std::uint8_t> file = {'T', 'S', 'V', '1', 3, 0, 0, 0};
+        file.insert(file.end(), bytes.begin(), bytes.end());
+        WriteFile(KeyDirectory() + "/" + name, file);
+    };
+    older_file(kSliderSettingsName, Int32Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
+    older_file(kCustomColorsName, Int32Bytes({0x00112233, 1, 2, 3, 4, 5, 6, 7}));
+    older_file("Other", Int32Bytes({42}));
+    LoadSettings();
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(control_values[i], i + 1) << i;
+    EXPECT_EQ(definition_block.colours[0], 0x00112233u);
+    EXPECT_EQ(definition_block.colours[7], 7u);
+
+    // A save goes into the key file, which is read first from then on; a value it lacks
+    // still comes from its own file.
+    std::fill(std::begin(control_values), std::end(control_values), 5);
+    SaveSettings();
+    std::fill(std::begin(control_values), std::end(control_values), 0);
+    LoadSettings();
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(control_values[i], 5) << i;
+    std::uint32_t type = 0;
+    EXPECT_EQ(Read("Other", &type), Int32Bytes({42}));
+}
+
+// What settings_error says: the file or directory and the system's reason. The tests
+// run as root, where permission bits stop no write, so the failures come from files
+// standing where directories should be, and the other way round.
+TEST_F(SettingsTest, ErrorsNameThePathAndTheReason) {
+    CreateKey();
+    const std::string key = KeyDirectory();
+    const std::string config = std::getenv("XDG_CONFIG_HOME");
+    const std::string plain_file = config + "/plain-file";
+    WriteFile(plain_file, {1});
+    const auto read = [](const char* name) {
+        std::uint8_t bytes[64];
+        std::uint32_t size = sizeof bytes;
+        std::uint32_t type = 0;
+        return Platform().settings_read(settings_key_name, name, bytes, &size, &type);
+    };
+    const auto write = [] {
+        const std::uint8_t byte = 1;
+        return Platform().settings_write(settings_key_name, "Value", kSettingsTypeBinary, &byte, 1);
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> prepare;
+        std::function<SettingsStatus()> call;
+        SettingsStatus status;
+        std::string text;
+    };
+    const std::string beneath_file = plain_file + "/Dravik-Vextrel";
+    const Row rows[] = {
+        {"a success", [] {}, write, SettingsStatus::ok, ""},
+        {"a value file that is a folder", [&] { mkdir((key + "/Folder").c_str(), 0700); },
+         [&] { return read("Folder"); }, SettingsStatus::failed, "'" + key + "/Folder' is not a regular file"},
+        {"a missing value", [] {}, [&] { return read("Missing"); }, SettingsStatus::not_found,
+         "no value 'Missing' in '" + key + "'"},
+        {"a key file that is a folder",
+         [&] {
+             std::filesystem::remove(key + "/.values");
+             mkdir((key + "/.values").c_str(), 0700);
+         },
+         write, SettingsStatus::failed, "cannot replace '" + key + "/.values': " + std::strerror(EISDIR)},
+        {"a key beneath a regular file: creating it", [&] { setenv("XDG_CONFIG_HOME", plain_file.c_str(), 1); },
+         [] { return Platform().settings_create_key(settings_key_name, kSettingsKeyClass); }, SettingsStatus::failed,
+         "cannot create '" + beneath_file + "': " + std::strerror(ENOTDIR)},
+        {"a key beneath a regular file: writing", [] {}, write, SettingsStatus::failed,
+         "cannot open '" + beneath_file + "/Tests/" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name() + "': " + std::strerror(ENOTDIR)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.prepare();
+        EXPECT_EQ(row.call(), row.status);
+        EXPECT_EQ(Platform().settings_error(), row.text);
+    }
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
 }
 #endif
 

@@ -34,6 +34,9 @@ bool IsolateSettingsStore() {
                             std::uint32_t size) {
         return NativePlatform().settings_write(Under(key).c_str(), value, type, data, size);
     };
+    api.settings_write_values = [](const char* key, const SettingsValue* values, std::size_t count) {
+        return NativePlatform().settings_write_values(Under(key).c_str(), values, count);
+    };
     std::atexit([] { RegDeleteTreeA(HKEY_CURRENT_USER, root.c_str()); });
     return true;
 }
