@@ -48,13 +48,35 @@ int CheckWritableAs(const std::string& path, int planes) {
     return problem.empty() ? kExitOk : Fail(kExitUsage, "'" + path + "': " + problem);
 }
 
-int Filter(const Options& options) {
+// Where the output and the tile preview go: their folders exist and take new files,
+// and the preview replaces neither the input nor the output. The output may replace
+// the input: it is written whole before the input's name is given to it.
+int CheckTargets(const Options& options, OutputTarget& output, OutputTarget& preview) {
     if (int status = CheckOutputName(options.output); status != kExitOk) return status;
-    if (!options.tile_preview.empty()) {
-        if (int status = CheckOutputName(options.tile_preview); status != kExitOk) return status;
+    if (std::string problem = ResolveOutput(options.output, output); !problem.empty()) {
+        return Fail(kExitFailure, problem);
     }
+    if (options.tile_preview.empty()) return kExitOk;
+    if (int status = CheckOutputName(options.tile_preview); status != kExitOk) return status;
+    for (const std::string* other : {&options.output, &options.input}) {
+        if (SameFile(options.tile_preview, *other)) {
+            return Fail(kExitUsage, "--tile-preview '" + options.tile_preview + "' names the same file as the " +
+                                        (other == &options.output ? "output" : "input") + " '" + *other + "'");
+        }
+    }
+    if (std::string problem = ResolveOutput(options.tile_preview, preview); !problem.empty()) {
+        return Fail(kExitFailure, problem);
+    }
+    return kExitOk;
+}
 
-    DecodeResult read = ReadImageFile(options.input);
+int Filter(const Options& options) {
+    OutputTarget output, preview_target;
+    if (int status = CheckTargets(options, output, preview_target); status != kExitOk) return status;
+
+    ReadLimits limits;
+    limits.max_pixels = options.max_pixels.value_or(DefaultMaxPixels());
+    DecodeResult read = ReadImageFile(options.input, limits);
     if (!read.ok) return Fail(kExitFailure, read.error);
     for (const std::string& note : read.notes) Say("'" + options.input + "': " + note);
     Image image = std::move(read.image);
@@ -83,9 +105,9 @@ int Filter(const Options& options) {
     }
 
     PrepareSettings(options);
+    const RunSettings prepared = CurrentSettings();
     if (options.print_settings) std::fputs(FormatSettings(options).c_str(), stdout);
     std::fflush(stdout);
-    if (std::string problem = StoreSettings(); !problem.empty()) return Fail(kExitFailure, problem);
 
     ProgressBar progress(stderr, StderrIsTerminal());
     RunResult run;
@@ -97,14 +119,26 @@ int Filter(const Options& options) {
     for (const std::string& warning : run.warnings) Say("warning: host buffer check: " + warning);
     if (run.result != psapi::noErr) return Fail(ExitStatusFor(run.result), ResultMessage(run.result));
 
-    if (std::string problem = WriteImageFile(options.output, run.output); !problem.empty()) {
-        return Fail(kExitFailure, problem);
-    }
-    if (!options.tile_preview.empty()) {
-        const Image preview = Tiled(run.output, options.tile_columns, options.tile_rows);
-        if (std::string problem = WriteImageFile(options.tile_preview, preview); !problem.empty()) {
+    {
+        // From here on an interrupt removes the file being written and leaves the old one.
+        WriteInterruptGuard interrupts;
+        if (std::string problem = WriteImageFile(output, *OutputFormatFor(options.output), run.output);
+            !problem.empty()) {
             return Fail(kExitFailure, problem);
         }
+        if (!options.tile_preview.empty()) {
+            const Image preview = Tiled(run.output, options.tile_columns, options.tile_rows);
+            if (std::string problem =
+                    WriteImageFile(preview_target, *OutputFormatFor(options.tile_preview), preview);
+                !problem.empty()) {
+                return Fail(kExitFailure, problem);
+            }
+        }
+    }
+    // The run's settings become the saved ones only now that everything succeeded.
+    RestoreSettings(prepared);
+    if (std::string problem = StoreSettings(); !problem.empty()) {
+        return Fail(kExitFailure, "the image was written, but " + problem);
     }
     return kExitOk;
 }

@@ -163,6 +163,7 @@ private:
         if (name_ == "foreground") return HostColour(options_.foreground);
         if (name_ == "selection") return SelectionOption();
         if (name_ == "max-space") return MaxSpace();
+        if (name_ == "max-pixels") return MaxPixels();
         if (name_ == "tile-preview") return TilePreview();
         if (name_ == "tiles") return Tiles();
         return Fail("unknown option: --" + name_);
@@ -249,17 +250,30 @@ private:
         return true;
     }
 
-    bool MaxSpace() {
+    // A whole number within min..max, read into a wide type and checked there, so that
+    // no text can overflow on the way.
+    bool WholeNumber(std::int64_t min, std::int64_t max, std::int64_t& value) {
         std::string text;
         if (!Value(text)) return false;
-        std::int64_t value = 0;
         const NumberStatus status = ParseInteger(text, value);
-        if (status == NumberStatus::malformed) return Fail("--max-space: '" + text + "' is not a whole number");
-        constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
-        if (status == NumberStatus::too_large || value < 0 || value > kLimit) {
-            return Fail("--max-space: " + text + " is outside 0.." + std::to_string(kLimit));
+        if (status == NumberStatus::malformed) return Fail("--" + name_ + ": '" + text + "' is not a whole number");
+        if (status == NumberStatus::too_large || value < min || value > max) {
+            return Fail("--" + name_ + ": " + text + " is outside " + std::to_string(min) + ".." + std::to_string(max));
         }
+        return true;
+    }
+
+    bool MaxSpace() {
+        std::int64_t value = 0;
+        if (!WholeNumber(0, std::numeric_limits<std::int32_t>::max(), value)) return false;
         options_.max_space = static_cast<std::int32_t>(value);
+        return true;
+    }
+
+    bool MaxPixels() {
+        std::int64_t value = 0;
+        if (!WholeNumber(1, std::int64_t{kMaxCoordinate} * kMaxCoordinate, value)) return false;
+        options_.max_pixels = static_cast<std::uint64_t>(value);
         return true;
     }
 
@@ -408,6 +422,7 @@ std::string HelpText() {
     line("--selection X,Y,W,H", "filter only this rectangle of the image");
     line("--max-space BYTES", "the host's memory budget (default 1073741824)");
     line("--alpha", "add an opaque alpha plane to an RGB image");
+    line("--max-pixels N", "refuse images of more pixels (default: what fits in half the memory)");
     text += "\nOutput:\n";
     line("--tile-preview FILE", "also write the result laid CxR times");
     line("--tiles CxR", "the repeats of --tile-preview (default 2x2, 1..32 each)");

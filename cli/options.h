@@ -68,6 +68,7 @@ struct Options {
     Rgb foreground{0, 0, 0};
     std::optional<Selection> selection;
     std::int32_t max_space = 1 << 30;
+    std::optional<std::uint64_t> max_pixels;  // unset: the reader's default limit
 
     // True when the command names files to filter; false for --help and the like, and
     // for --print-settings on its own.

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <utility>
+#include <vector>
 
 #include "filter/definition.h"
 #include "memhost/memhost.h"
@@ -22,6 +24,7 @@ namespace {
 volatile std::sig_atomic_t cancel_requested = 0;
 ProgressBar* active_progress = nullptr;
 struct sigaction previous_interrupt {};
+struct sigaction previous_terminate {};
 
 extern "C" void OnInterrupt(int) { cancel_requested = 1; }
 
@@ -47,6 +50,65 @@ bool ReadsBack(const char* name, const void* expected, std::uint32_t size) {
            type == kSettingsTypeBinary && length == size && std::memcmp(stored, expected, size) == 0;
 }
 
+// The settings store of one run: the values the run starts from, held in memory in
+// place of the user's store while the module reads them. The user's saved settings are
+// written only after the run and its files have succeeded.
+class RunSettingsStore {
+public:
+    RunSettingsStore() : saved_(Platform()) {
+        values().clear();
+        Put(kSliderSettingsName, control_values, sizeof control_values);
+        Put(kCustomColorsName, definition_block.colours, sizeof definition_block.colours);
+        PlatformApi& api = Platform();
+        api.settings_open_key = [](const char*) { return SettingsStatus::ok; };
+        api.settings_create_key = [](const char*, const char*) { return SettingsStatus::ok; };
+        api.settings_read = Read;
+        api.settings_write = [](const char*, const char* name, std::uint32_t type, const void* data,
+                                std::uint32_t size) {
+            Put(name, data, size, type);
+            return SettingsStatus::ok;
+        };
+        api.settings_write_values = [](const char*, const SettingsValue* batch, std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i) Put(batch[i].name, batch[i].data, batch[i].size, batch[i].type);
+            return SettingsStatus::ok;
+        };
+        api.settings_error = [] { return ""; };
+    }
+    ~RunSettingsStore() { Platform() = saved_; }
+    RunSettingsStore(const RunSettingsStore&) = delete;
+    RunSettingsStore& operator=(const RunSettingsStore&) = delete;
+
+private:
+    struct Value {
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    static std::map<std::string, Value>& values() {
+        static std::map<std::string, Value> table;
+        return table;
+    }
+    static void Put(const char* name, const void* data, std::uint32_t size,
+                    std::uint32_t type = kSettingsTypeBinary) {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        values()[name] = Value{type, std::vector<std::uint8_t>(bytes, bytes + size)};
+    }
+    static SettingsStatus Read(const char*, const char* name, void* buffer, std::uint32_t* size,
+                               std::uint32_t* type) {
+        const auto found = values().find(name);
+        if (found == values().end()) return SettingsStatus::not_found;
+        const auto length = static_cast<std::uint32_t>(found->second.bytes.size());
+        const bool fits = length <= *size;
+        if (fits) {
+            std::memcpy(buffer, found->second.bytes.data(), length);
+            *type = found->second.type;
+        }
+        *size = length;
+        return fits ? SettingsStatus::ok : SettingsStatus::failed;
+    }
+
+    PlatformApi saved_;
+};
+
 }  // namespace
 
 void PrepareSettings(const Options& options) {
@@ -64,6 +126,18 @@ void PrepareSettings(const Options& options) {
         if (const auto& value = options.controls[static_cast<std::size_t>(i)]) control_values[i] = *value;
     }
     if (options.colour) definition_block.colours[0] = *options.colour;
+}
+
+RunSettings CurrentSettings() {
+    RunSettings settings;
+    std::memcpy(settings.controls, control_values, sizeof settings.controls);
+    std::memcpy(settings.colours, definition_block.colours, sizeof settings.colours);
+    return settings;
+}
+
+void RestoreSettings(const RunSettings& settings) {
+    std::memcpy(control_values, settings.controls, sizeof settings.controls);
+    std::memcpy(definition_block.colours, settings.colours, sizeof settings.colours);
 }
 
 std::string FormatSettings(const Options& options) {
@@ -95,10 +169,13 @@ std::string StoreSettings() {
         api.settings_create_key(settings_key_name, kSettingsKeyClass);
     }
     SaveSettings();
+    // The store's own account of a failure names the file and the reason.
+    const std::string reason = api.settings_error();
     if (!ReadsBack(kSliderSettingsName, control_values, sizeof control_values) ||
         !ReadsBack(kCustomColorsName, definition_block.colours, sizeof definition_block.colours)) {
-        return std::string("cannot save the filter's settings under the key ") + settings_key_name +
-               " (the settings store lives under $XDG_CONFIG_HOME or ~/.config); the filter would not see the options";
+        const std::string detail = api.settings_error();
+        return std::string("cannot save the filter's settings under the key ") + settings_key_name + ": " +
+               (!reason.empty() ? reason : !detail.empty() ? detail : "the values did not read back");
     }
     return {};
 }
@@ -117,6 +194,7 @@ RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* pro
     }
     RunResult run;
     {
+        const RunSettingsStore store;
         memhost::MemHost host(std::move(image), host_options);
         host.record().abortProc = &OnAbort;
         host.record().progressProc = &OnProgress;
@@ -140,9 +218,13 @@ InterruptGuard::InterruptGuard() {
     // second one ends the program at once.
     action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, &previous_interrupt);
+    sigaction(SIGTERM, &action, &previous_terminate);
 }
 
-InterruptGuard::~InterruptGuard() { sigaction(SIGINT, &previous_interrupt, nullptr); }
+InterruptGuard::~InterruptGuard() {
+    sigaction(SIGINT, &previous_interrupt, nullptr);
+    sigaction(SIGTERM, &previous_terminate, nullptr);
+}
 
 std::string ResultMessage(psapi::int16 result) {
     if (result == psapi::noErr) return {};

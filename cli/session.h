@@ -1,8 +1,9 @@
 // One filtering run of the command-line host, done as an image editor repeats a filter:
 // the settings the module would start from, the command line's options over them,
-// those values saved into the filter's settings store, then Start without Parameters,
-// so that the module reads them back through its own load path. The image goes
-// through the in-memory host.
+// those values put into a settings store of the run's own, then Start without
+// Parameters, so that the module reads them back through its own load path. The image
+// goes through the in-memory host. The user's store is written only after the run and
+// its files have succeeded.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,9 @@
 #include "cli/image_io.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "filter/definition.h"
 #include "hostapi/filter_record.h"
+#include "runtime/context.h"
 
 namespace tessellon::cli {
 
@@ -25,9 +28,17 @@ void PrepareSettings(const Options& options);
 // The values PrepareSettings left, one per line by caption, with the host's colours.
 std::string FormatSettings(const Options& options);
 
-// Saves control_values and the colours into the settings store, creating the filter's
-// key when it is missing, and reads them back. Empty on success, else why the filter
-// would not see them.
+// The values a run starts from: control_values and the block's colours.
+struct RunSettings {
+    std::int32_t controls[kControlCount] = {};
+    std::uint32_t colours[kColourCount] = {};
+};
+RunSettings CurrentSettings();
+void RestoreSettings(const RunSettings& settings);
+
+// Saves control_values and the colours into the user's settings store, creating the
+// filter's key when it is missing, and reads them back. Empty on success, else why
+// not, naming the store's file and the system's reason.
 std::string StoreSettings();
 
 struct RunResult {
@@ -37,7 +48,8 @@ struct RunResult {
 };
 
 // Runs the filter over the image through the in-memory host with the options' host
-// settings (colours, selection, memory budget). `progress` may be null.
+// settings (colours, selection, memory budget), the module reading control_values and
+// the colours from a store that lives for the run only. `progress` may be null.
 RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress);
 
 // The run's cancellation: set by an interrupt while InterruptGuard is alive (or by
@@ -45,7 +57,8 @@ RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* pro
 void RequestCancel() noexcept;
 void ClearCancel() noexcept;
 
-// Catches the interrupt signal for its lifetime; a second interrupt ends the program.
+// Catches the interrupt and termination signals for its lifetime; a second one ends the
+// program.
 class InterruptGuard {
 public:
     InterruptGuard();

@@ -3,6 +3,8 @@
 // under the sanitizers too, where a bad read would show).
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -226,6 +228,104 @@ TEST(CliImageIoTest, DamagedFilesGiveAnErrorNotACrash) {
         EXPECT_FALSE(decoded.ok);
         EXPECT_NE(decoded.error.find(c.message), std::string::npos) << decoded.error;
     }
+}
+
+// A PNG chunk: length, type, data and the checksum over type and data.
+void AppendChunk(Bytes& png, const char* type, const Bytes& data) {
+    for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<std::uint8_t>(data.size() >> shift));
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    const uLong crc = crc32(0, png.data() + start, static_cast<uInt>(png.size() - start));
+    for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<std::uint8_t>(crc >> shift));
+}
+
+// A PNG of a few dozen bytes that declares a 32767 x 32767 RGB image and holds the
+// start of its first row only.
+Bytes HugeDeclaredPng() {
+    Bytes png = Text("\x89PNG\r\n\x1a\n");
+    AppendChunk(png, "IHDR", Bytes{0, 0, 0x7F, 0xFF, 0, 0, 0x7F, 0xFF, 8, 2, 0, 0, 0});
+    Bytes row(64, 0);
+    uLongf size = compressBound(static_cast<uLong>(row.size()));
+    Bytes packed(size);
+    EXPECT_EQ(compress(packed.data(), &size, row.data(), static_cast<uLong>(row.size())), Z_OK);
+    packed.resize(size / 2);  // the stream stops partway
+    AppendChunk(png, "IDAT", packed);
+    return png;
+}
+
+// Decodes `bytes` read through a pipe, so that the reader cannot know the size, in a
+// child process whose address space is limited to 2 GiB: a reader that reserved the
+// declared image (3.2 GB) would fail with "out of memory" instead of the expected
+// message. Returns the child's error text.
+std::string DecodeThroughPipeWithLittleMemory(const Bytes& bytes, const ReadLimits& limits = {}) {
+    int data[2], report[2];
+    if (pipe(data) != 0 || pipe(report) != 0) return "(no pipe)";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(data[1]);
+        close(report[0]);
+#if !defined(__SANITIZE_ADDRESS__)
+        // The sanitizer reserves terabytes of address space; there the bound is not set.
+        const rlimit limit{rlim_t{2} << 30, rlim_t{2} << 30};
+        setrlimit(RLIMIT_AS, &limit);
+#endif
+        std::string text;
+        try {
+            std::FILE* file = fdopen(data[0], "rb");
+            const DecodeResult result = ReadImageStream(file, "pipe", limits);
+            text = result.ok ? "(decoded)" : result.error;
+        } catch (const std::bad_alloc&) {
+            text = "out of memory";
+        }
+        const ssize_t ignored = write(report[1], text.data(), text.size());
+        (void)ignored;
+        _exit(0);
+    }
+    close(data[0]);
+    close(report[1]);
+    const ssize_t written = write(data[1], bytes.data(), bytes.size());
+    EXPECT_EQ(written, static_cast<ssize_t>(bytes.size()));
+    close(data[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    close(report[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return text;
+}
+
+TEST(CliImageIoTest, DeclaredSizesAreCheckedBeforeMemoryIsTaken) {
+    const Bytes huge_png = HugeDeclaredPng();
+    EXPECT_LT(huge_png.size(), 80u);
+    // Of known size: refused from the header, as no PNG this small can hold the image.
+    DecodeResult decoded = DecodeImage(huge_png);
+    EXPECT_NE(decoded.error.find("cannot hold a 32767x32767 image"), std::string::npos) << decoded.error;
+    // Of unknown size: the rows run out long before the buffer has grown large.
+    EXPECT_NE(DecodeThroughPipeWithLittleMemory(huge_png).find("damaged PNG file"), std::string::npos);
+
+    Bytes huge_ppm = Text("P6\n32767 32767\n255\n");
+    huge_ppm.resize(huge_ppm.size() + 100, 9);
+    EXPECT_NE(DecodeThroughPipeWithLittleMemory(huge_ppm).find("the file ends early: 100 of 3221028867 pixel bytes"),
+              std::string::npos);
+    decoded = DecodeImage(huge_ppm);
+    EXPECT_NE(decoded.error.find("the file ends early: 100 of"), std::string::npos) << decoded.error;
+
+    // The pixel limit, below the interface's own.
+    const Bytes small = Encoded(FileFormat::ppm, memhost::PatternImage(8, 6, 3));
+    EXPECT_TRUE(DecodeImage(small, ReadLimits{48}).ok);
+    EXPECT_NE(DecodeImage(small, ReadLimits{47}).error.find("8x6 = 48 pixels, more than the limit of 47"),
+              std::string::npos);
+    EXPECT_NE(DecodeThroughPipeWithLittleMemory(Encoded(FileFormat::png, memhost::PatternImage(8, 6, 3)),
+                                                ReadLimits{47})
+                  .find("more than the limit of 47"),
+              std::string::npos);
+
+    // An endless device is judged by its first bytes.
+    EXPECT_NE(ReadImageFile("/dev/zero").error.find("'/dev/zero': unsupported format"), std::string::npos);
+    EXPECT_NE(ReadImageFile("/").error.find("it is a folder"), std::string::npos);
 }
 
 TEST(CliImageIoTest, TilingAndAddedAlpha) {

@@ -27,7 +27,8 @@ TEST(CliOptionsTest, ValuesInBothFormsAndFlags) {
     const ParseResult parsed =
         ParseCommandLine({"in.jpg", "--overlap-x", "-76", "--fade=0", "--seam", "Zigzag", "--fit", "--repeat",
                           "--no-repeat", "--opaque-out", "--colour", "#FF8000", "--background", "102030",
-                          "--selection=1,2,3,4", "--tiles", "3X2", "--max-space=0", "--alpha", "out.png",
+                          "--selection=1,2,3,4", "--tiles", "3X2", "--max-space=0", "--max-pixels", "1073676289",
+                          "--alpha", "out.png",
                           "--tile-preview", "t.pam"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
     const Options& o = parsed.options;
@@ -47,6 +48,7 @@ TEST(CliOptionsTest, ValuesInBothFormsAndFlags) {
     ASSERT_TRUE(o.selection.has_value());
     EXPECT_EQ(o.selection->x, 1);
     EXPECT_EQ(o.selection->height, 4);
+    EXPECT_EQ(o.max_pixels, 1073676289u);
     EXPECT_EQ(o.tile_columns, 3);
     EXPECT_EQ(o.tile_rows, 2);
     EXPECT_EQ(o.max_space, 0);
@@ -90,6 +92,10 @@ TEST(CliOptionsTest, BadCommandLinesSayWhatIsWrong) {
         {{"a.png", "b.png", "--tiles", "3"}, "--tiles: '3' is not CxR"},
         {{"a.png", "b.png", "--tiles", "33x1"}, "from 1 to 32"},
         {{"a.png", "b.png", "--max-space", "-1"}, "--max-space: -1 is outside 0..2147483647"},
+        {{"a.png", "b.png", "--max-space", "18446744073709551616"}, "--max-space: 18446744073709551616 is outside"},
+        {{"a.png", "b.png", "--max-pixels", "0"}, "--max-pixels: 0 is outside 1..1073676289"},
+        {{"a.png", "b.png", "--max-pixels", "1073676290"}, "is outside 1..1073676289"},
+        {{"a.png", "b.png", "--max-pixels", "1e6"}, "--max-pixels: '1e6' is not a whole number"},
         {{"a.png"}, "missing the output file"},
         {{}, "missing the input and output files"},
         {{"a.png", "b.png", "c.png"}, "too many arguments: 'c.png'"},

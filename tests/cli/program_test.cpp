@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -59,8 +64,11 @@ private:
     std::string path_;
 };
 
-// Runs the built program in `directory`, with XDG_CONFIG_HOME pointing into it.
-Outcome RunProgram(const ScratchDirectory& directory, const std::vector<std::string>& arguments) {
+// Starts the built program in `directory`, with XDG_CONFIG_HOME pointing into it and
+// its output in stdout.txt and stderr.txt there. With `file_size_limit` set, writing a
+// file past that many bytes fails as on a full disk (EFBIG).
+pid_t StartProgram(const ScratchDirectory& directory, const std::vector<std::string>& arguments,
+                   rlim_t file_size_limit = RLIM_INFINITY) {
     const std::string out_path = directory / "stdout.txt";
     const std::string err_path = directory / "stderr.txt";
     const std::string config = directory / "config";
@@ -69,22 +77,50 @@ Outcome RunProgram(const ScratchDirectory& directory, const std::vector<std::str
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    Outcome outcome;
     const pid_t child = fork();
     if (child == 0) {
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(directory.path().c_str()) != 0) _exit(126);
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        if (file_size_limit != RLIM_INFINITY) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{file_size_limit, file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
+    return child;
+}
+
+// Waits for the program; a program ended by a signal gets 128 + the signal's number.
+Outcome WaitProgram(const ScratchDirectory& directory, pid_t child) {
+    Outcome outcome;
     int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
-    outcome.out = ReadText(out_path);
-    outcome.err = ReadText(err_path);
+    if (child > 0 && waitpid(child, &status, 0) == child) {
+        if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) outcome.status = 128 + WTERMSIG(status);
+    }
+    outcome.out = ReadText(directory / "stdout.txt");
+    outcome.err = ReadText(directory / "stderr.txt");
     return outcome;
 }
+
+Outcome RunProgram(const ScratchDirectory& directory, const std::vector<std::string>& arguments,
+                   rlim_t file_size_limit = RLIM_INFINITY) {
+    return WaitProgram(directory, StartProgram(directory, arguments, file_size_limit));
+}
+
+// The names in a directory, for finding files left behind.
+std::vector<std::string> Entries(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsTemporary(const std::string& name) { return name.find(".tessellon-") != std::string::npos; }
 
 // The value printed by --print-settings after "Caption:".
 std::string Setting(const std::string& printed, const std::string& caption) {
@@ -179,6 +215,168 @@ TEST(CliProgramTest, FiltersAFileAndKeepsTheSettingsForTheNextRun) {
     EXPECT_EQ(Setting(after.out, "Overlap X"), "50");
     EXPECT_EQ(Setting(after.out, "Colour"), "00FF00");
     EXPECT_EQ(Setting(after.out, "Fade"), "50");
+}
+
+// Noise compresses badly, so its PNG takes a while to write and grows steadily.
+Image Noise(int width, int height) {
+    Image image(width, height, 3);
+    std::uint32_t state = 12345;
+    for (std::uint8_t& byte : image.bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(state >> 24);
+    }
+    return image;
+}
+
+TEST(CliProgramTest, AFailedWriteLeavesEveryFileAsItWas) {
+    // Each case fails its write (the file size limit stands in for a full disk), then
+    // runs again without the limit and succeeds.
+    struct Case {
+        const char* name;
+        const char* output;
+        const char* replaced;  // the file that the output replaces
+    };
+    const Case cases[] = {
+        {"output is the input", "in.ppm", "in.ppm"},
+        {"output exists", "old.ppm", "old.ppm"},
+        {"output is a link", "link.ppm", "old.ppm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDirectory directory;
+        ASSERT_FALSE(directory.path().empty());
+        ASSERT_EQ(WriteImageFile(directory / "in.ppm", Gradient(40, 30)), "");
+        ASSERT_EQ(WriteImageFile(directory / "old.ppm", Gradient(30, 40)), "");
+        std::filesystem::create_symlink("old.ppm", directory / "link.ppm");
+        const std::string input_bytes = ReadText(directory / "in.ppm");
+        const std::string old_bytes = ReadText(directory / "old.ppm");
+        const std::string settings_before = RunProgram(directory, {"--print-settings"}).out;
+        const std::vector<std::string> files_before = Entries(directory.path());
+
+        const Outcome failed = RunProgram(directory, {"in.ppm", c.output, "--overlap-x", "50"}, 1024);
+        EXPECT_EQ(failed.status, kExitFailure);
+        EXPECT_NE(failed.err.find(std::string("cannot write '") + c.output + "': File too large"), std::string::npos)
+            << failed.err;
+        EXPECT_EQ(ReadText(directory / "in.ppm"), input_bytes);
+        EXPECT_EQ(ReadText(directory / "old.ppm"), old_bytes);
+        EXPECT_TRUE(std::filesystem::is_symlink(directory / "link.ppm"));
+        EXPECT_EQ(Entries(directory.path()), files_before) << "nothing added, nothing removed";
+        EXPECT_EQ(RunProgram(directory, {"--print-settings"}).out, settings_before) << "settings saved by a failed run";
+
+        const Outcome done = RunProgram(directory, {"in.ppm", c.output, "--overlap-x", "50"});
+        ASSERT_EQ(done.status, kExitOk) << done.err;
+        const DecodeResult written = ReadImageFile(directory / c.replaced);
+        ASSERT_TRUE(written.ok) << written.error;
+        EXPECT_EQ(written.image.width, 40) << "the result took the place of the old file";
+        EXPECT_TRUE(std::filesystem::is_symlink(directory / "link.ppm")) << "the link itself stays a link";
+        EXPECT_EQ(Entries(directory.path()), files_before);
+        EXPECT_EQ(Setting(RunProgram(directory, {"--print-settings"}).out, "Overlap X"), "50");
+    }
+}
+
+TEST(CliProgramTest, AnInterruptOrKillWhileWritingLeavesTheOldFile) {
+    struct Case {
+        int signal;
+        int status;
+    };
+    for (const Case& c : {Case{SIGINT, kExitCancelled}, Case{SIGTERM, kExitCancelled}, Case{SIGKILL, 128 + SIGKILL}}) {
+        SCOPED_TRACE(strsignal(c.signal));
+        ScratchDirectory directory;
+        ASSERT_FALSE(directory.path().empty());
+        ASSERT_EQ(WriteImageFile(directory / "in.ppm", Noise(2400, 2000)), "");
+        ASSERT_EQ(WriteImageFile(directory / "out.png", Gradient(8, 6)), "");
+        const std::string old_bytes = ReadText(directory / "out.png");
+
+        const pid_t child = StartProgram(directory, {"in.ppm", "out.png"});
+        // Waits until the new file has grown past 2 MB, then sends the signal.
+        bool caught = false;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!caught && std::chrono::steady_clock::now() < give_up && waitpid(child, nullptr, WNOHANG) == 0) {
+            for (const std::string& name : Entries(directory.path())) {
+                struct stat info {};
+                if (IsTemporary(name) && stat((directory / name).c_str(), &info) == 0 && info.st_size > (2 << 20)) {
+                    caught = true;
+                }
+            }
+            if (!caught) usleep(1000);
+        }
+        ASSERT_TRUE(caught) << "the temporary file never grew past 2 MB";
+        kill(child, c.signal);
+        const Outcome outcome = WaitProgram(directory, child);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        EXPECT_EQ(ReadText(directory / "out.png"), old_bytes);
+        if (c.signal != SIGKILL) {
+            EXPECT_NE(outcome.err.find("interrupted while writing 'out.png'; the file was left as it was"),
+                      std::string::npos)
+                << outcome.err;
+            for (const std::string& name : Entries(directory.path())) EXPECT_FALSE(IsTemporary(name)) << name;
+        } else {
+            // The killed run's temporary file is removed by the next run that writes the
+            // same file; one of a living process, and other names, are left alone.
+            const std::string living = ".out.png.tessellon-" + std::to_string(getpid()) + "-0";
+            std::ofstream(directory / living) << "in use";
+            std::ofstream(directory / ".out.png.tessellon-notes") << "not ours";
+            ASSERT_EQ(RunProgram(directory, {"--selection", "0,0,8,8", "in.ppm", "out.png"}).status, kExitOk);
+            std::vector<std::string> left;
+            for (const std::string& name : Entries(directory.path())) {
+                if (IsTemporary(name)) left.push_back(name);
+            }
+            EXPECT_EQ(left, (std::vector<std::string>{living, ".out.png.tessellon-notes"}));
+        }
+    }
+}
+
+TEST(CliProgramTest, FilesAndLimitsAreCheckedBeforeAnyWork) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    ASSERT_EQ(WriteImageFile(directory / "in.ppm", Gradient(8, 6)), "");
+    std::filesystem::create_directory(directory / "folder.png");
+    const std::string settings_before = RunProgram(directory, {"--print-settings"}).out;
+
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"in.ppm", "none/out.png"}, kExitFailure, "cannot write 'none/out.png': the folder 'none' does not exist"},
+        // The output is checked before the input is even opened.
+        {{"missing.ppm", "none/out.png"}, kExitFailure, "the folder 'none' does not exist"},
+        {{"in.ppm", "folder.png"}, kExitFailure, "cannot write 'folder.png': it is a folder"},
+        {{"in.ppm", "out.png", "--tile-preview", "out.png"}, kExitUsage, "names the same file as the output 'out.png'"},
+        {{"in.ppm", "out.png", "--tile-preview", "./in.ppm"}, kExitUsage, "names the same file as the input 'in.ppm'"},
+        {{"in.ppm", "out.png", "--tile-preview", "none/t.png"}, kExitFailure, "the folder 'none' does not exist"},
+        {{"in.ppm", "out.png", "--max-pixels", "47"}, kExitFailure, "8x6 = 48 pixels, more than the limit of 47"},
+        {{"in.ppm", "out.png", "--selection", "9223372036854775807,0,1,1"}, kExitUsage, "reaches beyond 32767"},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& a : c.arguments) joined += a + " ";
+        SCOPED_TRACE(joined);
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), {"--overlap-y", "30"});
+        const Outcome outcome = RunProgram(directory, arguments);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_FALSE(std::filesystem::exists(directory / "out.png"));
+    }
+    EXPECT_EQ(RunProgram(directory, {"--print-settings"}).out, settings_before);
+    EXPECT_EQ(RunProgram(directory, {"in.ppm", "out.png", "--max-pixels", "48"}).status, kExitOk);
+}
+
+TEST(CliProgramTest, ASettingsStoreThatCannotBeWrittenIsNamedWithItsReason) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    ASSERT_EQ(WriteImageFile(directory / "in.ppm", Gradient(8, 6)), "");
+    std::string key = directory / "config";
+    for (const char* part : {"Dravik-Vextrel", "Kinsel Pro", "Tessellon", ".values"}) key += std::string("/") + part;
+    std::filesystem::create_directories(key);  // where the values' file belongs, a folder
+    const Outcome outcome = RunProgram(directory, {"in.ppm", "out.png"});
+    EXPECT_EQ(outcome.status, kExitFailure);
+    EXPECT_NE(outcome.err.find("the image was written, but cannot save the filter's settings"), std::string::npos)
+        << outcome.err;
+    EXPECT_NE(outcome.err.find("'" + key + "': Is a directory"), std::string::npos) << outcome.err;
+    EXPECT_TRUE(ReadImageFile(directory / "out.png").ok);
 }
 
 class CliSessionTest : public ::testing::Test {

@@ -1,0 +1,347 @@
+// Files the command-line host writes: a temporary file beside the target, flushed and
+// renamed over it. The signal handler of WriteInterruptGuard may run at any moment, so
+// what it needs (the temporary file's name and its message) lives in fixed buffers
+// filled while the signals are blocked, and the handler calls only unlink, write and
+// _exit.
+#include "cli/output_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tessellon::cli {
+namespace {
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+std::string SystemReason() { return std::strerror(errno); }
+
+// The folder part of a path: "." for a bare name, "/" for a file at the root.
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// What the signal handler removes and says. Filled and cleared with the signals
+// blocked, so the handler never sees half a name.
+char pending_temporary[PATH_MAX + 64];
+char pending_message[PATH_MAX + 128];
+std::size_t pending_message_length = 0;
+volatile sig_atomic_t temporary_live = 0;
+
+extern "C" void OnWriteInterrupt(int) {
+    const int saved = errno;
+    if (temporary_live != 0) unlink(pending_temporary);
+    if (pending_message_length > 0) {
+        const ssize_t ignored = write(STDERR_FILENO, pending_message, pending_message_length);
+        (void)ignored;
+    }
+    errno = saved;
+    _exit(130);
+}
+
+// Blocks SIGINT and SIGTERM for its lifetime.
+class SignalBlock {
+public:
+    SignalBlock() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigprocmask(SIG_BLOCK, &set, &previous_);
+    }
+    ~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalBlock(const SignalBlock&) = delete;
+    SignalBlock& operator=(const SignalBlock&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+void SetPendingMessage(const std::string& name) {
+    const std::string text =
+        "tessellon: interrupted while writing " + Quoted(name) + "; the file was left as it was\n";
+    std::snprintf(pending_message, sizeof pending_message, "%s", text.c_str());
+    pending_message_length = std::strlen(pending_message);
+}
+
+// Identity of a path: its device and inode when it exists, else those of its folder
+// together with its name.
+struct Identity {
+    bool known = false;
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string name;
+};
+
+Identity IdentityOf(const std::string& path) {
+    Identity identity;
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) {
+        identity.known = identity.exists = true;
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+        return identity;
+    }
+    if (stat(DirectoryOf(path).c_str(), &info) == 0) {
+        identity.known = true;
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+        identity.name = BaseNameOf(path);
+    }
+    return identity;
+}
+
+struct sigaction previous_interrupt {};
+struct sigaction previous_terminate {};
+
+// The temporary files of `base` ("<folder>/.<name>.tessellon-") that a killed run left:
+// those whose process no longer exists. Names of any other form are never touched.
+void RemoveStaleTemporaries(const std::string& directory, const std::string& prefix) {
+    DIR* folder = opendir(directory.c_str());
+    if (folder == nullptr) return;
+    while (const dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        // "<pid>-<n>", digits only.
+        const std::string rest = name.substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string::npos || dash + 1 == rest.size() || dash > 9 ||
+            rest.find_first_not_of("0123456789", 0) != dash ||
+            rest.find_first_not_of("0123456789", dash + 1) != std::string::npos) {
+            continue;
+        }
+        const pid_t pid = static_cast<pid_t>(std::strtol(rest.substr(0, dash).c_str(), nullptr, 10));
+        if (pid <= 0 || pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH) continue;
+        unlinkat(dirfd(folder), name.c_str(), 0);
+    }
+    closedir(folder);
+}
+
+}  // namespace
+
+std::string ResolveOutput(const std::string& name, OutputTarget& target) {
+    target = OutputTarget{};
+    target.name = name;
+    target.path = name;
+    if (name.empty()) return "no output file named";
+    struct stat info {};
+    if (lstat(name.c_str(), &info) == 0) {
+        if (S_ISLNK(info.st_mode)) {
+            // Writing through a link replaces the file it points to, not the link.
+            char resolved[PATH_MAX];
+            if (realpath(name.c_str(), resolved) == nullptr) {
+                return "cannot write " + Quoted(name) + ": it is a symbolic link to a missing file or folder";
+            }
+            target.path = resolved;
+            if (stat(target.path.c_str(), &info) != 0) return "cannot write " + Quoted(name) + ": " + SystemReason();
+        }
+        if (S_ISDIR(info.st_mode)) return "cannot write " + Quoted(name) + ": it is a folder";
+        if (!S_ISREG(info.st_mode)) {
+            target.stream = true;
+            return {};
+        }
+        if (access(target.path.c_str(), W_OK) != 0) return "cannot write " + Quoted(name) + ": " + SystemReason();
+    } else if (errno != ENOENT) {
+        return "cannot write " + Quoted(name) + ": " + SystemReason();
+    }
+    target.directory = DirectoryOf(target.path);
+    if (stat(target.directory.c_str(), &info) != 0) {
+        if (errno == ENOENT) {
+            return "cannot write " + Quoted(name) + ": the folder " + Quoted(target.directory) + " does not exist";
+        }
+        return "cannot write " + Quoted(name) + ": " + SystemReason();
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return "cannot write " + Quoted(name) + ": " + Quoted(target.directory) + " is not a folder";
+    }
+    if (access(target.directory.c_str(), W_OK | X_OK) != 0) {
+        return "cannot write " + Quoted(name) + ": the folder " + Quoted(target.directory) +
+               " does not take new files: " + SystemReason();
+    }
+    return {};
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    const Identity first = IdentityOf(a);
+    const Identity second = IdentityOf(b);
+    if (!first.known || !second.known) return a == b;
+    return first.exists == second.exists && first.device == second.device && first.inode == second.inode &&
+           first.name == second.name;
+}
+
+OutputFile::~OutputFile() { Discard(); }
+
+void OutputFile::Fail(const std::string& what, const std::string& path) {
+    if (error_.empty()) error_ = "cannot " + what + " " + Quoted(path) + ": " + SystemReason();
+}
+
+void OutputFile::Discard() {
+    SignalBlock block;
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty() && !committed_) unlink(temporary_.c_str());
+    temporary_.clear();
+    temporary_live = 0;
+}
+
+bool OutputFile::Open(const OutputTarget& target) {
+    Discard();
+    target_ = target;
+    committed_ = false;
+    error_.clear();
+    if (target.stream) {
+        fd_ = open(target.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd_ < 0) Fail("write", target.name);
+        return fd_ >= 0;
+    }
+    // The new file takes the old one's permissions, or those a new file gets.
+    struct stat old {};
+    const bool replacing = stat(target.path.c_str(), &old) == 0;
+    mode_t mode = 0666;
+    if (!replacing) {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode &= ~mask;
+    }
+    std::string prefix(1, '.');
+    prefix += BaseNameOf(target.path);
+    prefix += ".tessellon-";
+    RemoveStaleTemporaries(target.directory, prefix);
+    const std::string base = target.directory + "/" + prefix + std::to_string(getpid()) + "-";
+    SignalBlock block;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        const std::string candidate = base + std::to_string(attempt);
+        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            Fail("write", target.name);
+            return false;
+        }
+        fd_ = fd;
+        temporary_ = candidate;
+        std::snprintf(pending_temporary, sizeof pending_temporary, "%s", candidate.c_str());
+        SetPendingMessage(target.name);
+        temporary_live = 1;
+    }
+    if (fd_ < 0) {
+        errno = EEXIST;
+        Fail("write", target.name);
+        return false;
+    }
+    if (replacing) {
+        fchmod(fd_, old.st_mode & 07777);
+        // Keeps the owner where the system lets us (as the superuser); else the file
+        // becomes ours, as any rewritten file would.
+        const int ignored = fchown(fd_, old.st_uid, old.st_gid);
+        (void)ignored;
+    } else {
+        fchmod(fd_, mode);
+    }
+    return true;
+}
+
+bool OutputFile::Write(const void* data, std::size_t size) {
+    if (fd_ < 0) {
+        if (error_.empty()) error_ = "cannot write " + Quoted(target_.name) + ": the file is not open";
+        return false;
+    }
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd_, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            Fail("write", target_.name);
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool OutputFile::Commit() {
+    if (fd_ < 0 || !error_.empty()) {
+        if (error_.empty()) error_ = "cannot write " + Quoted(target_.name) + ": the file is not open";
+        Discard();
+        return false;
+    }
+    if (target_.stream) {
+        // A pipe or terminal cannot be synced; what matters is that close succeeds.
+        const int fd = fd_;
+        fd_ = -1;
+        if (close(fd) != 0) {
+            Fail("write", target_.name);
+            return false;
+        }
+        committed_ = true;
+        return true;
+    }
+    if (fsync(fd_) != 0) {
+        Fail("write", target_.name);
+        Discard();
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) {
+        Fail("write", target_.name);
+        Discard();
+        return false;
+    }
+    {
+        SignalBlock block;
+        if (rename(temporary_.c_str(), target_.path.c_str()) != 0) {
+            Fail("write", target_.name);
+        } else {
+            committed_ = true;
+            temporary_live = 0;
+        }
+    }
+    if (!committed_) {
+        Discard();
+        return false;
+    }
+    temporary_.clear();
+    // The rename itself reaches the disk with the folder's entry.
+    const int folder = open(target_.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
+    return true;
+}
+
+WriteInterruptGuard::WriteInterruptGuard() {
+    struct sigaction action {};
+    action.sa_handler = OnWriteInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaction(SIGINT, &action, &previous_interrupt);
+    sigaction(SIGTERM, &action, &previous_terminate);
+}
+
+WriteInterruptGuard::~WriteInterruptGuard() {
+    sigaction(SIGINT, &previous_interrupt, nullptr);
+    sigaction(SIGTERM, &previous_terminate, nullptr);
+}
+
+}  // namespace tessellon::cli

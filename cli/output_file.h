@@ -1,0 +1,80 @@
+// Files the command-line host writes. A regular file is never written in place: the
+// bytes go to a new temporary file beside it, which is flushed to the disk and then
+// renamed over the target in one step, so that a failure, a full disk, a kill or an
+// interrupt at any moment leaves either the old file or the complete new one. Only the
+// temporary file the program created itself is ever removed. A target that is not a
+// regular file (a terminal, a pipe, a device) is written as a stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+namespace tessellon::cli {
+
+// Where the bytes written for a path end up.
+struct OutputTarget {
+    std::string name;       // as given, for messages
+    std::string path;       // the file replaced: the name with symbolic links followed
+    std::string directory;  // the folder holding `path`, where the temporary file goes
+    bool stream = false;    // an existing file that is not a regular one: written in place
+};
+
+// Resolves a path named for writing and checks, before any work is done, that the
+// folder exists and can take a new file. Empty on success, else why not.
+std::string ResolveOutput(const std::string& name, OutputTarget& target);
+
+// True when the two paths name the same file (existing or to be created).
+bool SameFile(const std::string& a, const std::string& b);
+
+// Receives the bytes of an encoded image.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // False when the bytes could not be taken; Error() then says why.
+    virtual bool Write(const void* data, std::size_t size) = 0;
+    virtual std::string Error() const = 0;
+};
+
+// One file being written. Commit() makes it appear whole under the target's name; a
+// file destroyed without Commit() leaves the target as it was.
+class OutputFile final : public ByteSink {
+public:
+    OutputFile() = default;
+    ~OutputFile() override;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates the temporary file (or opens the stream). False on failure; Error() says why.
+    bool Open(const OutputTarget& target);
+    bool Write(const void* data, std::size_t size) override;
+    // Flushes the bytes to the disk and renames the temporary file over the target.
+    bool Commit();
+    std::string Error() const override { return error_; }
+
+    // The temporary file's path while one exists, for tests.
+    const std::string& temporary_path() const { return temporary_; }
+
+private:
+    void Fail(const std::string& what, const std::string& path);
+    void Discard();
+
+    OutputTarget target_;
+    std::string temporary_;
+    int fd_ = -1;
+    bool committed_ = false;
+    std::string error_;
+};
+
+// For the lifetime of the guard an interrupt or a termination request removes the
+// temporary file being written (if any), says so, and ends the program with status 130.
+class WriteInterruptGuard {
+public:
+    WriteInterruptGuard();
+    ~WriteInterruptGuard();
+    WriteInterruptGuard(const WriteInterruptGuard&) = delete;
+    WriteInterruptGuard& operator=(const WriteInterruptGuard&) = delete;
+};
+
+}  // namespace tessellon::cli
