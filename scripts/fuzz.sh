@@ -20,10 +20,6 @@ case "$seconds" in ''|*[!0-9]*) echo "usage: $0 [seconds] [target ...]" >&2; exi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
-# The settings target makes FIFOs in the settings directory only when the store is known
-# not to block on them; see fuzz/fuzz_settings.cpp.
-export TESSELLON_FUZZ_FIFO=${TESSELLON_FUZZ_FIFO:-0}
-
 status=0
 for target in "${targets[@]}"; do
   program="build/fuzz/bin/$target"
