@@ -63,6 +63,12 @@ public:
         api.settings_open_key = [](const char*) { return SettingsStatus::ok; };
         api.settings_create_key = [](const char*, const char*) { return SettingsStatus::ok; };
         api.settings_read = Read;
+        api.settings_read_values = [](const char* key, SettingsReadValue* batch, std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i) {
+                batch[i].status = Read(key, batch[i].name, batch[i].buffer, &batch[i].size, &batch[i].type);
+            }
+            return SettingsStatus::ok;
+        };
         api.settings_write = [](const char*, const char* name, std::uint32_t type, const void* data,
                                 std::uint32_t size) {
             Put(name, data, size, type);

@@ -31,6 +31,17 @@ struct SettingsValue {
     std::uint32_t size;
 };
 
+// One value of a batch read with settings_read_values. The caller fills name, buffer
+// and size (the buffer's capacity); the read fills size, type and status exactly as
+// settings_read fills *size, *type and its result for that value alone.
+struct SettingsReadValue {
+    const char* name;
+    void* buffer;
+    std::uint32_t size;  // in: the buffer's capacity; out: the value's length
+    std::uint32_t type;
+    SettingsStatus status;
+};
+
 struct PlatformApi {
     // A modal message box with an OK button; owner may be null.
     void (*message_box)(WindowHandle owner, const char* text, const char* caption,
@@ -55,6 +66,16 @@ struct PlatformApi {
     // type. A value longer than the buffer fails.
     SettingsStatus (*settings_read)(const char* key_path, const char* value_name, void* buffer,
                                     std::uint32_t* size, std::uint32_t* type);
+    // Reads several values of one key; each gets the status settings_read would give it
+    // (not_found, a value longer than its buffer fails, and so on). Returns ok when the
+    // key was found and could be read, and otherwise the key's own status (not_found or
+    // failed). On Linux all values come from one read of the key's file, so they are
+    // those of one write. The registry has no snapshot of a key: there the values are
+    // read one after another, and a write between two reads can leave them from
+    // different saves. settings_error tells about the first value that was not read,
+    // and is empty when all were.
+    SettingsStatus (*settings_read_values)(const char* key_path, SettingsReadValue* values,
+                                           std::size_t count);
     SettingsStatus (*settings_write)(const char* key_path, const char* value_name,
                                      std::uint32_t type, const void* data, std::uint32_t size);
     // Writes several values of one key. On Linux they land together: a reader sees all

@@ -44,27 +44,33 @@ void EnsureSettingsKey(WindowHandle) noexcept {
 
 namespace {
 
-// Reads a value into `target`. The bytes land only when the read succeeds; a value
-// longer than the target fails and leaves it as it was. Returns true for a read of
-// binary type.
-bool ReadBinary(const char* name, void* target, std::uint32_t capacity) noexcept {
-    std::uint8_t buffer[64];
-    std::uint32_t size = capacity;
-    std::uint32_t type = 0;
-    if (Platform().settings_read(settings_key_name, name, buffer, &size, &type) != SettingsStatus::ok) return false;
-    std::memcpy(target, buffer, size < capacity ? size : capacity);
-    return type == kSettingsTypeBinary;
+// Takes a value of the batch read into `target`. The bytes land only when the read
+// succeeded; a value longer than the target failed and leaves it as it was. Returns
+// true for a read of binary type.
+bool TakeBinary(const SettingsReadValue& value, void* target, std::uint32_t capacity) noexcept {
+    if (value.status != SettingsStatus::ok) return false;
+    std::memcpy(target, value.buffer, value.size < capacity ? value.size : capacity);
+    return value.type == kSettingsTypeBinary;
 }
 
 }  // namespace
 
 void LoadSettings() noexcept {
     if (Platform().settings_open_key(settings_key_name) != SettingsStatus::ok) return;
+    // Both values in one call, so that the sliders and colours are those of one save
+    // even while another process saves (the Linux store reads them from one snapshot).
+    std::uint8_t sliders[sizeof control_values];
+    std::uint8_t colours[sizeof definition_block.colours];
+    SettingsReadValue values[] = {
+        {kSliderSettingsName, sliders, sizeof sliders, 0, SettingsStatus::failed},
+        {kCustomColorsName, colours, sizeof colours, 0, SettingsStatus::failed},
+    };
+    Platform().settings_read_values(settings_key_name, values, sizeof values / sizeof values[0]);
     // A shorter value fills the first entries only. A value of another type has been
     // copied already; the defaults then restore the sliders only.
-    if (!ReadBinary(kSliderSettingsName, control_values, sizeof control_values)) ApplyControlDefaults();
+    if (!TakeBinary(values[0], control_values, sizeof control_values)) ApplyControlDefaults();
     // Missing or damaged colours become black, not the block's own colours.
-    if (!ReadBinary(kCustomColorsName, definition_block.colours, sizeof definition_block.colours)) {
+    if (!TakeBinary(values[1], definition_block.colours, sizeof definition_block.colours)) {
         std::memset(definition_block.colours, 0, sizeof definition_block.colours);
     }
 }

@@ -23,8 +23,8 @@ extern char module_directory[kModuleDirectorySize];
 
 // Makes sure the key exists. A key that had to be created is found by the next run.
 void EnsureSettingsKey(WindowHandle owner) noexcept;
-// Reads the saved values over the defaults just applied; values of the wrong size or
-// type bring the defaults back (sliders) or black (colours).
+// Reads the saved values, both in one batch, over the defaults just applied; values of
+// the wrong size or type bring the defaults back (sliders) or black (colours).
 void LoadSettings() noexcept;
 // Writes both values in one batch. Failures are silent here; the store's
 // settings_error tells what went wrong.

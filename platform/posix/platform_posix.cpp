@@ -90,11 +90,13 @@ std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(std::time(null
 // A key is a directory. All of its values live in one file, ".values" (no value name
 // starts with '.'), which is only ever replaced as a whole: the new contents are written
 // beside it as ".values.tmp.<pid>", flushed, then renamed over it. So a reader sees every
-// value of one write or every value of the one before, whenever the writer dies. Writers
-// of one key take turns through flock on the key's ".lock", so that the read-modify-write
-// of one process does not drop what another has just written. Release 1.1.0 kept each
-// value in a file of its own, named after the value; a value that ".values" lacks is
-// still looked up there, so that settings saved by 1.1.0 stay readable.
+// value of one write or every value of the one before, whenever the writer dies; a batch
+// read opens and reads the file once, and so gets all of its values from one write.
+// Writers of one key take turns through flock on the key's ".lock", so that the
+// read-modify-write of one process does not drop what another has just written. Release
+// 1.1.0 kept each value in a file of its own, named after the value; a value that
+// ".values" lacks is still looked up there, so that settings saved by 1.1.0 stay
+// readable.
 
 constexpr char kKeyFileName[] = ".values";
 constexpr char kLockFileName[] = ".lock";
@@ -445,25 +447,53 @@ SettingsStatus ReadOlderValue(const std::string& directory, const char* value_na
     return Deliver(value, path, buffer, size, type);
 }
 
-SettingsStatus ReadValue(const char* key_path, const char* value_name, void* buffer, std::uint32_t* size,
-                         std::uint32_t* type) {
+// What concerns the whole key is found out once: its directory, whether it exists, and
+// its file, read in one go, so that every value answered from the file comes from one
+// write. Each value then gets what a read of it alone would give, in the same order of
+// checks: a key path that names no key, then the value's name, then the key's state,
+// then the key file and, for a value it lacks, release 1.1.0's file of the value.
+SettingsStatus ReadValues(const char* key_path, SettingsReadValue* values, std::size_t count) {
     ClearError();
     std::string directory;
-    if (!ResolveKey(key_path, &directory)) return SettingsStatus::failed;
-    if (!ValidValueName(value_name)) return InvalidName(value_name);
-    const SettingsStatus key = KeyState(directory);
-    if (key != SettingsStatus::ok) return key;
+    SettingsStatus key = SettingsStatus::failed;
+    if (ResolveKey(key_path, &directory)) key = KeyState(directory);
     const std::string key_file = directory + '/' + kKeyFileName;
-    std::vector<StoredValue> values;
-    switch (ReadKeyFile(key_file, &values)) {
-        case FileState::damaged:
-        case FileState::unreadable: return SettingsStatus::failed;
-        case FileState::missing: break;
-        case FileState::opened:
-            if (const StoredValue* value = Find(values, value_name)) return Deliver(*value, key_file, buffer, size, type);
-            break;
+    std::vector<StoredValue> stored;
+    if (key == SettingsStatus::ok) {
+        switch (ReadKeyFile(key_file, &stored)) {
+            case FileState::damaged:
+            case FileState::unreadable: key = SettingsStatus::failed; break;
+            case FileState::missing:
+            case FileState::opened: break;
+        }
     }
-    return ReadOlderValue(directory, value_name, buffer, size, type);
+    const std::string key_error = error_text;
+    std::string first_error;
+    for (std::size_t i = 0; i < count; ++i) {
+        SettingsReadValue& value = values[i];
+        ClearError();
+        if (!directory.empty() && !ValidValueName(value.name)) {
+            value.status = InvalidName(value.name);
+        } else if (key != SettingsStatus::ok) {
+            value.status = Fail(key, key_error);
+        } else if (const StoredValue* found = Find(stored, value.name)) {
+            value.status = Deliver(*found, key_file, value.buffer, &value.size, &value.type);
+        } else {
+            value.status = ReadOlderValue(directory, value.name, value.buffer, &value.size, &value.type);
+        }
+        if (value.status != SettingsStatus::ok && first_error.empty()) first_error = error_text;
+    }
+    std::snprintf(error_text, sizeof error_text, "%s", first_error.c_str());
+    return key;
+}
+
+SettingsStatus ReadValue(const char* key_path, const char* value_name, void* buffer, std::uint32_t* size,
+                         std::uint32_t* type) {
+    SettingsReadValue value{value_name, buffer, *size, *type, SettingsStatus::failed};
+    ReadValues(key_path, &value, 1);
+    *size = value.size;
+    *type = value.type;
+    return value.status;
 }
 
 // flock on the key's lock file, held for the life of the object. Another writer holds it
@@ -647,8 +677,8 @@ const PlatformApi& NativePlatform() noexcept {
     static const PlatformApi table{
         MessageBoxToStderr, ExitProcess, NoActiveWindow, ModulePath, ExecutablePath,
         MsOfDayUtc,         CalendarSeconds, OpenKey,    CreateKey,  ReadValue,
-        WriteValue,         WriteValues,     LastError,  NoQueue,    CallocZeroed,
-        FreeMemory,
+        ReadValues,         WriteValue,      WriteValues, LastError, NoQueue,
+        CallocZeroed,       FreeMemory,
     };
     return table;
 }

@@ -1,6 +1,6 @@
 // Win32 implementation of the platform seam for the module. Translate only: each entry
-// is one or two system calls, and a failed settings call leaves its text for
-// settings_error.
+// is one or two system calls (a batch, one per value), and a failed settings call
+// leaves its text for settings_error.
 #include <windows.h>
 
 #include <cstdio>
@@ -103,19 +103,42 @@ SettingsStatus CreateKey(const char* key_path, const char* class_name) {
     return FromError(error, "create", key_path);
 }
 
+// The registry keeps no snapshot of a key for a reader: the values are read one after
+// another, so a writer between two of them can leave them from different saves.
+SettingsStatus ReadValues(const char* key_path, SettingsReadValue* values, std::size_t count) {
+    HKEY key;
+    const LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_ALL_ACCESS, &key);
+    if (error != ERROR_SUCCESS) {
+        const SettingsStatus status = FromError(error, "open", key_path);
+        for (std::size_t i = 0; i < count; ++i) values[i].status = status;
+        return status;
+    }
+    char first_error[sizeof error_text] = "";
+    for (std::size_t i = 0; i < count; ++i) {
+        SettingsReadValue& value = values[i];
+        DWORD value_type = 0;
+        DWORD value_size = value.size;
+        const LONG read = RegQueryValueExA(key, value.name, nullptr, &value_type, static_cast<BYTE*>(value.buffer),
+                                           &value_size);
+        value.size = value_size;
+        value.type = value_type;
+        value.status = FromError(read, "read", key_path, value.name);
+        if (value.status != SettingsStatus::ok && first_error[0] == '\0') {
+            std::memcpy(first_error, error_text, sizeof first_error);
+        }
+    }
+    RegCloseKey(key);
+    std::memcpy(error_text, first_error, sizeof error_text);
+    return SettingsStatus::ok;
+}
+
 SettingsStatus ReadValue(const char* key_path, const char* value_name, void* buffer,
                          std::uint32_t* size, std::uint32_t* type) {
-    HKEY key;
-    LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_ALL_ACCESS, &key);
-    if (error != ERROR_SUCCESS) return FromError(error, "open", key_path);
-    DWORD value_type = 0;
-    DWORD value_size = *size;
-    error = RegQueryValueExA(key, value_name, nullptr, &value_type, static_cast<BYTE*>(buffer),
-                             &value_size);
-    RegCloseKey(key);
-    *size = value_size;
-    *type = value_type;
-    return FromError(error, "read", key_path, value_name);
+    SettingsReadValue value{value_name, buffer, *size, *type, SettingsStatus::failed};
+    ReadValues(key_path, &value, 1);
+    *size = value.size;
+    *type = value.type;
+    return value.status;
 }
 
 // Each value is written on its own: the registry makes every single value all or
@@ -161,8 +184,8 @@ const PlatformApi& NativePlatform() noexcept {
     static const PlatformApi table{
         ShowMessageBox, ExitWithStatus, CurrentActiveWindow, ModulePath, HostPath,
         MsOfDayUtc,     CalendarSeconds, OpenKey,           CreateKey,  ReadValue,
-        WriteValue,     WriteValues,     LastError,         PeekWaiting, HeapZeroed,
-        HeapRelease,
+        ReadValues,     WriteValue,      WriteValues,       LastError,  PeekWaiting,
+        HeapZeroed,     HeapRelease,
     };
     return table;
 }

@@ -63,20 +63,12 @@ public:
             keys().insert(key);
             return SettingsStatus::ok;
         };
-        api.settings_read = [](const char* key, const char* name, void* buffer, std::uint32_t* size,
-                               std::uint32_t* type) {
-            const auto found = values().find(std::string(key) + '\\' + name);
-            if (found == values().end()) return SettingsStatus::not_found;
-            const std::vector<std::uint8_t>& bytes = found->second.second;
-            const auto length = static_cast<std::uint32_t>(bytes.size());
-            if (type != nullptr) *type = found->second.first;
-            if (length > *size) {
-                *size = length;
-                return SettingsStatus::failed;
+        api.settings_read = Read;
+        api.settings_read_values = [](const char* key, SettingsReadValue* batch, std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i) {
+                batch[i].status = Read(key, batch[i].name, batch[i].buffer, &batch[i].size, &batch[i].type);
             }
-            if (length != 0) std::memcpy(buffer, bytes.data(), length);
-            *size = length;
-            return SettingsStatus::ok;
+            return keys().count(key) != 0 ? SettingsStatus::ok : SettingsStatus::not_found;
         };
         api.settings_write = [](const char* key, const char* name, std::uint32_t type, const void* data,
                                 std::uint32_t size) {
@@ -101,6 +93,7 @@ public:
         api.settings_open_key = saved_.settings_open_key;
         api.settings_create_key = saved_.settings_create_key;
         api.settings_read = saved_.settings_read;
+        api.settings_read_values = saved_.settings_read_values;
         api.settings_write = saved_.settings_write;
         api.settings_write_values = saved_.settings_write_values;
         api.settings_error = saved_.settings_error;
@@ -109,6 +102,21 @@ public:
     PrivateSettingsStore& operator=(const PrivateSettingsStore&) = delete;
 
 private:
+    static SettingsStatus Read(const char* key, const char* name, void* buffer, std::uint32_t* size,
+                               std::uint32_t* type) {
+        const auto found = values().find(std::string(key) + '\\' + name);
+        if (found == values().end()) return SettingsStatus::not_found;
+        const std::vector<std::uint8_t>& bytes = found->second.second;
+        const auto length = static_cast<std::uint32_t>(bytes.size());
+        if (type != nullptr) *type = found->second.first;
+        if (length > *size) {
+            *size = length;
+            return SettingsStatus::failed;
+        }
+        if (length != 0) std::memcpy(buffer, bytes.data(), length);
+        *size = length;
+        return SettingsStatus::ok;
+    }
     static std::set<std::string>& keys() {
         static std::set<std::string> k;
         return k;

@@ -30,6 +30,9 @@ bool IsolateSettingsStore() {
     api.settings_read = [](const char* key, const char* value, void* buffer, std::uint32_t* size, std::uint32_t* type) {
         return NativePlatform().settings_read(Under(key).c_str(), value, buffer, size, type);
     };
+    api.settings_read_values = [](const char* key, SettingsReadValue* values, std::size_t count) {
+        return NativePlatform().settings_read_values(Under(key).c_str(), values, count);
+    };
     api.settings_write = [](const char* key, const char* value, std::uint32_t type, const void* data,
                             std::uint32_t size) {
         return NativePlatform().settings_write(Under(key).c_str(), value, type, data, size);
