@@ -45,13 +45,16 @@ std::size_t pending_message_length = 0;
 volatile sig_atomic_t temporary_live = 0;
 
 extern "C" void OnWriteInterrupt(int) {
-    const int saved = errno;
-    if (temporary_live != 0) unlink(pending_temporary);
-    if (pending_message_length > 0) {
-        const ssize_t ignored = write(STDERR_FILENO, pending_message, pending_message_length);
-        (void)ignored;
+    static const char kBetweenFiles[] = "tessellon: interrupted\n";
+    const char* message = kBetweenFiles;
+    std::size_t length = sizeof kBetweenFiles - 1;
+    if (temporary_live != 0) {
+        unlink(pending_temporary);
+        message = pending_message;
+        length = pending_message_length;
     }
-    errno = saved;
+    const ssize_t ignored = write(STDERR_FILENO, message, length);
+    (void)ignored;
     _exit(130);
 }
 
