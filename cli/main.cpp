@@ -35,6 +35,20 @@ int ShowAbout() {
     return result == psapi::noErr ? kExitOk : kExitFailure;
 }
 
+// Said when the result equals the input, which a tile should not.
+std::string UnchangedNote(const RunSettings& settings) {
+    const std::vector<ControlOption> controls = ControlOptions();
+    bool no_overlap = true;
+    for (const ControlOption& control : controls) {
+        if ((control.name == "overlap-x" || control.name == "overlap-y") && settings.controls[control.control] != 0) {
+            no_overlap = false;
+        }
+    }
+    return no_overlap ? "note: the picture comes out unchanged: with both overlaps 0 nothing is blended; give "
+                        "--overlap-x and --overlap-y, or start from --preset tile"
+                      : "note: the picture comes out unchanged with these settings";
+}
+
 // Checks the output files' formats before any work is done.
 int CheckOutputName(const std::string& path) {
     if (!OutputFormatFor(path)) {
@@ -118,6 +132,16 @@ int Filter(const Options& options) {
     progress.Finish();
     for (const std::string& warning : run.warnings) Say("warning: host buffer check: " + warning);
     if (run.result != psapi::noErr) return Fail(ExitStatusFor(run.result), ResultMessage(run.result));
+    if (run.unchanged) Say(UnchangedNote(prepared));
+
+    if (options.crop) {
+        // The tile of the filtered area: the whole image, or the selection.
+        const Selection area = options.selection.value_or(Selection{0, 0, run.output.width, run.output.height});
+        TileBounds tile = TileOf(area.width, area.height);
+        tile.x += area.x;
+        tile.y += area.y;
+        run.output = CropTo(run.output, tile);
+    }
 
     {
         // From here on an interrupt removes the file being written and leaves the old one.
@@ -135,10 +159,12 @@ int Filter(const Options& options) {
             }
         }
     }
-    // The run's settings become the saved ones only now that everything succeeded.
-    RestoreSettings(prepared);
-    if (std::string problem = StoreSettings(); !problem.empty()) {
-        return Fail(kExitFailure, "the image was written, but " + problem);
+    if (options.save) {
+        // The run's settings become the saved ones only now that everything succeeded.
+        RestoreSettings(prepared);
+        if (std::string problem = StoreSettings(); !problem.empty()) {
+            return Fail(kExitFailure, "the image was written, but " + problem);
+        }
     }
     return kExitOk;
 }

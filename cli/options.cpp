@@ -146,7 +146,11 @@ private:
         if (name_ == "version") return Flag(options_.version);
         if (name_ == "about") return Flag(options_.about);
         if (name_ == "print-settings") return Flag(options_.print_settings);
-        if (name_ == "defaults") return Flag(options_.defaults);
+        if (name_ == "defaults") return Start(StartingPoint::filter);
+        if (name_ == "saved") return Start(StartingPoint::saved);
+        if (name_ == "preset") return Preset();
+        if (name_ == "save") return Flag(options_.save);
+        if (name_ == "crop") return Flag(options_.crop);
         if (name_ == "alpha") return Flag(options_.alpha);
         for (const ControlOption& control : controls_) {
             if (control.check_box && (name_ == control.name || name_ == "no-" + control.name)) {
@@ -173,6 +177,26 @@ private:
         if (has_inline_) return Fail("--" + name_ + " takes no value");
         target = true;
         return true;
+    }
+
+    // One starting point per command line: a second one is more likely a slip than a
+    // wish, so it is refused rather than silently winning.
+    bool Start(StartingPoint start) {
+        if (has_inline_ && name_ != "preset") return Fail("--" + name_ + " takes no value");
+        if (options_.start_given && options_.start != start) {
+            return Fail("--" + name_ + ": only one starting point (--preset, --defaults or --saved) may be given");
+        }
+        options_.start = start;
+        options_.start_given = true;
+        return true;
+    }
+
+    bool Preset() {
+        std::string text;
+        if (!Value(text)) return false;
+        if (LowerText(text) == "tile") return Start(StartingPoint::tile);
+        if (LowerText(text) == "filter") return Start(StartingPoint::filter);
+        return Fail("--preset: '" + text + "' is not one of tile, filter");
     }
 
     bool Value(std::string& value) {
@@ -386,44 +410,82 @@ std::string HexColour(std::uint32_t bbggrr) {
                          static_cast<std::uint8_t>(bbggrr >> 16)});
 }
 
+namespace {
+
+// What each of the filter's controls does, for --help; keyed by option name.
+const char* ControlMeaning(const std::string& name) {
+    static const struct {
+        const char* name;
+        const char* meaning;
+    } kMeanings[] = {
+        {"overlap-x", "how much of the width (%) is blended over the opposite edge; < 0 from the left"},
+        {"overlap-y", "how much of the height (%) is blended over the opposite edge; < 0 from the top"},
+        {"fade", "width of the blend across the seam, % of the overlap (0: a hard cut)"},
+        {"thru-bg", "copies this close to the background colour become see-through (0: off)"},
+        {"bg-smooth", "softness of that see-through edge, % of the way to full colour"},
+        {"freq", "how many waves or zigzags the seam makes along an edge"},
+        {"phase-x", "shifts the seam shape along the width, % of one wave"},
+        {"phase-y", "shifts the seam shape along the height, % of one wave"},
+        {"fit", "stretch the tile over the whole picture (no colour outside it)"},
+        {"opaque-out", "make the area outside the tile opaque instead of see-through"},
+        {"repeat", "fill the area outside the tile with the tile repeated, not the colour"},
+    };
+    for (const auto& entry : kMeanings) {
+        if (name == entry.name) return entry.meaning;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 std::string HelpText() {
     std::string text =
         "usage: tessellon IN OUT [options]\n"
         "       tessellon --print-settings [options]\n"
         "       tessellon --about | --version | --help\n"
         "\n"
-        "Turns the image IN into a seamless tile OUT with the Tessellon filter, run the way\n"
-        "an image editor repeats it: the options change the filter's saved settings and the\n"
-        "filter reads them back. IN: PNG, JPEG, PPM (P6) or PAM (P7). OUT: .png, .ppm or .pam.\n"
+        "Turns the image IN into a seamless tile OUT with the Tessellon filter. A run starts\n"
+        "from a preset (by default 'tile': overlap 20 % each way with Fit, a tile the size of\n"
+        "IN) plus the options given, and leaves the saved settings alone unless --save is\n"
+        "given. IN: PNG, JPEG, PPM (P6) or PAM (P7). OUT: .png, .ppm or .pam.\n"
         "\n"
-        "Filter settings (saved for the next run):\n";
+        "Starting point:\n";
     const auto line = [&text](const std::string& option, const std::string& meaning) {
-        char buffer[160];
-        std::snprintf(buffer, sizeof buffer, "  %-30s %s\n", option.c_str(), meaning.c_str());
+        char buffer[200];
+        std::snprintf(buffer, sizeof buffer, "  %-28s %s\n", option.c_str(), meaning.c_str());
         text += buffer;
     };
+    line("--preset tile", "overlap 20/20 with Fit over the filter's defaults (the default)");
+    line("--preset filter, --defaults", "the filter's own defaults (overlap 0: the picture unchanged)");
+    line("--saved", "the settings the last --save run saved");
+    line("--save", "save this run's settings for a later --saved run");
+    text += "\nFilter settings:\n";
     const std::vector<ControlOption> controls = ControlOptions();
     for (const ControlOption& control : controls) {
         if (control.check_box) continue;
-        line("--" + control.name + " N",
-             control.caption + ", " + std::to_string(control.min) + ".." + std::to_string(control.max));
+        const char* meaning = ControlMeaning(control.name);
+        line("--" + control.name + " N", control.caption + " " + std::to_string(control.min) + ".." +
+                                              std::to_string(control.max) + (meaning != nullptr ? ": " : "") +
+                                              (meaning != nullptr ? meaning : ""));
     }
     const std::vector<std::string> seams = SelectorItems();
-    if (!seams.empty()) line("--seam NAME", "seam shape: " + JoinLower(seams, ", "));
+    if (!seams.empty()) line("--seam NAME", "shape of the seam: " + JoinLower(seams, ", "));
     for (const ControlOption& control : controls) {
         if (!control.check_box) continue;
-        line("--" + control.name + ", --no-" + control.name, control.caption + " check box on or off");
+        const char* meaning = ControlMeaning(control.name);
+        line("--" + control.name + ", --no-" + control.name,
+             meaning != nullptr ? std::string(meaning) : control.caption + " check box on or off");
     }
     line("--colour RRGGBB", "colour outside the tile (the filter's colour entry)");
-    line("--defaults", "start from the filter's defaults, not the saved settings");
     text += "\nHost:\n";
     line("--background RRGGBB", "the host's background colour (default FFFFFF)");
     line("--foreground RRGGBB", "the host's foreground colour (default 000000)");
     line("--selection X,Y,W,H", "filter only this rectangle of the image");
     line("--max-space BYTES", "the host's memory budget (default 1073741824)");
     line("--alpha", "add an opaque alpha plane to an RGB image");
-    line("--max-pixels N", "refuse images of more pixels (default: what fits in half the memory)");
+    line("--max-pixels N", "refuse larger images (default: what fits in half the memory)");
     text += "\nOutput:\n";
+    line("--crop", "write only the tile, the part that repeats (when Fit is off)");
     line("--tile-preview FILE", "also write the result laid CxR times");
     line("--tiles CxR", "the repeats of --tile-preview (default 2x2, 1..32 each)");
     line("--print-settings", "print the settings of the run (without IN OUT: print only)");

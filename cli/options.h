@@ -51,12 +51,25 @@ struct Selection {
     int x = 0, y = 0, width = 0, height = 0;
 };
 
+// Where a run's settings start before the command line's options apply.
+enum class StartingPoint {
+    tile,    // a seamless tile the size of the input (the default)
+    filter,  // the filter's own defaults, as a first run in an image editor
+    saved,   // the settings the last run saved
+};
+
+// The tile preset's values over the filter's defaults.
+constexpr std::int32_t kTilePresetOverlap = 20;  // percent of the width and of the height
+
 struct Options {
     bool help = false;
     bool version = false;
     bool about = false;
     bool print_settings = false;
-    bool defaults = false;  // start from the filter's defaults instead of the saved settings
+    StartingPoint start = StartingPoint::tile;
+    bool start_given = false;  // --preset, --defaults or --saved given
+    bool save = false;         // save the run's settings for the next --saved run
+    bool crop = false;         // write only the tile when Fit is off
     bool alpha = false;     // add an opaque alpha plane to an RGB image
     std::string input, output;
     std::string tile_preview;

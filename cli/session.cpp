@@ -117,21 +117,79 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The control of the option named `name`, or -1 when the filter has none such.
+int ControlNamed(const std::string& name) {
+    for (const ControlOption& control : ControlOptions()) {
+        if (control.name == name) return control.control;
+    }
+    return -1;
+}
+
+void StartFromFilterDefaults() {
+    std::fill(std::begin(control_values), std::end(control_values), 0);
+    ApplyControlDefaults();
+    std::memcpy(definition_block.colours, StoredDefinitionBlock().colours, sizeof definition_block.colours);
+}
+
+}  // namespace
+
 void PrepareSettings(const Options& options) {
-    EnsureSettingsKey(nullptr);
-    if (options.defaults) {
-        std::fill(std::begin(control_values), std::end(control_values), 0);
-        ApplyControlDefaults();
-        std::memcpy(definition_block.colours, StoredDefinitionBlock().colours, sizeof definition_block.colours);
-    } else {
-        ApplyControlDefaults();
-        LoadSettings();
+    switch (options.start) {
+        case StartingPoint::saved:
+            EnsureSettingsKey(nullptr);
+            ApplyControlDefaults();
+            LoadSettings();
+            break;
+        case StartingPoint::filter:
+            StartFromFilterDefaults();
+            break;
+        case StartingPoint::tile:
+            StartFromFilterDefaults();
+            for (const char* name : {"overlap-x", "overlap-y"}) {
+                if (const int control = ControlNamed(name); control >= 0) control_values[control] = kTilePresetOverlap;
+            }
+            if (const int fit = ControlNamed("fit"); fit >= 0) control_values[fit] = 1;
+            break;
     }
     ClampSliderValues();
     for (int i = 0; i < kControlCount; ++i) {
         if (const auto& value = options.controls[static_cast<std::size_t>(i)]) control_values[i] = *value;
     }
     if (options.colour) definition_block.colours[0] = *options.colour;
+}
+
+TileBounds TileOf(int width, int height) {
+    // The filter's own geometry: an overlap of s % takes s * size / 100 pixels (cut
+    // toward zero) off the tile, at the far edge for a positive overlap and at the near
+    // edge for a negative one; with Fit the tile is stretched over the whole picture.
+    const int fit = ControlNamed("fit");
+    if (fit >= 0 && control_values[fit] != 0) return {0, 0, width, height};
+    const auto axis = [](const char* name, int size, int& start, int& length) {
+        const int control = ControlNamed(name);
+        const std::int64_t overlap =
+            control >= 0 ? std::int64_t{control_values[control]} * size / 100 : std::int64_t{0};
+        const std::int64_t magnitude = overlap < 0 ? -overlap : overlap;
+        length = static_cast<int>(std::max<std::int64_t>(1, size - std::min<std::int64_t>(magnitude, size - 1)));
+        start = overlap < 0 ? size - length : 0;
+    };
+    TileBounds tile;
+    axis("overlap-x", width, tile.x, tile.width);
+    axis("overlap-y", height, tile.y, tile.height);
+    return tile;
+}
+
+Image CropTo(const Image& image, const TileBounds& area) {
+    Image result(area.width, area.height, image.planes);
+    const std::size_t row_bytes = static_cast<std::size_t>(area.width) * static_cast<std::size_t>(image.planes);
+    for (int y = 0; y < area.height; ++y) {
+        const std::size_t from =
+            (static_cast<std::size_t>(area.y + y) * static_cast<std::size_t>(image.width) + static_cast<std::size_t>(area.x)) *
+            static_cast<std::size_t>(image.planes);
+        std::memcpy(result.bytes.data() + static_cast<std::size_t>(y) * row_bytes, image.bytes.data() + from, row_bytes);
+    }
+    return result;
 }
 
 RunSettings CurrentSettings() {
@@ -208,7 +266,10 @@ RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* pro
         run.result = host.RunAsHost();
         active_progress = nullptr;
         run.warnings = host.CheckGuards();
-        if (run.result == psapi::noErr) run.output = host.Document();
+        if (run.result == psapi::noErr) {
+            run.output = host.Document();
+            run.unchanged = run.output == host.Source();
+        }
     }
     return run;
 }

@@ -19,11 +19,22 @@
 
 namespace tessellon::cli {
 
-// Fills control_values and the block's colours: the saved settings as the module loads
-// them (slider defaults, then the saved values; colours black when none are saved), or
-// with --defaults the filter's own defaults and colours; slider values clamped into
-// their ranges as the dialog clamps them; then the options over them.
+// Fills control_values and the block's colours from the options' starting point: the
+// tile preset (the filter's defaults and colours with overlap 20/20 and Fit), the
+// filter's own defaults, or the saved settings as the module loads them (slider
+// defaults, then the saved values; colours black when none are saved); slider values
+// clamped into their ranges as the dialog clamps them; then the options over them.
+// Only the saved starting point reads the user's settings store.
 void PrepareSettings(const Options& options);
+
+// The tile of the current settings within a filtered area of width × height: the part
+// of the result that repeats seamlessly.
+struct TileBounds {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+TileBounds TileOf(int width, int height);
+// The part `area` of the image.
+Image CropTo(const Image& image, const TileBounds& area);
 
 // The values PrepareSettings left, one per line by caption, with the host's colours.
 std::string FormatSettings(const Options& options);
@@ -44,6 +55,7 @@ std::string StoreSettings();
 struct RunResult {
     psapi::int16 result = 0;  // the host's result word: 0, -128 cancelled, else refused
     Image output;
+    bool unchanged = false;             // the output equals the input
     std::vector<std::string> warnings;  // host buffer checks that failed
 };
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -67,10 +68,13 @@ private:
 // Starts the built program in `directory`, with XDG_CONFIG_HOME pointing into it and
 // its output in stdout.txt and stderr.txt there. With `file_size_limit` set, writing a
 // file past that many bytes fails as on a full disk (EFBIG).
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
 pid_t StartProgram(const ScratchDirectory& directory, const std::vector<std::string>& arguments,
-                   rlim_t file_size_limit = RLIM_INFINITY) {
-    const std::string out_path = directory / "stdout.txt";
-    const std::string err_path = directory / "stderr.txt";
+                   rlim_t file_size_limit = RLIM_INFINITY, const Environment& environment = {},
+                   const std::string& output_prefix = "") {
+    const std::string out_path = directory / (output_prefix + "stdout.txt");
+    const std::string err_path = directory / (output_prefix + "stderr.txt");
     const std::string config = directory / "config";
     std::vector<std::string> words{TESSELLON_CLI_PATH};
     words.insert(words.end(), arguments.begin(), arguments.end());
@@ -83,6 +87,7 @@ pid_t StartProgram(const ScratchDirectory& directory, const std::vector<std::str
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(directory.path().c_str()) != 0) _exit(126);
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
         if (file_size_limit != RLIM_INFINITY) {
             signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{file_size_limit, file_size_limit};
@@ -95,21 +100,21 @@ pid_t StartProgram(const ScratchDirectory& directory, const std::vector<std::str
 }
 
 // Waits for the program; a program ended by a signal gets 128 + the signal's number.
-Outcome WaitProgram(const ScratchDirectory& directory, pid_t child) {
+Outcome WaitProgram(const ScratchDirectory& directory, pid_t child, const std::string& output_prefix = "") {
     Outcome outcome;
     int status = 0;
     if (child > 0 && waitpid(child, &status, 0) == child) {
         if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
         if (WIFSIGNALED(status)) outcome.status = 128 + WTERMSIG(status);
     }
-    outcome.out = ReadText(directory / "stdout.txt");
-    outcome.err = ReadText(directory / "stderr.txt");
+    outcome.out = ReadText(directory / (output_prefix + "stdout.txt"));
+    outcome.err = ReadText(directory / (output_prefix + "stderr.txt"));
     return outcome;
 }
 
 Outcome RunProgram(const ScratchDirectory& directory, const std::vector<std::string>& arguments,
-                   rlim_t file_size_limit = RLIM_INFINITY) {
-    return WaitProgram(directory, StartProgram(directory, arguments, file_size_limit));
+                   rlim_t file_size_limit = RLIM_INFINITY, const Environment& environment = {}) {
+    return WaitProgram(directory, StartProgram(directory, arguments, file_size_limit, environment));
 }
 
 // The names in a directory, for finding files left behind.
@@ -180,22 +185,34 @@ TEST(CliProgramTest, CommandLinesGiveTheirStatusAndMessage) {
     }
 }
 
-TEST(CliProgramTest, FiltersAFileAndKeepsTheSettingsForTheNextRun) {
+TEST(CliProgramTest, FiltersAFileAndSavesTheSettingsWhenAsked) {
     ScratchDirectory directory;
     ASSERT_FALSE(directory.path().empty());
 
-    // A first run finds no saved colours: the filter's colour entry is black.
-    Outcome first = RunProgram(directory, {"--print-settings"});
+    // Starting points: the tile preset by default, the filter's defaults, and the saved
+    // settings, which on a first run hold no colours: the filter's colour entry is black.
+    const Outcome preset = RunProgram(directory, {"--print-settings"});
+    ASSERT_EQ(preset.status, kExitOk) << preset.err;
+    EXPECT_EQ(Setting(preset.out, "Overlap X"), "20");
+    EXPECT_EQ(Setting(preset.out, "Overlap Y"), "20");
+    EXPECT_EQ(Setting(preset.out, "Fit"), "on");
+    EXPECT_EQ(Setting(preset.out, "Colour"), "EB4BE9");
+    const std::string filter = RunProgram(directory, {"--print-settings", "--preset", "filter"}).out;
+    EXPECT_EQ(Setting(filter, "Overlap X"), "0");
+    EXPECT_EQ(Setting(filter, "Fit"), "off");
+    EXPECT_EQ(RunProgram(directory, {"--print-settings", "--defaults"}).out, filter);
+    const Outcome first = RunProgram(directory, {"--print-settings", "--saved"});
     ASSERT_EQ(first.status, kExitOk) << first.err;
     EXPECT_EQ(Setting(first.out, "Colour"), "000000");
     EXPECT_EQ(Setting(first.out, "Fade"), "50");
-    EXPECT_EQ(Setting(RunProgram(directory, {"--print-settings", "--defaults"}).out, "Colour"), "EB4BE9");
+    EXPECT_FALSE(std::filesystem::exists(directory / "config/Dravik-Vextrel/Kinsel Pro/Tessellon/.values"));
 
     const Image input = Gradient(40, 30);
     ASSERT_EQ(WriteImageFile(directory / "in.ppm", input), "");
     // Overlap X 50: the tile is the left half; the right half lies outside it.
-    const Outcome run = RunProgram(directory, {"in.ppm", "out.png", "--defaults", "--overlap-x=50", "--colour",
-                                               "00FF00", "--alpha", "--tile-preview", "preview.pam", "--tiles", "3x2"});
+    const Outcome run =
+        RunProgram(directory, {"in.ppm", "out.png", "--defaults", "--overlap-x=50", "--colour", "00FF00", "--alpha",
+                               "--tile-preview", "preview.pam", "--tiles", "3x2", "--save"});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     EXPECT_EQ(run.err, "") << "no progress bar when stderr is no terminal";
     const DecodeResult out = ReadImageFile(directory / "out.png");
@@ -210,8 +227,9 @@ TEST(CliProgramTest, FiltersAFileAndKeepsTheSettingsForTheNextRun) {
     ASSERT_TRUE(preview.ok) << preview.error;
     EXPECT_EQ(preview.image, Tiled(out.image, 3, 2));
 
-    // The run saved its settings; the next one starts from them.
-    const Outcome after = RunProgram(directory, {"--print-settings"});
+    // The run saved its settings; a --saved run starts from them, any other does not.
+    EXPECT_EQ(RunProgram(directory, {"--print-settings"}).out, preset.out);
+    const Outcome after = RunProgram(directory, {"--print-settings", "--saved"});
     EXPECT_EQ(Setting(after.out, "Overlap X"), "50");
     EXPECT_EQ(Setting(after.out, "Colour"), "00FF00");
     EXPECT_EQ(Setting(after.out, "Fade"), "50");
@@ -226,6 +244,93 @@ Image Noise(int width, int height) {
         byte = static_cast<std::uint8_t>(state >> 24);
     }
     return image;
+}
+
+// Mean difference between neighbouring pixels across the picture's wrap-around edges
+// (last column to first, last row to first) and between neighbours inside it.
+struct Seams {
+    double across_edges = 0;
+    double inside = 0;
+};
+
+Seams MeasureSeams(const Image& image) {
+    const auto difference = [&image](int x0, int y0, int x1, int y1) {
+        int sum = 0;
+        for (int p = 0; p < 3; ++p) sum += std::abs(image.At(x0, y0, p) - image.At(x1, y1, p));
+        return sum;
+    };
+    double edges = 0, inside = 0;
+    long edge_count = 0, inside_count = 0;
+    for (int y = 0; y < image.height; ++y) {
+        edges += difference(image.width - 1, y, 0, y);
+        ++edge_count;
+        for (int x = 1; x < image.width; ++x, ++inside_count) inside += difference(x - 1, y, x, y);
+    }
+    for (int x = 0; x < image.width; ++x) {
+        edges += difference(x, image.height - 1, x, 0);
+        ++edge_count;
+        for (int y = 1; y < image.height; ++y, ++inside_count) inside += difference(x, y - 1, x, y);
+    }
+    return {edges / static_cast<double>(edge_count), inside / static_cast<double>(inside_count)};
+}
+
+TEST(CliProgramTest, ARunStartsFromAPresetAndLeavesTheSavedSettingsAlone) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    const DecodeResult sample = ReadImageFile(TESSELLON_SAMPLE_IMAGE);
+    ASSERT_TRUE(sample.ok) << sample.error;
+    ASSERT_EQ(WriteImageFile(directory / "in.ppm", sample.image), "");
+
+    // The bare command makes a seamless tile of the input's size.
+    const Outcome bare = RunProgram(directory, {"in.ppm", "tile.ppm"});
+    ASSERT_EQ(bare.status, kExitOk) << bare.err;
+    EXPECT_EQ(bare.err, "");
+    const DecodeResult tile = ReadImageFile(directory / "tile.ppm");
+    ASSERT_TRUE(tile.ok) << tile.error;
+    EXPECT_EQ(tile.image.width, sample.image.width);
+    EXPECT_EQ(tile.image.height, sample.image.height);
+    const Seams before = MeasureSeams(sample.image);
+    const Seams after = MeasureSeams(tile.image);
+    EXPECT_GT(before.across_edges, before.inside * 1.5) << "the photograph's own edges do not meet";
+    EXPECT_LE(after.across_edges, after.inside) << "the tile's edges meet as smoothly as its neighbours do";
+
+    // Settings that change nothing are named as such.
+    const Outcome unchanged = RunProgram(directory, {"in.ppm", "same.ppm", "--preset", "filter"});
+    EXPECT_EQ(unchanged.status, kExitOk);
+    EXPECT_NE(unchanged.err.find("the picture comes out unchanged: with both overlaps 0"), std::string::npos)
+        << unchanged.err;
+
+    // --crop writes the tile alone when Fit is off: 320 - 320 * 30 / 100 = 224 wide, and
+    // for a negative overlap 240 - 240 * 25 / 100 = 180 high.
+    const Outcome cropped =
+        RunProgram(directory, {"in.ppm", "crop.ppm", "--no-fit", "--overlap-x", "30", "--overlap-y", "-25", "--crop",
+                               "--tile-preview", "crop-2x2.ppm"});
+    ASSERT_EQ(cropped.status, kExitOk) << cropped.err;
+    const DecodeResult crop = ReadImageFile(directory / "crop.ppm");
+    ASSERT_TRUE(crop.ok) << crop.error;
+    EXPECT_EQ(crop.image.width, 224);
+    EXPECT_EQ(crop.image.height, 180);
+    const Seams crop_seams = MeasureSeams(crop.image);
+    EXPECT_LE(crop_seams.across_edges, crop_seams.inside * 1.2) << "no band of colour in the cropped tile";
+
+    // Runs in parallel with different settings each get their own; no settings store is
+    // written, and none needs to be writable.
+    const Environment no_home{{"HOME", "/proc/no-home"}, {"XDG_CONFIG_HOME", "/proc/no-config"}};
+    const pid_t first = StartProgram(directory, {"in.ppm", "a.ppm", "--overlap-x", "10"}, RLIM_INFINITY, no_home, "a-");
+    const pid_t second = StartProgram(directory, {"in.ppm", "b.ppm", "--overlap-x", "40", "--seam", "wave"},
+                                      RLIM_INFINITY, no_home, "b-");
+    EXPECT_EQ(WaitProgram(directory, first, "a-").status, kExitOk);
+    EXPECT_EQ(WaitProgram(directory, second, "b-").status, kExitOk);
+    ASSERT_EQ(RunProgram(directory, {"in.ppm", "a-alone.ppm", "--overlap-x", "10"}).status, kExitOk);
+    EXPECT_EQ(ReadText(directory / "a.ppm"), ReadText(directory / "a-alone.ppm"));
+    EXPECT_NE(ReadText(directory / "a.ppm"), ReadText(directory / "b.ppm"));
+    EXPECT_FALSE(std::filesystem::exists(directory / "config"));
+    const Outcome saving = RunProgram(directory, {"in.ppm", "c.ppm", "--save"}, RLIM_INFINITY, no_home);
+    EXPECT_EQ(saving.status, kExitFailure) << "--save needs a store";
+    EXPECT_NE(saving.err.find("cannot save the filter's settings"), std::string::npos) << saving.err;
+
+    // Only one starting point.
+    EXPECT_EQ(RunProgram(directory, {"in.ppm", "d.ppm", "--saved", "--preset", "tile"}).status, kExitUsage);
 }
 
 TEST(CliProgramTest, AFailedWriteLeavesEveryFileAsItWas) {
@@ -250,10 +355,10 @@ TEST(CliProgramTest, AFailedWriteLeavesEveryFileAsItWas) {
         std::filesystem::create_symlink("old.ppm", directory / "link.ppm");
         const std::string input_bytes = ReadText(directory / "in.ppm");
         const std::string old_bytes = ReadText(directory / "old.ppm");
-        const std::string settings_before = RunProgram(directory, {"--print-settings"}).out;
+        const std::string settings_before = RunProgram(directory, {"--print-settings", "--saved"}).out;
         const std::vector<std::string> files_before = Entries(directory.path());
 
-        const Outcome failed = RunProgram(directory, {"in.ppm", c.output, "--overlap-x", "50"}, 1024);
+        const Outcome failed = RunProgram(directory, {"in.ppm", c.output, "--overlap-x", "50", "--save"}, 1024);
         EXPECT_EQ(failed.status, kExitFailure);
         EXPECT_NE(failed.err.find(std::string("cannot write '") + c.output + "': File too large"), std::string::npos)
             << failed.err;
@@ -261,16 +366,17 @@ TEST(CliProgramTest, AFailedWriteLeavesEveryFileAsItWas) {
         EXPECT_EQ(ReadText(directory / "old.ppm"), old_bytes);
         EXPECT_TRUE(std::filesystem::is_symlink(directory / "link.ppm"));
         EXPECT_EQ(Entries(directory.path()), files_before) << "nothing added, nothing removed";
-        EXPECT_EQ(RunProgram(directory, {"--print-settings"}).out, settings_before) << "settings saved by a failed run";
+        EXPECT_EQ(RunProgram(directory, {"--print-settings", "--saved"}).out, settings_before)
+            << "settings saved by a failed run";
 
-        const Outcome done = RunProgram(directory, {"in.ppm", c.output, "--overlap-x", "50"});
+        const Outcome done = RunProgram(directory, {"in.ppm", c.output, "--overlap-x", "50", "--save"});
         ASSERT_EQ(done.status, kExitOk) << done.err;
         const DecodeResult written = ReadImageFile(directory / c.replaced);
         ASSERT_TRUE(written.ok) << written.error;
         EXPECT_EQ(written.image.width, 40) << "the result took the place of the old file";
         EXPECT_TRUE(std::filesystem::is_symlink(directory / "link.ppm")) << "the link itself stays a link";
         EXPECT_EQ(Entries(directory.path()), files_before);
-        EXPECT_EQ(Setting(RunProgram(directory, {"--print-settings"}).out, "Overlap X"), "50");
+        EXPECT_EQ(Setting(RunProgram(directory, {"--print-settings", "--saved"}).out, "Overlap X"), "50");
     }
 }
 
@@ -331,7 +437,7 @@ TEST(CliProgramTest, FilesAndLimitsAreCheckedBeforeAnyWork) {
     ASSERT_FALSE(directory.path().empty());
     ASSERT_EQ(WriteImageFile(directory / "in.ppm", Gradient(8, 6)), "");
     std::filesystem::create_directory(directory / "folder.png");
-    const std::string settings_before = RunProgram(directory, {"--print-settings"}).out;
+    const std::string settings_before = RunProgram(directory, {"--print-settings", "--saved"}).out;
 
     struct Case {
         std::vector<std::string> arguments;
@@ -354,13 +460,13 @@ TEST(CliProgramTest, FilesAndLimitsAreCheckedBeforeAnyWork) {
         for (const std::string& a : c.arguments) joined += a + " ";
         SCOPED_TRACE(joined);
         std::vector<std::string> arguments = c.arguments;
-        arguments.insert(arguments.end(), {"--overlap-y", "30"});
+        arguments.insert(arguments.end(), {"--overlap-y", "30", "--save"});
         const Outcome outcome = RunProgram(directory, arguments);
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
         EXPECT_FALSE(std::filesystem::exists(directory / "out.png"));
     }
-    EXPECT_EQ(RunProgram(directory, {"--print-settings"}).out, settings_before);
+    EXPECT_EQ(RunProgram(directory, {"--print-settings", "--saved"}).out, settings_before);
     EXPECT_EQ(RunProgram(directory, {"in.ppm", "out.png", "--max-pixels", "48"}).status, kExitOk);
 }
 
@@ -371,7 +477,7 @@ TEST(CliProgramTest, ASettingsStoreThatCannotBeWrittenIsNamedWithItsReason) {
     std::string key = directory / "config";
     for (const char* part : {"Dravik-Vextrel", "Kinsel Pro", "Tessellon", ".values"}) key += std::string("/") + part;
     std::filesystem::create_directories(key);  // where the values' file belongs, a folder
-    const Outcome outcome = RunProgram(directory, {"in.ppm", "out.png"});
+    const Outcome outcome = RunProgram(directory, {"in.ppm", "out.png", "--save"});
     EXPECT_EQ(outcome.status, kExitFailure);
     EXPECT_NE(outcome.err.find("the image was written, but cannot save the filter's settings"), std::string::npos)
         << outcome.err;
@@ -390,7 +496,7 @@ protected:
 
 TEST_F(CliSessionTest, TheModuleReadsBackWhatTheOptionsSet) {
     Options options;
-    options.defaults = true;
+    options.start = StartingPoint::filter;
     options.controls[2] = 30;
     options.controls[kSelectorControl] = 3;
     options.colour = 0x00332211;
@@ -412,7 +518,7 @@ TEST_F(CliSessionTest, TheModuleReadsBackWhatTheOptionsSet) {
 
 TEST_F(CliSessionTest, ACancelledRunReportsItselfAndGivesNoImage) {
     Options options;
-    options.defaults = true;
+    options.start = StartingPoint::filter;
     options.controls[1] = 50;
     PrepareSettings(options);
     ASSERT_EQ(StoreSettings(), "");
