@@ -2,11 +2,22 @@
 // system would and talks to it only through ENTRYPOINT, as an image editor does: it
 // reads an image file, repeats the filter with the settings of the command line and
 // writes the result.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/image_io.h"
@@ -20,7 +31,13 @@ namespace {
 
 using namespace tessellon::cli;
 
-void Say(const std::string& message) { std::fprintf(stderr, "tessellon: %s\n", message.c_str()); }
+// The progress bar on the terminal, if one is drawn: a message ends its line first.
+ProgressBar* active_bar = nullptr;
+
+void Say(const std::string& message) {
+    if (active_bar != nullptr) active_bar->Finish();
+    std::fprintf(stderr, "tessellon: %s\n", message.c_str());
+}
 
 int Fail(int status, const std::string& message) {
     Say(message);
@@ -49,16 +66,22 @@ std::string UnchangedNote(const RunSettings& settings) {
                       : "note: the picture comes out unchanged with these settings";
 }
 
-// Checks the output files' formats before any work is done.
-int CheckOutputName(const std::string& path) {
-    if (!OutputFormatFor(path)) {
-        return Fail(kExitUsage, "'" + path + "': unsupported output format; use .png, .ppm or .pam");
+// The format OUT is written in: --format, else its extension.
+std::optional<FileFormat> FormatOf(const Options& options, const std::string& path) {
+    if (options.format && path == options.output) return OutputFormatFor("-." + *options.format);
+    return OutputFormatFor(path);
+}
+
+// Checks an output file's format before any work is done.
+int CheckOutputName(const Options& options, const std::string& path) {
+    if (!FormatOf(options, path)) {
+        return Fail(kExitUsage, "'" + path + "': unsupported output format; use .png, .ppm or .pam, or --format");
     }
     return kExitOk;
 }
 
-int CheckWritableAs(const std::string& path, int planes) {
-    const std::string problem = CheckWritable(*OutputFormatFor(path), planes);
+int CheckWritableAs(const Options& options, const std::string& path, int planes) {
+    const std::string problem = CheckWritable(*FormatOf(options, path), planes);
     return problem.empty() ? kExitOk : Fail(kExitUsage, "'" + path + "': " + problem);
 }
 
@@ -66,12 +89,12 @@ int CheckWritableAs(const std::string& path, int planes) {
 // and the preview replaces neither the input nor the output. The output may replace
 // the input: it is written whole before the input's name is given to it.
 int CheckTargets(const Options& options, OutputTarget& output, OutputTarget& preview) {
-    if (int status = CheckOutputName(options.output); status != kExitOk) return status;
+    if (int status = CheckOutputName(options, options.output); status != kExitOk) return status;
     if (std::string problem = ResolveOutput(options.output, output); !problem.empty()) {
         return Fail(kExitFailure, problem);
     }
     if (options.tile_preview.empty()) return kExitOk;
-    if (int status = CheckOutputName(options.tile_preview); status != kExitOk) return status;
+    if (int status = CheckOutputName(options, options.tile_preview); status != kExitOk) return status;
     for (const std::string* other : {&options.output, &options.input}) {
         if (SameFile(options.tile_preview, *other)) {
             return Fail(kExitUsage, "--tile-preview '" + options.tile_preview + "' names the same file as the " +
@@ -84,14 +107,30 @@ int CheckTargets(const Options& options, OutputTarget& output, OutputTarget& pre
     return kExitOk;
 }
 
-int Filter(const Options& options) {
+DecodeResult ReadInput(const std::string& input, const ReadLimits& limits) {
+    if (input == "-") return ReadImageStream(stdin, "standard input", limits);
+    return ReadImageFile(input, limits);
+}
+
+// One input to one output: options.input to options.output.
+int Filter(const Options& options, bool show_progress) {
     OutputTarget output, preview_target;
     if (int status = CheckTargets(options, output, preview_target); status != kExitOk) return status;
 
+    // One bar over the whole run; its stages take shares of about the time they take.
+    ProgressBar progress(stderr, show_progress);
+    active_bar = &progress;
+    struct Unregister {
+        ~Unregister() { active_bar = nullptr; }
+    } unregister;
+    progress.Stage("reading", 0, 10);
     ReadLimits limits;
     limits.max_pixels = options.max_pixels.value_or(DefaultMaxPixels());
-    DecodeResult read = ReadImageFile(options.input, limits);
-    if (!read.ok) return Fail(kExitFailure, read.error);
+    DecodeResult read = ReadInput(options.input, limits);
+    if (!read.ok) {
+        progress.Finish();
+        return Fail(kExitFailure, read.error);
+    }
     for (const std::string& note : read.notes) Say("'" + options.input + "': " + note);
     Image image = std::move(read.image);
     if (options.alpha && image.planes == 3) image = WithOpaqueAlpha(image);
@@ -105,9 +144,11 @@ int Filter(const Options& options) {
                                         std::to_string(image.height) + " image");
         }
     }
-    if (int status = CheckWritableAs(options.output, image.planes); status != kExitOk) return status;
+    if (int status = CheckWritableAs(options, options.output, image.planes); status != kExitOk) return status;
     if (!options.tile_preview.empty()) {
-        if (int status = CheckWritableAs(options.tile_preview, image.planes); status != kExitOk) return status;
+        if (int status = CheckWritableAs(options, options.tile_preview, image.planes); status != kExitOk) {
+            return status;
+        }
         const std::uint64_t bytes = std::uint64_t{static_cast<std::uint32_t>(image.width)} *
                                     static_cast<std::uint32_t>(image.height) *
                                     static_cast<std::uint32_t>(image.planes) *
@@ -120,16 +161,19 @@ int Filter(const Options& options) {
 
     PrepareSettings(options);
     const RunSettings prepared = CurrentSettings();
-    if (options.print_settings) std::fputs(FormatSettings(options).c_str(), stdout);
+    if (options.print_settings) {
+        // With the image on standard output the settings go to standard error.
+        std::fputs(FormatSettings(options).c_str(), output.standard_output ? stderr : stdout);
+    }
     std::fflush(stdout);
 
-    ProgressBar progress(stderr, StderrIsTerminal());
+    progress.Stage("filtering", 10, 85);
     RunResult run;
     {
         InterruptGuard interrupts;
         run = RunFilterOnImage(std::move(image), options, &progress);
     }
-    progress.Finish();
+    if (run.result != psapi::noErr) progress.Finish();
     for (const std::string& warning : run.warnings) Say("warning: host buffer check: " + warning);
     if (run.result != psapi::noErr) return Fail(ExitStatusFor(run.result), ResultMessage(run.result));
     if (run.unchanged) Say(UnchangedNote(prepared));
@@ -146,25 +190,132 @@ int Filter(const Options& options) {
     {
         // From here on an interrupt removes the file being written and leaves the old one.
         WriteInterruptGuard interrupts;
-        if (std::string problem = WriteImageFile(output, *OutputFormatFor(options.output), run.output);
+        progress.Stage("writing", 85, 100);
+        if (std::string problem = WriteImageFile(output, *FormatOf(options, options.output), run.output);
             !problem.empty()) {
             return Fail(kExitFailure, problem);
         }
         if (!options.tile_preview.empty()) {
             const Image preview = Tiled(run.output, options.tile_columns, options.tile_rows);
             if (std::string problem =
-                    WriteImageFile(preview_target, *OutputFormatFor(options.tile_preview), preview);
+                    WriteImageFile(preview_target, *FormatOf(options, options.tile_preview), preview);
                 !problem.empty()) {
                 return Fail(kExitFailure, problem);
             }
         }
     }
+    progress.Update(1, 1);
+    progress.Finish();
     if (options.save) {
         // The run's settings become the saved ones only now that everything succeeded.
         RestoreSettings(prepared);
         if (std::string problem = StoreSettings(); !problem.empty()) {
             return Fail(kExitFailure, "the image was written, but " + problem);
         }
+    }
+    return kExitOk;
+}
+
+// The file an input becomes in the output folder: its name with the extension of
+// --format, or its own when that format is written, else .png.
+std::string OutputNameFor(const Options& options, const std::string& input) {
+    const std::size_t slash = input.find_last_of('/');
+    std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    std::string extension = dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot + 1);
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    if (options.format) {
+        extension = *options.format;
+    } else if (extension.empty() || !OutputFormatFor("-." + extension)) {
+        extension = "png";
+    }
+    return options.out_dir + "/" + name + "." + extension;
+}
+
+volatile std::sig_atomic_t batch_interrupted = 0;
+extern "C" void OnBatchInterrupt(int) { batch_interrupted = 1; }
+
+// Several inputs into the output folder, each in a process of its own (the module
+// keeps its state in the process), up to `jobs` at a time. One file's failure is
+// reported and the others go on; the status is that of the first file (in the order
+// given) that failed.
+int FilterMany(const Options& options) {
+    struct stat info {};
+    if (stat(options.out_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return Fail(kExitFailure, "--out-dir '" + options.out_dir + "' is not an existing folder");
+    }
+    // Two inputs that would become the same output would overwrite each other.
+    std::vector<std::string> outputs;
+    for (const std::string& input : options.inputs) {
+        outputs.push_back(OutputNameFor(options, input));
+        for (std::size_t i = 0; i + 1 < outputs.size(); ++i) {
+            if (outputs[i] == outputs.back()) {
+                return Fail(kExitUsage, "'" + options.inputs[i] + "' and '" + input + "' would both be written to '" +
+                                            outputs.back() + "'");
+            }
+        }
+    }
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    const std::size_t jobs = static_cast<std::size_t>(options.jobs > 0 ? options.jobs : std::max(1L, cores));
+
+    // An interrupt reaches every process of the group: the running files stop on their
+    // own, no new one starts, and the program ends once they have.
+    struct sigaction action {};
+    action.sa_handler = OnBatchInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous_interrupt {}, previous_terminate {};
+    sigaction(SIGINT, &action, &previous_interrupt);
+    sigaction(SIGTERM, &action, &previous_terminate);
+
+    std::vector<int> statuses(options.inputs.size(), kExitOk);
+    std::vector<std::pair<pid_t, std::size_t>> running;
+    std::size_t next = 0;
+    const auto reap_one = [&]() {
+        int status = 0;
+        const pid_t done = waitpid(-1, &status, 0);
+        if (done < 0) return errno != EINTR;
+        for (auto it = running.begin(); it != running.end(); ++it) {
+            if (it->first != done) continue;
+            statuses[it->second] = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
+            running.erase(it);
+            break;
+        }
+        return true;
+    };
+    while ((next < options.inputs.size() && batch_interrupted == 0) || !running.empty()) {
+        if (next < options.inputs.size() && batch_interrupted == 0 && running.size() < jobs) {
+            Options one = options;
+            one.input = options.inputs[next];
+            one.output = outputs[next];
+            std::fflush(nullptr);
+            const pid_t child = fork();
+            if (child == 0) {
+                sigaction(SIGINT, &previous_interrupt, nullptr);
+                sigaction(SIGTERM, &previous_terminate, nullptr);
+                int status = kExitFailure;
+                try {
+                    status = Filter(one, false);
+                } catch (const std::bad_alloc&) {
+                    status = Fail(kExitFailure, "'" + one.input + "': out of memory");
+                }
+                std::fflush(nullptr);
+                _exit(status);
+            }
+            if (child < 0) {
+                statuses[next] = Fail(kExitFailure, "'" + one.input + "': cannot start a process: " + std::strerror(errno));
+            } else {
+                running.emplace_back(child, next);
+            }
+            ++next;
+            continue;
+        }
+        if (!reap_one()) break;
+    }
+    sigaction(SIGINT, &previous_interrupt, nullptr);
+    sigaction(SIGTERM, &previous_terminate, nullptr);
+    if (batch_interrupted != 0) return Fail(kExitCancelled, "interrupted; the files not yet started were skipped");
+    for (int status : statuses) {
+        if (status != kExitOk) return status;
     }
     return kExitOk;
 }
@@ -197,7 +348,8 @@ int main(int argc, char** argv) {
             std::fputs(FormatSettings(options).c_str(), stdout);
             return kExitOk;
         }
-        return Filter(options);
+        if (!options.out_dir.empty()) return FilterMany(options);
+        return Filter(options, StderrIsTerminal());
     } catch (const std::bad_alloc&) {
         return Fail(kExitFailure, "out of memory");
     }

@@ -2,6 +2,8 @@
 // from the filter's definition block, so the options follow the filter.
 #include "cli/options.h"
 
+#include "cli/image_io.h"
+
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -100,7 +102,24 @@ public:
             }
         }
         const bool informational = options_.help || options_.version || options_.about;
-        if (!informational) {
+        if (!informational && !options_.out_dir.empty()) {
+            if (positional.empty()) {
+                result.error = "--out-dir needs the input files";
+                return result;
+            }
+            for (const std::string& input : positional) {
+                if (input == "-") {
+                    result.error = "--out-dir takes files, not standard input '-'";
+                    return result;
+                }
+            }
+            if (!options_.tile_preview.empty()) {
+                result.error = "--tile-preview takes one input and output, not --out-dir";
+                return result;
+            }
+            options_.files = true;
+            options_.inputs = positional;
+        } else if (!informational) {
             if (positional.empty() && !options_.print_settings) {
                 result.error = "missing the input and output files";
                 return result;
@@ -110,7 +129,7 @@ public:
                 return result;
             }
             if (positional.size() > 2) {
-                result.error = "too many arguments: '" + positional[2] + "'";
+                result.error = "too many arguments: '" + positional[2] + "' (several inputs go with --out-dir DIR)";
                 return result;
             }
             if (positional.empty() && !options_.tile_preview.empty()) {
@@ -121,6 +140,10 @@ public:
                 options_.files = true;
                 options_.input = positional[0];
                 options_.output = positional[1];
+                if (options_.output == "-" && !options_.format) {
+                    result.error = "standard output '-' needs --format";
+                    return result;
+                }
             }
         }
         result.ok = true;
@@ -136,6 +159,13 @@ private:
 
     bool Option(const std::string& argument) {
         if (argument == "-h") return Flag(options_.help);
+        if (argument.rfind("-j", 0) == 0) {
+            // -j N or -jN
+            name_ = "jobs";
+            has_inline_ = argument.size() > 2;
+            inline_value_ = argument.substr(2);
+            return Jobs();
+        }
         if (argument.rfind("--", 0) != 0) return Fail("unknown option: " + argument);
         const std::size_t equals = argument.find('=');
         name_ = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
@@ -168,6 +198,12 @@ private:
         if (name_ == "selection") return SelectionOption();
         if (name_ == "max-space") return MaxSpace();
         if (name_ == "max-pixels") return MaxPixels();
+        if (name_ == "allow-strips") return Flag(options_.allow_strips);
+        if (name_ == "format") return Format();
+        if (name_ == "quality") return SmallNumber(1, 100, options_.quality);
+        if (name_ == "compression") return SmallNumber(0, 9, options_.compression);
+        if (name_ == "out-dir") return OutDir();
+        if (name_ == "jobs") return Jobs();
         if (name_ == "tile-preview") return TilePreview();
         if (name_ == "tiles") return Tiles();
         return Fail("unknown option: --" + name_);
@@ -298,6 +334,39 @@ private:
         std::int64_t value = 0;
         if (!WholeNumber(1, std::int64_t{kMaxCoordinate} * kMaxCoordinate, value)) return false;
         options_.max_pixels = static_cast<std::uint64_t>(value);
+        return true;
+    }
+
+    bool SmallNumber(std::int64_t min, std::int64_t max, std::optional<int>& target) {
+        std::int64_t value = 0;
+        if (!WholeNumber(min, max, value)) return false;
+        target = static_cast<int>(value);
+        return true;
+    }
+
+    bool Jobs() {
+        std::optional<int> jobs;
+        if (!SmallNumber(1, 256, jobs)) return false;
+        options_.jobs = *jobs;
+        return true;
+    }
+
+    bool Format() {
+        std::string text;
+        if (!Value(text)) return false;
+        // A format is named as its file extension is.
+        if (text.empty() || text.find_first_of("./") != std::string::npos || !OutputFormatFor("-." + text)) {
+            return Fail("--format: '" + text + "' is not a format that is written");
+        }
+        options_.format = LowerText(text);
+        return true;
+    }
+
+    bool OutDir() {
+        std::string text;
+        if (!Value(text)) return false;
+        if (text.empty()) return Fail("--out-dir needs a folder");
+        options_.out_dir = text;
         return true;
     }
 

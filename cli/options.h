@@ -80,8 +80,19 @@ struct Options {
     Rgb background{255, 255, 255};
     Rgb foreground{0, 0, 0};
     std::optional<Selection> selection;
-    std::int32_t max_space = 1 << 30;
+    // The host's memory budget: by default as much as the host interface can express,
+    // so that the module can take the whole image in one pass.
+    std::int32_t max_space = 0x7FFFFFFF;
+    bool allow_strips = false;  // accept a run that works in strips (seams may show)
     std::optional<std::uint64_t> max_pixels;  // unset: the reader's default limit
+    std::optional<std::string> format;        // the output format's name, over the extension
+    std::optional<int> quality;               // JPEG and lossy WebP, 1..100
+    std::optional<int> compression;           // PNG, 0..9
+    // Several inputs into one folder: --out-dir DIR, -j N files at a time (0: one per
+    // core).
+    std::vector<std::string> inputs;
+    std::string out_dir;
+    int jobs = 0;
 
     // True when the command names files to filter; false for --help and the like, and
     // for --print-settings on its own.

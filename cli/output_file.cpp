@@ -144,6 +144,11 @@ std::string ResolveOutput(const std::string& name, OutputTarget& target) {
     target.name = name;
     target.path = name;
     if (name.empty()) return "no output file named";
+    if (name == "-") {
+        target.name = "standard output";
+        target.stream = target.standard_output = true;
+        return {};
+    }
     struct stat info {};
     if (lstat(name.c_str(), &info) == 0) {
         if (S_ISLNK(info.st_mode)) {
@@ -182,6 +187,7 @@ std::string ResolveOutput(const std::string& name, OutputTarget& target) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
+    if (a == "-" || b == "-") return a == b;
     const Identity first = IdentityOf(a);
     const Identity second = IdentityOf(b);
     if (!first.known || !second.known) return a == b;
@@ -209,6 +215,12 @@ bool OutputFile::Open(const OutputTarget& target) {
     target_ = target;
     committed_ = false;
     error_.clear();
+    if (target.standard_output) {
+        // A copy of the descriptor, so that finishing the file leaves standard output open.
+        fd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0) Fail("write", target.name);
+        return fd_ >= 0;
+    }
     if (target.stream) {
         fd_ = open(target.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
         if (fd_ < 0) Fail("write", target.name);

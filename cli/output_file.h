@@ -19,13 +19,16 @@ struct OutputTarget {
     std::string path;       // the file replaced: the name with symbolic links followed
     std::string directory;  // the folder holding `path`, where the temporary file goes
     bool stream = false;    // an existing file that is not a regular one: written in place
+    bool standard_output = false;  // "-": the program's standard output, a stream
 };
 
 // Resolves a path named for writing and checks, before any work is done, that the
-// folder exists and can take a new file. Empty on success, else why not.
+// folder exists and can take a new file. "-" names standard output. Empty on success,
+// else why not.
 std::string ResolveOutput(const std::string& name, OutputTarget& target);
 
-// True when the two paths name the same file (existing or to be created).
+// True when the two paths name the same file (existing or to be created); "-" is the
+// same only as "-".
 bool SameFile(const std::string& a, const std::string& b);
 
 // Receives the bytes of an encoded image.

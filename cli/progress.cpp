@@ -30,12 +30,20 @@ std::string ProgressLine(std::int64_t done, std::int64_t total, int width) {
     return line;
 }
 
+void ProgressBar::Stage(const char* label, int from, int to) {
+    label_ = label;
+    from_ = std::clamp(from, 0, 100);
+    to_ = std::clamp(to, from_, 100);
+    shown_percent_ = -1;  // a new label is drawn even at the same percentage
+    Update(0, 1);
+}
+
 void ProgressBar::Update(std::int64_t done, std::int64_t total) {
     if (!enabled_) return;
-    const int percent = Percent(done, total);
+    const int percent = from_ + Percent(done, total) * (to_ - from_) / 100;
     if (percent == shown_percent_) return;
     shown_percent_ = percent;
-    std::fprintf(out_, "\rfiltering %s", ProgressLine(done, total, kBarWidth).c_str());
+    std::fprintf(out_, "\r%-9s %s", label_, ProgressLine(percent, 100, kBarWidth).c_str());
     std::fflush(out_);
 }
 

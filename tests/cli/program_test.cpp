@@ -72,7 +72,7 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 
 pid_t StartProgram(const ScratchDirectory& directory, const std::vector<std::string>& arguments,
                    rlim_t file_size_limit = RLIM_INFINITY, const Environment& environment = {},
-                   const std::string& output_prefix = "") {
+                   const std::string& output_prefix = "", const std::string& standard_input = "/dev/null") {
     const std::string out_path = directory / (output_prefix + "stdout.txt");
     const std::string err_path = directory / (output_prefix + "stderr.txt");
     const std::string config = directory / "config";
@@ -85,7 +85,11 @@ pid_t StartProgram(const ScratchDirectory& directory, const std::vector<std::str
     if (child == 0) {
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(directory.path().c_str()) != 0) _exit(126);
+        const int in = open(standard_input.c_str(), O_RDONLY);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+            chdir(directory.path().c_str()) != 0) {
+            _exit(126);
+        }
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
         if (file_size_limit != RLIM_INFINITY) {
@@ -331,6 +335,41 @@ TEST(CliProgramTest, ARunStartsFromAPresetAndLeavesTheSavedSettingsAlone) {
 
     // Only one starting point.
     EXPECT_EQ(RunProgram(directory, {"in.ppm", "d.ppm", "--saved", "--preset", "tile"}).status, kExitUsage);
+}
+
+TEST(CliProgramTest, StandardStreamsAndManyFiles) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    const Image input = Gradient(40, 30);
+    ASSERT_EQ(WriteImageFile(directory / "a.ppm", input), "");
+    ASSERT_EQ(WriteImageFile(directory / "c.pam", WithOpaqueAlpha(input)), "");
+    std::ofstream(directory / "b.ppm") << "not an image";
+    std::filesystem::create_directory(directory / "out");
+
+    // "-" in and out: the image read from standard input and written to standard output.
+    const pid_t piped = StartProgram(directory, {"-", "-", "--format", "pam"}, RLIM_INFINITY, {}, "", directory / "a.ppm");
+    const Outcome streamed = WaitProgram(directory, piped);
+    ASSERT_EQ(streamed.status, kExitOk) << streamed.err;
+    ASSERT_EQ(RunProgram(directory, {"a.ppm", "a-file.pam"}).status, kExitOk);
+    EXPECT_EQ(streamed.out, ReadText(directory / "a-file.pam"));
+    EXPECT_EQ(RunProgram(directory, {"a.ppm", "-"}).status, kExitUsage) << "standard output needs --format";
+    EXPECT_EQ(RunProgram(directory, {"a.ppm", "out.bin", "--format", "ppm"}).status, kExitOk);
+    EXPECT_TRUE(ReadImageFile(directory / "out.bin").ok) << "--format wins over the extension";
+
+    // Three files, one of them unreadable: the others are written, the status says so.
+    const Outcome many = RunProgram(directory, {"a.ppm", "b.ppm", "c.pam", "--out-dir", "out", "-j", "2"});
+    EXPECT_EQ(many.status, kExitFailure);
+    EXPECT_NE(many.err.find("'b.ppm': unsupported format"), std::string::npos) << many.err;
+    EXPECT_EQ(Entries(directory / "out"), (std::vector<std::string>{"a.ppm", "c.pam"}));
+    const DecodeResult a = ReadImageFile(directory / "out/a.ppm");
+    ASSERT_TRUE(a.ok) << a.error;
+    const DecodeResult a_alone = ReadImageFile(directory / "a-file.pam");
+    EXPECT_EQ(a.image, a_alone.image) << "each file as a run of its own makes it";
+    EXPECT_EQ(RunProgram(directory, {"a.ppm", "c.pam", "--out-dir", "out", "--format", "png"}).status, kExitOk);
+    EXPECT_TRUE(std::filesystem::exists(directory / "out/c.png"));
+    EXPECT_EQ(RunProgram(directory, {"a.ppm", "sub/../a.ppm", "--out-dir", "out"}).status, kExitUsage)
+        << "two inputs of one name would overwrite each other";
+    EXPECT_EQ(RunProgram(directory, {"a.ppm", "--out-dir", "missing"}).status, kExitFailure);
 }
 
 TEST(CliProgramTest, AFailedWriteLeavesEveryFileAsItWas) {
