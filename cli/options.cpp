@@ -510,13 +510,15 @@ const char* ControlMeaning(const std::string& name) {
 std::string HelpText() {
     std::string text =
         "usage: tessellon IN OUT [options]\n"
+        "       tessellon IN... --out-dir DIR [options]\n"
         "       tessellon --print-settings [options]\n"
         "       tessellon --about | --version | --help\n"
         "\n"
         "Turns the image IN into a seamless tile OUT with the Tessellon filter. A run starts\n"
         "from a preset (by default 'tile': overlap 20 % each way with Fit, a tile the size of\n"
         "IN) plus the options given, and leaves the saved settings alone unless --save is\n"
-        "given. IN: PNG, JPEG, PPM (P6) or PAM (P7). OUT: .png, .ppm or .pam.\n"
+        "given. IN: PNG, JPEG, PPM (P6) or PAM (P7). OUT: .png, .ppm or .pam. '-' is\n"
+        "standard input or output.\n"
         "\n"
         "Starting point:\n";
     const auto line = [&text](const std::string& option, const std::string& meaning) {
@@ -550,11 +552,17 @@ std::string HelpText() {
     line("--background RRGGBB", "the host's background colour (default FFFFFF)");
     line("--foreground RRGGBB", "the host's foreground colour (default 000000)");
     line("--selection X,Y,W,H", "filter only this rectangle of the image");
-    line("--max-space BYTES", "the host's memory budget (default 1073741824)");
+    line("--max-space BYTES", "the host's memory budget (default 2147483647, the most it can say)");
+    line("--allow-strips", "accept a run that has to work in strips (seams may show)");
     line("--alpha", "add an opaque alpha plane to an RGB image");
     line("--max-pixels N", "refuse larger images (default: what fits in half the memory)");
     text += "\nOutput:\n";
     line("--crop", "write only the tile, the part that repeats (when Fit is off)");
+    line("--format NAME", "OUT's format, over its extension (needed for OUT '-')");
+    line("--quality N", "JPEG and lossy WebP quality, 1..100");
+    line("--compression N", "PNG compression level, 0..9");
+    line("--out-dir DIR", "tile every IN into DIR/<name>.<ext>: tessellon IN... --out-dir DIR");
+    line("-j N", "with --out-dir: N files at a time (default: one per core)");
     line("--tile-preview FILE", "also write the result laid CxR times");
     line("--tiles CxR", "the repeats of --tile-preview (default 2x2, 1..32 each)");
     line("--print-settings", "print the settings of the run (without IN OUT: print only)");
