@@ -7,9 +7,12 @@
 
 #include <cstdint>
 
-#include "bench/lean_host.h"
+#include "memhost/lean_host.h"
 
 namespace tessellon::bench {
+
+using memhost::EntryPoint;
+using memhost::LeanHost;
 
 constexpr int kWidth = 4000;
 constexpr int kHeight = 3000;
@@ -30,7 +33,16 @@ Settings WorstCase();
 // the module is linked into this program or loaded from its file.
 void Store(const Settings& settings);
 
+// A document whose neighbouring bytes differ and in which some stretches equal the
+// host's white background colour, so that "Thru BG:" has something to find.
+memhost::Image BenchImage(int width, int height, int planes);
+
 // The benchmark document, made once.
-const LeanImage& Document();
+const memhost::Image& Document();
+
+// The baseline: the same strip requests a filtering run makes through the same host
+// (the first strip once for the set-up, then every strip of the main pass), with the
+// input rows copied into the output rows and nothing else. Returns the strip height.
+int PlainCopyThroughHost(LeanHost& host);
 
 }  // namespace tessellon::bench

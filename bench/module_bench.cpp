@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "bench/bench_runs.h"
-#include "bench/lean_host.h"
 #include "filter/definition.h"
 #include "shell/host.h"
 #include "ui/settings.h"
@@ -142,7 +141,7 @@ int main(int argc, char** argv) {
     std::printf("%-12s %9s %9s %9s %9s %10s\n", "run", "median ms", "Mpx/s", "best ms", "Mpx/s", "÷ copy");
 
     const Timing copy = [&] {
-        LeanHost host(Document(), entry);
+        LeanHost host(Document(), {}, entry);
         return Time(repetitions, [&] {
             host.Reset();
             const auto start = std::chrono::steady_clock::now();
@@ -160,7 +159,7 @@ int main(int argc, char** argv) {
     bool failed = false;
     for (const Run& run : runs) {
         Store(run.settings);
-        LeanHost host(Document(), entry);
+        LeanHost host(Document(), {}, entry);
         Print(run.name, TimeRuns(host, repetitions, failed), copy.median);
     }
 
@@ -168,8 +167,7 @@ int main(int argc, char** argv) {
     // initialisation, the settings store, the set-up. Shown in milliseconds only.
     {
         Store(Defaults());
-        const LeanImage tiny = BenchImage(64, 64, 3);
-        LeanHost host(tiny, entry);
+        LeanHost host(BenchImage(64, 64, 3), {}, entry);
         const Timing t = TimeRuns(host, repetitions, failed);
         std::printf("%-12s %9.1f %9s %9.1f\n", "start_64x64", t.median * 1e3, "", t.best * 1e3);
     }

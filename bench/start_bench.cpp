@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "bench/bench_runs.h"
-#include "bench/lean_host.h"
 #include "filter/definition.h"
 #include "filter/pixel_fast.h"
 #include "filter/pixel_lanes.h"

@@ -12,175 +12,37 @@
 namespace tessellon::memhost {
 namespace {
 
-constexpr psapi::Fixed kUnitRate = 0x10000;  // 1.0 in 16.16
-constexpr int kMaxCoordinate = 0x7FFF;       // rectangles are int16
 // A host compares the request's size with its own structure's: 36 bytes for 32-bit
 // hosts, 56 for 64-bit ones, which refuse the 32-bit size.
 constexpr psapi::int32 kColorServicesInfoSize = sizeof(psapi::ColorServicesInfo);
-constexpr psapi::Fixed kDpi72 = 72 << 16;
-
-// Test set-up mistakes end the process: there is no sensible host to go on with.
-void Require(bool condition, const char* message) {
-    if (condition) return;
-    std::fprintf(stderr, "memhost: %s\n", message);
-    std::fflush(stderr);
-    std::abort();
-}
-
-bool IsEmpty(const psapi::Rect& r) { return r.bottom <= r.top || r.right <= r.left; }
 
 // The pattern of guard bytes and row padding at each offset of a buffer's storage.
 // Never 0 or 255, the values a module most often writes by mistake.
 std::uint8_t GuardByte(std::size_t offset) { return static_cast<std::uint8_t>(0x40 + (offset * 29) % 0x80); }
 
-// A non-empty request intersected with [0, width) × [0, height); all zeros when
-// nothing of it lies inside. Empty requests are returned as they are.
-psapi::Rect ClampRect(const psapi::Rect& r, int width, int height) {
-    if (IsEmpty(r)) return r;
-    const int top = std::max<int>(r.top, 0);
-    const int left = std::max<int>(r.left, 0);
-    const int bottom = std::min<int>(r.bottom, height);
-    const int right = std::min<int>(r.right, width);
-    if (bottom <= top || right <= left) return psapi::Rect{};
-    return {static_cast<psapi::int16>(top), static_cast<psapi::int16>(left), static_cast<psapi::int16>(bottom),
-            static_cast<psapi::int16>(right)};
-}
-
-// Number of sampled pixels that cover `size` document pixels at step `rate`.
-int SampledExtent(int size, psapi::Fixed rate) {
-    const std::int64_t extent = (std::int64_t{size} * kUnitRate + rate - 1) / rate;
-    return static_cast<int>(std::min<std::int64_t>(extent, kMaxCoordinate));
-}
-
-// Document coordinate of sampled coordinate `c`, clamped into [0, size).
-int SampledSource(int c, psapi::Fixed rate, int size) {
-    const std::int64_t at = std::int64_t{c} * rate / kUnitRate;
-    return static_cast<int>(std::clamp<std::int64_t>(at, 0, size - 1));
-}
-
-bool PlanesValid(int lo, int hi, int planes) { return lo >= 0 && lo <= hi && hi < planes; }
-
 std::string CountText(std::size_t count) { return std::to_string(count) + (count == 1 ? " byte" : " bytes"); }
 
 }  // namespace
-
-Image::Image(int width_, int height_, int planes_, std::uint8_t fill)
-    : width(width_), height(height_), planes(planes_) {
-    Require(width >= 0 && height >= 0 && planes >= 0, "negative image size");
-    bytes.assign(static_cast<std::size_t>(width) * height * planes, fill);
-}
-
-std::uint8_t& Image::At(int x, int y, int plane) {
-    return bytes[(static_cast<std::size_t>(y) * width + x) * planes + plane];
-}
-
-std::uint8_t Image::At(int x, int y, int plane) const {
-    return bytes[(static_cast<std::size_t>(y) * width + x) * planes + plane];
-}
-
-Image PatternImage(int width, int height, int planes) {
-    Image image(width, height, planes);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            for (int p = 0; p < planes; ++p) {
-                image.At(x, y, p) = static_cast<std::uint8_t>(x * 7 + y * 61 + p * 101 + 1);
-            }
-        }
-    }
-    return image;
-}
-
-Image RectangularMask(int width, int height, psapi::Rect selected) {
-    Image mask(width, height, 1);
-    const psapi::Rect r = ClampRect(selected, width, height);
-    if (IsEmpty(r)) return mask;
-    for (int y = r.top; y < r.bottom; ++y) {
-        for (int x = r.left; x < r.right; ++x) mask.At(x, y, 0) = 255;
-    }
-    return mask;
-}
 
 MemHost* MemHost::current_ = nullptr;
 
 MemHost::MemHost(Image document, HostOptions options)
     : source_(std::move(document)),
-      mask_(std::move(options.mask)),
       row_padding_(options.row_padding),
       record_storage_(new std::uint8_t[options.record_bytes]()),
       record_(reinterpret_cast<psapi::FilterRecord*>(record_storage_.get())) {
     Require(options.record_bytes > offsetof(psapi::FilterRecord, documentInfo),
             "the record holds at least the fields up to documentInfo");
     Require(current_ == nullptr, "only one MemHost may exist at a time");
-    Require(source_.planes == 3 || source_.planes == 4, "documents have 3 or 4 planes");
-    Require(source_.width >= 1 && source_.width <= kMaxCoordinate && source_.height >= 1 &&
-                source_.height <= kMaxCoordinate,
-            "document size must be 1 to 32767 pixels each way");
-    Require(source_.bytes.size() == static_cast<std::size_t>(source_.width) * source_.height * source_.planes,
-            "document bytes do not match its size");
-    Require(!mask_ || (mask_->width == source_.width && mask_->height == source_.height && mask_->planes == 1 &&
-                       mask_->bytes.size() == static_cast<std::size_t>(source_.width) * source_.height),
-            "the mask is one plane of the document's size");
-    Require(!options.layer || source_.planes == 4, "a layer with transparency has 4 planes");
+    CheckDocument(source_, options);
     Require(row_padding_ >= 0, "negative row padding");
     current_ = this;
     destination_ = source_;
-
-    const auto width = static_cast<psapi::int16>(source_.width);
-    const auto height = static_cast<psapi::int16>(source_.height);
-    const auto planes = static_cast<psapi::int16>(source_.planes);
-    const bool have_mask = mask_.has_value();
-
     // Zeroed when allocated, as hosts zero the record before use.
-    psapi::FilterRecord& r = *record_;
-    r.abortProc = options.with_abort ? &OnAbort : nullptr;
-    r.progressProc = options.with_progress ? &OnProgress : nullptr;
-    r.imageSize = {height, width};
-    r.planes = planes;
-    r.filterRect = options.filter_rect.value_or(psapi::Rect{0, 0, height, width});
-    const Rgb& back = options.back_color;
-    const Rgb& fore = options.fore_color;
-    // The 16-bit legacy colours as 0...65535.
-    r.background = {static_cast<std::uint16_t>(back[0] * 257), static_cast<std::uint16_t>(back[1] * 257),
-                    static_cast<std::uint16_t>(back[2] * 257)};
-    r.foreground = {static_cast<std::uint16_t>(fore[0] * 257), static_cast<std::uint16_t>(fore[1] * 257),
-                    static_cast<std::uint16_t>(fore[2] * 257)};
-    r.maxSpace = options.max_space;
-    r.bufferSpace = options.max_space;  // hosts pre-fill it with maxSpace
-    r.isFloating = options.floating ? 1 : 0;
-    r.haveMask = have_mask ? 1 : 0;
-    r.autoMask = 0;  // the output is never clipped to the selection here: the module masks
-    for (int i = 0; i < 3; ++i) {
-        r.backColor[i] = back[static_cast<std::size_t>(i)];
-        r.foreColor[i] = fore[static_cast<std::size_t>(i)];
-    }
-    r.hostSig = options.host_sig;
-    r.imageMode = options.image_mode;
-    r.imageHRes = kDpi72;
-    r.imageVRes = kDpi72;
-    r.wholeSize = r.imageSize;
-    platform_data_.hwnd = options.hwnd;
-    r.platformData = &platform_data_;
-    r.displayPixels = options.with_display_pixels ? &OnDisplayPixels : nullptr;
-    if (options.floating) {
-        r.filterCase = 3;
-    } else if (options.layer) {
-        r.filterCase = have_mask ? 5 : 4;
-    } else {
-        r.filterCase = have_mask ? 2 : 1;
-    }
-    r.dummyPlaneValue = -1;
-    r.advanceState = &OnAdvanceState;
-    r.samplingSupport = options.sampling_support;
-    r.inputRate = kUnitRate;
-    r.maskRate = kUnitRate;
-    r.colorServices = options.with_color_services ? &OnColorServices : nullptr;
-    if (options.layer) {
-        r.inLayerPlanes = r.outLayerPlanes = r.absLayerPlanes = 3;
-        r.inTransparencyMask = r.outTransparencyMask = r.absTransparencyMask = 1;
-    } else {
-        r.inNonLayerPlanes = r.outNonLayerPlanes = r.absNonLayerPlanes = planes;
-    }
-
+    FillRecord(*record_, source_, options,
+               {&OnAbort, &OnProgress, &OnAdvanceState, &OnDisplayPixels, &OnColorServices}, &platform_data_);
+    coverage_.Reset(record_->filterRect);
+    mask_ = std::move(options.mask);
     about_.platformData = &platform_data_;
 }
 
@@ -195,6 +57,7 @@ psapi::int16 MemHost::Call(psapi::int16 selector) {
 }
 
 psapi::int16 MemHost::RunAsHost() {
+    coverage_.Reset(record_->filterRect);
     psapi::int16 result = Call(psapi::filterSelectorStart);
     if (result != psapi::noErr) return result;  // no Finish after a failed Start
     while (!IsEmpty(record_->inRect) || !IsEmpty(record_->outRect) || !IsEmpty(record_->maskRect)) {
@@ -234,6 +97,7 @@ psapi::OSErr MemHost::DataStep() {
                              SampledExtent(source_.height, input_rate));
         Allocate(in_, r.inRect, r.inLoPlane, r.inHiPlane);
         FillSampled(in_, source_, input_rate);
+        coverage_.Add(r.inRect);
     }
     if (want_out) {
         r.outRect = ClampRect(r.outRect, source_.width, source_.height);

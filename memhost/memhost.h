@@ -1,7 +1,8 @@
 // An in-memory host for the filter module: it owns a filter record over an image held
 // in memory and answers the module's callbacks the way Photoshop-compatible hosts do,
-// while recording every call. Tests drive the module through it, and the command-line
-// host of the native build runs the filter with it. No Windows headers.
+// while recording every call. Tests drive the module through it; the lean host
+// (lean_host.h) answers the same way for whole runs, without the checks and the
+// recording. No Windows headers.
 //
 // Surfaces. A host keeps two images: the source, which never changes during a run,
 // and the destination, which starts as a copy of the source and receives the output.
@@ -26,70 +27,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "hostapi/filter_record.h"
+#include "memhost/host_record.h"
 
 namespace tessellon::memhost {
-
-// Interleaved 8-bit pixels, rows without padding: byte of plane p at (x, y) is
-// bytes[(y * width + x) * planes + p]. Documents have 3 (RGB) or 4 (RGBA) planes,
-// masks 1; captured screen images have as many as the map's column bytes.
-struct Image {
-    int width = 0;
-    int height = 0;
-    int planes = 0;
-    std::vector<std::uint8_t> bytes;
-
-    Image() = default;
-    Image(int width_, int height_, int planes_, std::uint8_t fill = 0);
-
-    std::uint8_t& At(int x, int y, int plane);
-    std::uint8_t At(int x, int y, int plane) const;
-
-    bool operator==(const Image&) const = default;
-};
-
-// An image in which neighbouring bytes differ, rows and planes included, so that a
-// byte taken from the wrong place shows.
-Image PatternImage(int width, int height, int planes);
-
-// A selection mask of the given size: 255 inside `selected`, 0 elsewhere.
-Image RectangularMask(int width, int height, psapi::Rect selected);
-
-using Rgb = std::array<std::uint8_t, 3>;
-
-struct HostOptions {
-    std::optional<psapi::Rect> filter_rect;  // the whole image when absent
-    psapi::int16 image_mode = psapi::plugInModeRGBColor;
-    Rgb back_color{255, 255, 255};
-    Rgb fore_color{0, 0, 0};
-    psapi::int32 max_space = 1 << 30;  // 1 GiB, as hosts give
-    char sampling_support = 1;         // integral steps
-    std::intptr_t hwnd = 0;            // the "host window" in platformData
-    psapi::OSType host_sig = 0x3842494D;  // '8BIM'
-    bool floating = false;                // isFloating, filter case 3
-    // An RGBA document as a layer with editable transparency: inLayerPlanes 3 and
-    // inTransparencyMask 1 (filter cases 4 and 5). Otherwise the planes count as flat.
-    bool layer = false;
-    // The selection, one plane of the document's size: 0 = not selected, nonzero =
-    // selected. Present: haveMask = 1 and maskData is delivered for maskRect.
-    std::optional<Image> mask;
-    int row_padding = 7;  // bytes added to every delivered row
-    // Which callbacks the record offers; an absent one is null in the record.
-    bool with_abort = true;
-    bool with_progress = true;
-    bool with_display_pixels = true;
-    bool with_color_services = true;
-    // Bytes of filter record handed over. The record lives in a heap block of exactly
-    // this size, so that a module reading past a shorter host's record shows under
-    // AddressSanitizer. The host itself sets only fields of the 4.0 layout's first 372
-    // (32-bit) or 464 (64-bit) bytes, up to documentInfo.
-    std::size_t record_bytes = sizeof(psapi::FilterRecord);
-};
 
 // One advanceState call as the module asked for it (before clamping).
 struct AdvanceCall {
@@ -139,9 +84,6 @@ struct ColorRequest {
     std::array<psapi::int16, 4> components;  // as the module passed them in
 };
 
-constexpr psapi::OSErr kParamErr = -50;
-constexpr psapi::OSErr kHostInsufficient = -30900;  // errPlugInHostInsufficient
-
 class MemHost {
 public:
     explicit MemHost(Image document, HostOptions options = {});
@@ -171,6 +113,13 @@ public:
     psapi::OSErr DataStep();
     // The final data step: writes back the current output and releases every buffer.
     void WriteBackAndRelease();
+
+    // Whether the module worked in strips, from the input rectangles delivered since
+    // the last RunAsHost began (see InputCoverage): the number of distinct non-empty
+    // ones (1 when the module took the image in one piece), and whether every one of
+    // them held the whole filter rectangle.
+    int InputRects() const { return coverage_.DistinctRects(); }
+    bool WholeImageInOnePass() const { return coverage_.AllHeldFilterRect(); }
 
     // Problems with guard bytes and row padding: the ones found when buffers were
     // given up, and those of the buffers held now. Empty when all is intact.
@@ -234,6 +183,7 @@ private:
     Buffer out_{"outData"};
     Buffer mask_buffer_{"maskData"};
     std::vector<std::string> guard_problems_;
+    InputCoverage coverage_;
 };
 
 }  // namespace tessellon::memhost
