@@ -12,8 +12,11 @@ win_pkgs=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binuti
           wine wine32:i386 wine64 xvfb xauth zip unzip)
 # The fuzz targets: clang and its runtime libraries (libFuzzer, the sanitizers).
 fuzz_pkgs=(clang libclang-rt-14-dev)
+# The command-line host's end-to-end timing (bench/end_to_end.sh): hyperfine for the
+# times, GNU time for the peak memory.
+bench_pkgs=(hyperfine time)
 
-for p in "${native_pkgs[@]}" "${win_pkgs[@]}" "${fuzz_pkgs[@]}"; do have "$p" || need+=("$p"); done
+for p in "${native_pkgs[@]}" "${win_pkgs[@]}" "${fuzz_pkgs[@]}" "${bench_pkgs[@]}"; do have "$p" || need+=("$p"); done
 [ ${#need[@]} -eq 0 ] && exit 0
 
 SUDO=""
