@@ -159,6 +159,14 @@ int Filter(const Options& options, bool show_progress) {
         }
     }
 
+    // Strips are blended one by one, so seams can show where they meet.
+    if (NeedsStrips(image, options) && !options.allow_strips) {
+        return Fail(kExitRefused,
+                    "the image is too large for the filter to take in one pass with a memory budget of " +
+                        std::to_string(options.max_space) + " bytes; in strips the seams may show. Give a larger "
+                        "--max-space (at most 2147483647), or --allow-strips to accept strips");
+    }
+
     PrepareSettings(options);
     const RunSettings prepared = CurrentSettings();
     if (options.print_settings) {
@@ -177,6 +185,7 @@ int Filter(const Options& options, bool show_progress) {
     for (const std::string& warning : run.warnings) Say("warning: host buffer check: " + warning);
     if (run.result != psapi::noErr) return Fail(ExitStatusFor(run.result), ResultMessage(run.result));
     if (run.unchanged) Say(UnchangedNote(prepared));
+    if (run.in_strips && !options.allow_strips) Say("warning: the filter worked in strips; seams may show");
 
     if (options.crop) {
         // The tile of the filtered area: the whole image, or the selection.

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "filter/definition.h"
-#include "memhost/memhost.h"
+#include "memhost/lean_host.h"
+#include "shell/run_filter.h"
 #include "platform/platform.h"
 #include "runtime/context.h"
 #include "ui/dialog_model.h"
@@ -259,19 +260,24 @@ RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* pro
     RunResult run;
     {
         const RunSettingsStore store;
-        memhost::MemHost host(std::move(image), host_options);
+        memhost::LeanHost host(std::move(image), std::move(host_options));
         host.record().abortProc = &OnAbort;
         host.record().progressProc = &OnProgress;
         active_progress = progress;
         run.result = host.RunAsHost();
         active_progress = nullptr;
-        run.warnings = host.CheckGuards();
         if (run.result == psapi::noErr) {
-            run.output = host.Document();
-            run.unchanged = run.output == host.Source();
+            run.unchanged = host.Document() == host.Source();
+            run.in_strips = !host.WholeImageInOnePass();
+            run.output = host.TakeDocument();
         }
     }
     return run;
+}
+
+bool NeedsStrips(const Image& image, const Options& options) {
+    const Selection area = options.selection.value_or(Selection{0, 0, image.width, image.height});
+    return StripHeightFor(options.max_space, image.planes, area.width, area.height) < area.height;
 }
 
 void RequestCancel() noexcept { cancel_requested = 1; }

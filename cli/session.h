@@ -56,13 +56,18 @@ struct RunResult {
     psapi::int16 result = 0;  // the host's result word: 0, -128 cancelled, else refused
     Image output;
     bool unchanged = false;             // the output equals the input
+    bool in_strips = false;             // the module took the image in more than one pass
     std::vector<std::string> warnings;  // host buffer checks that failed
 };
 
-// Runs the filter over the image through the in-memory host with the options' host
+// Runs the filter over the image through the lean in-memory host with the options' host
 // settings (colours, selection, memory budget), the module reading control_values and
 // the colours from a store that lives for the run only. `progress` may be null.
 RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress);
+
+// True when the module, offered the options' memory budget, would take the filtered
+// area in strips instead of in one pass, as it decides itself.
+bool NeedsStrips(const Image& image, const Options& options);
 
 // The run's cancellation: set by an interrupt while InterruptGuard is alive (or by
 // RequestCancel), answered to the module's abort checks.

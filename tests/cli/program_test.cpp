@@ -175,6 +175,7 @@ TEST(CliProgramTest, CommandLinesGiveTheirStatusAndMessage) {
         {{"in.ppm", "out.png", "--nope"}, kExitUsage, "unknown option: --nope"},
         {{"in.ppm", "out.png", "--selection", "4,0,5,1"}, kExitUsage, "does not lie inside the 8x6 image"},
         {{"in.ppm", "out.ppm", "--alpha"}, kExitUsage, "a PPM file holds no alpha plane"},
+        {{"in.ppm", "out.png", "--max-space", "100"}, kExitRefused, "too large for the filter to take in one pass"},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -187,6 +188,9 @@ TEST(CliProgramTest, CommandLinesGiveTheirStatusAndMessage) {
             EXPECT_FALSE(std::filesystem::exists(directory / "out.png"));
         }
     }
+    const Outcome strips = RunProgram(directory, {"in.ppm", "out.png", "--max-space", "100", "--allow-strips"});
+    EXPECT_EQ(strips.status, kExitOk) << strips.err;
+    EXPECT_TRUE(std::filesystem::exists(directory / "out.png"));
 }
 
 TEST(CliProgramTest, FiltersAFileAndSavesTheSettingsWhenAsked) {
