@@ -1,6 +1,6 @@
-// The command-line host's image readers (PNG, JPEG, PPM, PAM) on arbitrary bytes. A
-// small pixel limit keeps every allocation small, whatever size a file declares; an
-// image that decodes must be one the filter can take.
+// The command-line host's image readers (PNG, JPEG, WebP, TIFF, PPM, PAM) on arbitrary
+// bytes. A small pixel limit keeps every allocation small, whatever size a file
+// declares; an image that decodes must be one the filter can take.
 #include <cstddef>
 #include <cstdint>
 #include <string>

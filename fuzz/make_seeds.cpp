@@ -3,11 +3,13 @@
 // layouts those do not write), and hand-built inputs for the run and settings targets
 // in the byte layouts their sources describe.
 //   fuzz_make_seeds <corpus directory>   (fuzz/corpus in the repository)
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,9 +43,21 @@ Bytes Text(const char (&text)[N]) {
     return Bytes(text, text + N - 1);
 }
 
-Bytes Encoded(FileFormat format, const Image& image) {
+class BytesSink final : public tessellon::cli::ByteSink {
+public:
+    bool Write(const void* data, std::size_t size) override {
+        bytes.insert(bytes.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
+        return true;
+    }
+    std::string Error() const override { return {}; }
     Bytes bytes;
-    const std::string error = tessellon::cli::EncodeImage(format, image, bytes);
+};
+
+Bytes Encoded(FileFormat format, const Image& image, const tessellon::cli::Metadata& metadata = {},
+              const tessellon::cli::WriteOptions& options = {}) {
+    BytesSink sink;
+    Bytes& bytes = sink.bytes;
+    const std::string error = tessellon::cli::EncodeImageTo(format, image, sink, metadata, options);
     if (!error.empty()) {
         std::fprintf(stderr, "%s\n", error.c_str());
         std::exit(1);
@@ -115,6 +129,17 @@ Bytes Jpeg(int width, int height, int components, bool progressive) {
     Bytes bytes(buffer, buffer + size);
     std::free(buffer);
     return bytes;
+}
+
+// A small ICC profile for RGB data: a header and no tags.
+Bytes IccProfile() {
+    Bytes profile(132, 0);
+    profile[3] = 132;
+    const char* fields = "mntrRGB XYZ ";
+    std::copy(fields, fields + 12, profile.begin() + 12);
+    const char* signature = "acsp";
+    std::copy(signature, signature + 4, profile.begin() + 36);
+    return profile;
 }
 
 // ---- fuzz_run inputs, in the order fuzz_run.cpp reads them ---------------------------
@@ -322,6 +347,14 @@ void WriteImageSeeds(const fs::path& dir) {
     Write(dir / "rgb_progressive_17x9.jpg", Jpeg(17, 9, 3, true));
     Write(dir / "16bit_comment.ppm", Text("P6\n# a comment\n2 1\n65535\n\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c"));
     Write(dir / "grey.pam", Text("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x10\x20"));
+    // WebP lossless and lossy (with an alpha chunk), TIFF with deflate and a profile.
+    tessellon::cli::Metadata profiled;
+    profiled.icc = IccProfile();
+    Write(dir / "rgb_3x2.webp", Encoded(FileFormat::webp, rgb));
+    Write(dir / "rgba_2x2_lossy.webp", Encoded(FileFormat::webp, rgba, {}, {50, std::nullopt}));
+    Write(dir / "rgb_3x2_icc.webp", Encoded(FileFormat::webp, rgb, profiled));
+    Write(dir / "rgb_3x2.tif", Encoded(FileFormat::tiff, rgb));
+    Write(dir / "rgba_2x2_icc.tif", Encoded(FileFormat::tiff, rgba, profiled));
 }
 
 }  // namespace
