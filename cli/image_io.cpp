@@ -2,8 +2,8 @@
 // first, checked against the limits before any pixel buffer exists, then the rows as
 // they arrive into a buffer that grows with them, so that a file which declares a
 // huge image and ends early costs no more memory than the rows it really holds. A WebP
-// file is decoded whole once all of its bytes are in; a TIFF file, whose parts may lie
-// anywhere in it, is read by position (see their sections).
+// file is decoded whole once all of its bytes are in; a TIFF file, whose directory and
+// strips may lie anywhere in it, is read by position (see their sections).
 //
 // libpng and libjpeg report errors by a long jump out of the library; every function
 // that sets a jump point here keeps its state in a structure owned by its caller and

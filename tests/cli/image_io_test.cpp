@@ -176,9 +176,9 @@ Bytes Exif(int orientation, bool big_endian) {
         return out;
     };
     Bytes exif = big_endian ? Text(std::string("MM\0*", 4)) : Text(std::string("II*\0", 4));
-    for (const Bytes& part : {u32(8), u16(2), u16(0x010F), u16(2), u32(4), Text(std::string("abc\0", 4)), u16(0x0112), u16(3),
+    for (const Bytes& piece : {u32(8), u16(2), u16(0x010F), u16(2), u32(4), Text(std::string("abc\0", 4)), u16(0x0112), u16(3),
                               u32(1), u16(static_cast<unsigned>(orientation)), u16(0), u32(0)}) {
-        exif.insert(exif.end(), part.begin(), part.end());
+        exif.insert(exif.end(), piece.begin(), piece.end());
     }
     return exif;
 }
@@ -498,7 +498,7 @@ TEST(CliImageIoTest, GreySixteenBitAndPaletteImagesBecomeEightBitRgb) {
 }
 
 TEST(CliImageIoTest, TiffLayoutsBecomeEightBitRgb) {
-    const TiffTag unassociated{338, 3, {2}}, premultiplied{338, 3, {1}}, unspecified{338, 3, {0}};
+    const TiffTag unassociated{338, 3, {2}}, premultiplied{338, 3, {1}}, other_extra{338, 3, {0}};
     TiffTag palette{320, 3, {}};  // 4 entries of red, then of green, then of blue
     for (std::uint32_t v : {0x0000u, 0xFF00u, 0x1200u, 0x3400u, 0x0000u, 0x0000u, 0xAB00u, 0x5600u, 0x0000u, 0x0000u, 0x0000u, 0x7800u}) {
         palette.values.push_back(v);
@@ -530,7 +530,7 @@ TEST(CliImageIoTest, TiffLayoutsBecomeEightBitRgb) {
          {0, 255, 0x80, 0x12, 1, 0xFE}, {"16-bit image converted to 8 bits per channel"}},
         {"premultiplied alpha", HandTiff(2, 1, kRgb, {8, 8, 8, 8}, {{100, 50, 0, 128, 9, 9, 9, 0}}, {premultiplied}), 4,
          {199, 100, 0, 128, 9, 9, 9, 0}, {"premultiplied alpha converted to straight alpha"}},
-        {"a channel that is not alpha", HandTiff(2, 1, kRgb, {8, 8, 8, 8}, {{1, 2, 3, 4, 5, 6, 7, 8}}, {unspecified}), 3,
+        {"a channel that is not alpha", HandTiff(2, 1, kRgb, {8, 8, 8, 8}, {{1, 2, 3, 4, 5, 6, 7, 8}}, {other_extra}), 3,
          {1, 2, 3, 5, 6, 7}, {"1 extra channel dropped"}},
     };
     for (const Case& c : cases) {
