@@ -75,13 +75,13 @@ std::optional<FileFormat> FormatOf(const Options& options, const std::string& pa
 // Checks an output file's format before any work is done.
 int CheckOutputName(const Options& options, const std::string& path) {
     if (!FormatOf(options, path)) {
-        return Fail(kExitUsage, "'" + path + "': unsupported output format; use .png, .ppm or .pam, or --format");
+        return Fail(kExitUsage, "'" + path + "': unsupported output format; use .png, .jpg, .webp, .tif, .ppm or .pam, or --format");
     }
     return kExitOk;
 }
 
-int CheckWritableAs(const Options& options, const std::string& path, int planes) {
-    const std::string problem = CheckWritable(*FormatOf(options, path), planes);
+int CheckWritableAs(const Options& options, const std::string& path, int planes, int width, int height) {
+    const std::string problem = CheckWritable(*FormatOf(options, path), planes, width, height);
     return problem.empty() ? kExitOk : Fail(kExitUsage, "'" + path + "': " + problem);
 }
 
@@ -133,6 +133,10 @@ int Filter(const Options& options, bool show_progress) {
     }
     for (const std::string& note : read.notes) Say("'" + options.input + "': " + note);
     Image image = std::move(read.image);
+    const Metadata metadata = std::move(read.metadata);
+    WriteOptions write_options;
+    write_options.quality = options.quality;
+    write_options.compression = options.compression;
     if (options.alpha && image.planes == 3) image = WithOpaqueAlpha(image);
 
     if (options.selection) {
@@ -144,9 +148,14 @@ int Filter(const Options& options, bool show_progress) {
                                         std::to_string(image.height) + " image");
         }
     }
-    if (int status = CheckWritableAs(options, options.output, image.planes); status != kExitOk) return status;
+    if (int status = CheckWritableAs(options, options.output, image.planes, image.width, image.height);
+        status != kExitOk) {
+        return status;
+    }
     if (!options.tile_preview.empty()) {
-        if (int status = CheckWritableAs(options, options.tile_preview, image.planes); status != kExitOk) {
+        if (int status = CheckWritableAs(options, options.tile_preview, image.planes,
+                                         image.width * options.tile_columns, image.height * options.tile_rows);
+            status != kExitOk) {
             return status;
         }
         const std::uint64_t bytes = std::uint64_t{static_cast<std::uint32_t>(image.width)} *
@@ -200,17 +209,22 @@ int Filter(const Options& options, bool show_progress) {
         // From here on an interrupt removes the file being written and leaves the old one.
         WriteInterruptGuard interrupts;
         progress.Stage("writing", 85, 100);
-        if (std::string problem = WriteImageFile(output, *FormatOf(options, options.output), run.output);
+        std::vector<std::string> notes;
+        if (std::string problem = WriteImageFile(output, *FormatOf(options, options.output), run.output, metadata,
+                                                 write_options, &notes);
             !problem.empty()) {
             return Fail(kExitFailure, problem);
         }
+        for (const std::string& note : notes) Say("'" + options.output + "': " + note);
         if (!options.tile_preview.empty()) {
             const Image preview = Tiled(run.output, options.tile_columns, options.tile_rows);
-            if (std::string problem =
-                    WriteImageFile(preview_target, *FormatOf(options, options.tile_preview), preview);
+            notes.clear();
+            if (std::string problem = WriteImageFile(preview_target, *FormatOf(options, options.tile_preview),
+                                                     preview, metadata, write_options, &notes);
                 !problem.empty()) {
                 return Fail(kExitFailure, problem);
             }
+            for (const std::string& note : notes) Say("'" + options.tile_preview + "': " + note);
         }
     }
     progress.Update(1, 1);

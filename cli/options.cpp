@@ -517,8 +517,8 @@ std::string HelpText() {
         "Turns the image IN into a seamless tile OUT with the Tessellon filter. A run starts\n"
         "from a preset (by default 'tile': overlap 20 % each way with Fit, a tile the size of\n"
         "IN) plus the options given, and leaves the saved settings alone unless --save is\n"
-        "given. IN: PNG, JPEG, PPM (P6) or PAM (P7). OUT: .png, .ppm or .pam. '-' is\n"
-        "standard input or output.\n"
+        "given. IN: PNG, JPEG, WebP, TIFF, PPM (P6) or PAM (P7). OUT: .png, .jpg, .webp,\n"
+        ".tif, .ppm or .pam. '-' is standard input or output.\n"
         "\n"
         "Starting point:\n";
     const auto line = [&text](const std::string& option, const std::string& meaning) {

@@ -376,6 +376,66 @@ TEST(CliProgramTest, StandardStreamsAndManyFiles) {
     EXPECT_EQ(RunProgram(directory, {"a.ppm", "--out-dir", "missing"}).status, kExitFailure);
 }
 
+// A small ICC profile header for RGB data, enough for the readers to keep it.
+std::vector<std::uint8_t> TestProfile() {
+    std::vector<std::uint8_t> profile(196, 0);
+    profile[3] = 196;  // the size, big-endian
+    profile[8] = 2;
+    profile[9] = 0x10;
+    std::memcpy(&profile[12], "mntrRGB XYZ ", 12);
+    std::memcpy(&profile[36], "acsp", 4);
+    // The D50 white point, which libpng checks.
+    const std::uint8_t white[12] = {0, 0, 0xF6, 0xD6, 0, 1, 0, 0, 0, 0, 0xD3, 0x2D};
+    std::memcpy(&profile[68], white, sizeof white);
+    for (std::size_t i = 132; i < profile.size(); ++i) profile[i] = static_cast<std::uint8_t>(i * 5);
+    return profile;
+}
+
+TEST(CliProgramTest, EveryFormatAndItsColourProfileGoThroughTheProgram) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    Metadata metadata;
+    metadata.icc = TestProfile();
+    OutputTarget target;
+    ASSERT_EQ(ResolveOutput(directory / "in.png", target), "");
+    ASSERT_EQ(WriteImageFile(target, FileFormat::png, Gradient(40, 30), metadata), "");
+    ASSERT_EQ(ReadImageFile(directory / "in.png").metadata.icc, metadata.icc) << "the test's own input";
+
+    struct Case {
+        const char* output;
+        bool keeps_profile;
+    };
+    for (const Case& c : {Case{"out.png", true}, Case{"out.jpg", true}, Case{"out.webp", true},
+                          Case{"out.tif", true}, Case{"out.ppm", false}, Case{"out.pam", false}}) {
+        SCOPED_TRACE(c.output);
+        const Outcome outcome = RunProgram(directory, {"in.png", c.output});
+        ASSERT_EQ(outcome.status, kExitOk) << outcome.err;
+        const DecodeResult result = ReadImageFile(directory / c.output);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.image.width, 40);
+        EXPECT_EQ(result.image.height, 30);
+        if (c.keeps_profile) {
+            EXPECT_EQ(result.metadata.icc, metadata.icc);
+            EXPECT_EQ(outcome.err, "");
+        } else {
+            EXPECT_TRUE(result.metadata.icc.empty());
+            EXPECT_NE(outcome.err.find("the ICC profile was dropped"), std::string::npos) << outcome.err;
+        }
+        // The same through standard input and output.
+        const std::string extension = std::string(c.output).substr(4);
+        const pid_t piped = StartProgram(directory, {"-", "-", "--format", extension}, RLIM_INFINITY, {}, "piped-",
+                                         directory / c.output);
+        const Outcome streamed = WaitProgram(directory, piped, "piped-");
+        ASSERT_EQ(streamed.status, kExitOk) << streamed.err;
+        const DecodeResult again =
+            DecodeImage(std::vector<std::uint8_t>(streamed.out.begin(), streamed.out.end()));
+        ASSERT_TRUE(again.ok) << again.error;
+        EXPECT_EQ(again.image.width, 40);
+    }
+    EXPECT_EQ(RunProgram(directory, {"in.png", "out.jpg", "--alpha"}).status, kExitUsage)
+        << "a JPEG file holds no alpha plane";
+}
+
 TEST(CliProgramTest, AFailedWriteLeavesEveryFileAsItWas) {
     // Each case fails its write (the file size limit stands in for a full disk), then
     // runs again without the limit and succeeds.
