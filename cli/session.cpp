@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
-#include <map>
 #include <utility>
 #include <vector>
 
 #include "filter/definition.h"
 #include "memhost/lean_host.h"
 #include "shell/run_filter.h"
+#include "platform/memory_settings.h"
 #include "platform/platform.h"
 #include "runtime/context.h"
 #include "ui/dialog_model.h"
@@ -56,64 +56,13 @@ bool ReadsBack(const char* name, const void* expected, std::uint32_t size) {
 // written only after the run and its files have succeeded.
 class RunSettingsStore {
 public:
-    RunSettingsStore() : saved_(Platform()) {
-        values().clear();
-        Put(kSliderSettingsName, control_values, sizeof control_values);
-        Put(kCustomColorsName, definition_block.colours, sizeof definition_block.colours);
-        PlatformApi& api = Platform();
-        api.settings_open_key = [](const char*) { return SettingsStatus::ok; };
-        api.settings_create_key = [](const char*, const char*) { return SettingsStatus::ok; };
-        api.settings_read = Read;
-        api.settings_read_values = [](const char* key, SettingsReadValue* batch, std::size_t count) {
-            for (std::size_t i = 0; i < count; ++i) {
-                batch[i].status = Read(key, batch[i].name, batch[i].buffer, &batch[i].size, &batch[i].type);
-            }
-            return SettingsStatus::ok;
-        };
-        api.settings_write = [](const char*, const char* name, std::uint32_t type, const void* data,
-                                std::uint32_t size) {
-            Put(name, data, size, type);
-            return SettingsStatus::ok;
-        };
-        api.settings_write_values = [](const char*, const SettingsValue* batch, std::size_t count) {
-            for (std::size_t i = 0; i < count; ++i) Put(batch[i].name, batch[i].data, batch[i].size, batch[i].type);
-            return SettingsStatus::ok;
-        };
-        api.settings_error = [] { return ""; };
+    RunSettingsStore() {
+        ScopedMemorySettings::Put(kSliderSettingsName, control_values, sizeof control_values);
+        ScopedMemorySettings::Put(kCustomColorsName, definition_block.colours, sizeof definition_block.colours);
     }
-    ~RunSettingsStore() { Platform() = saved_; }
-    RunSettingsStore(const RunSettingsStore&) = delete;
-    RunSettingsStore& operator=(const RunSettingsStore&) = delete;
 
 private:
-    struct Value {
-        std::uint32_t type = 0;
-        std::vector<std::uint8_t> bytes;
-    };
-    static std::map<std::string, Value>& values() {
-        static std::map<std::string, Value> table;
-        return table;
-    }
-    static void Put(const char* name, const void* data, std::uint32_t size,
-                    std::uint32_t type = kSettingsTypeBinary) {
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        values()[name] = Value{type, std::vector<std::uint8_t>(bytes, bytes + size)};
-    }
-    static SettingsStatus Read(const char*, const char* name, void* buffer, std::uint32_t* size,
-                               std::uint32_t* type) {
-        const auto found = values().find(name);
-        if (found == values().end()) return SettingsStatus::not_found;
-        const auto length = static_cast<std::uint32_t>(found->second.bytes.size());
-        const bool fits = length <= *size;
-        if (fits) {
-            std::memcpy(buffer, found->second.bytes.data(), length);
-            *type = found->second.type;
-        }
-        *size = length;
-        return fits ? SettingsStatus::ok : SettingsStatus::failed;
-    }
-
-    PlatformApi saved_;
+    ScopedMemorySettings store_;
 };
 
 }  // namespace

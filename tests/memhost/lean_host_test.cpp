@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <map>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -16,6 +15,7 @@
 
 #include "memhost/lean_host.h"
 #include "memhost/memhost.h"
+#include "platform/memory_settings.h"
 #include "platform/platform.h"
 #include "runtime/builtins.h"
 #include "shell/run_filter.h"
@@ -262,64 +262,7 @@ TEST(LeanHostCallbacks, NoPickerNoScreenAndAbortGoesOn) {
 
 // The saved settings of the runs below, kept in memory for the life of the object:
 // what these tests store never reaches the store that later tests read.
-class InMemorySettings {
-public:
-    InMemorySettings() : saved_(Platform()) {
-        values().clear();
-        PlatformApi& api = Platform();
-        api.settings_open_key = [](const char*) { return SettingsStatus::ok; };
-        api.settings_create_key = [](const char*, const char*) { return SettingsStatus::ok; };
-        api.settings_read = Read;
-        api.settings_read_values = [](const char* key, SettingsReadValue* batch, std::size_t count) {
-            for (std::size_t i = 0; i < count; ++i) {
-                batch[i].status = Read(key, batch[i].name, batch[i].buffer, &batch[i].size, &batch[i].type);
-            }
-            return SettingsStatus::ok;
-        };
-        api.settings_write = [](const char*, const char* name, std::uint32_t type, const void* data,
-                                std::uint32_t size) {
-            Put(name, type, data, size);
-            return SettingsStatus::ok;
-        };
-        api.settings_write_values = [](const char*, const SettingsValue* batch, std::size_t count) {
-            for (std::size_t i = 0; i < count; ++i) Put(batch[i].name, batch[i].type, batch[i].data, batch[i].size);
-            return SettingsStatus::ok;
-        };
-        api.settings_error = [] { return ""; };
-    }
-    ~InMemorySettings() { Platform() = saved_; }
-    InMemorySettings(const InMemorySettings&) = delete;
-    InMemorySettings& operator=(const InMemorySettings&) = delete;
-
-private:
-    struct Value {
-        std::uint32_t type = 0;
-        std::vector<std::uint8_t> bytes;
-    };
-    static std::map<std::string, Value>& values() {
-        static std::map<std::string, Value> table;
-        return table;
-    }
-    static void Put(const char* name, std::uint32_t type, const void* data, std::uint32_t size) {
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        values()[name] = Value{type, std::vector<std::uint8_t>(bytes, bytes + size)};
-    }
-    static SettingsStatus Read(const char*, const char* name, void* buffer, std::uint32_t* size,
-                               std::uint32_t* type) {
-        const auto found = values().find(name);
-        if (found == values().end()) return SettingsStatus::not_found;
-        const auto length = static_cast<std::uint32_t>(found->second.bytes.size());
-        const bool fits = length <= *size;
-        if (fits) {
-            if (length != 0) std::memcpy(buffer, found->second.bytes.data(), length);
-            *type = found->second.type;
-        }
-        *size = length;
-        return fits ? SettingsStatus::ok : SettingsStatus::failed;
-    }
-
-    PlatformApi saved_;
-};
+using InMemorySettings = ScopedMemorySettings;
 
 // The golden runs through both hosts, with the host options a run of the command-line
 // host can have.
