@@ -29,6 +29,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 #include <png.h>
+#include <zlib.h>
 #include <tiffio.h>
 #include <webp/decode.h>
 #include <webp/demux.h>
@@ -522,9 +523,9 @@ DecodeResult DecodePng(Input& input, const ReadLimits& limits) {
 
 struct PngWriteState {
     ByteSink* out = nullptr;
-    const Image* image = nullptr;
+    RowSource* rows = nullptr;
     const Metadata* metadata = nullptr;
-    int level = kDefaultCompression;
+    std::optional<int> level;  // none: run-length deflate
     std::vector<std::string>* notes = nullptr;
     PngMessages messages;
 };
@@ -589,30 +590,39 @@ void SetPngColourChunks(png_structp png, png_infop info, PngWriteState& state) {
 
 bool EncodePngGuarded(png_structp png, png_infop info, PngWriteState& state) {
     if (setjmp(png_jmpbuf(png))) return false;
-    const Image& image = *state.image;
+    RowSource& rows = *state.rows;
     png_set_write_fn(png, &state, PngWriteBytes, PngFlush);
-    png_set_compression_level(png, state.level);
+    if (state.level) {
+        png_set_compression_level(png, *state.level);
+    } else {
+        // Any level above 0 runs zlib's run-length deflate; the level itself is not used.
+        png_set_compression_level(png, 1);
+        png_set_compression_strategy(png, Z_RLE);
+    }
     // Stored rows gain nothing from a filter; otherwise libpng picks one for each row.
     png_set_filter(png, PNG_FILTER_TYPE_BASE, state.level == 0 ? PNG_FILTER_NONE : PNG_ALL_FILTERS);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
-                 image.planes == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(rows.width()), static_cast<png_uint_32>(rows.height()), 8,
+                 rows.planes() == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     SetPngColourChunks(png, info, state);
     png_write_info(png, info);
-    const std::size_t row_bytes = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.planes);
-    for (int y = 0; y < image.height; ++y) png_write_row(png, image.bytes.data() + static_cast<std::size_t>(y) * row_bytes);
+    for (int y = 0; y < rows.height(); ++y) {
+        const std::uint8_t* row = rows.Row(y);
+        if (row == nullptr) png_error(png, kRowsAbandoned);
+        png_write_row(png, row);
+    }
     png_write_end(png, nullptr);
     return true;
 }
 
-std::string EncodePng(const Image& image, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
+std::string EncodePng(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
                       std::vector<std::string>& notes) {
     PngWriteState state;
     state.out = &out;
-    state.image = &image;
+    state.rows = &rows;
     state.metadata = &metadata;
     state.notes = &notes;
-    state.level = options.compression.value_or(kDefaultCompression);
+    state.level = options.compression;
     PngWriteGuard guard;
     guard.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state.messages, PngFail, PngWarn);
     if (guard.png != nullptr) guard.info = png_create_info_struct(guard.png);
@@ -831,7 +841,7 @@ struct JpegWriteState {
     jpeg_compress_struct info{};
     JpegErrorManager error{};
     JpegDestination destination{};
-    const Image* image = nullptr;
+    RowSource* rows = nullptr;
     const Metadata* metadata = nullptr;
     int quality = kDefaultJpegQuality;
     bool created = false;
@@ -843,15 +853,15 @@ constexpr std::size_t kMaxJpegIccBytes = std::size_t{255} * (65533 - 14);
 bool EncodeJpegGuarded(JpegWriteState& state) {
     jpeg_compress_struct& info = state.info;
     if (setjmp(state.error.jump)) return false;
-    const Image& image = *state.image;
+    RowSource& rows = *state.rows;
     jpeg_create_compress(&info);
     state.created = true;
     state.destination.base.init_destination = JpegInitDestination;
     state.destination.base.empty_output_buffer = JpegEmptyBuffer;
     state.destination.base.term_destination = JpegTermDestination;
     info.dest = &state.destination.base;
-    info.image_width = static_cast<JDIMENSION>(image.width);
-    info.image_height = static_cast<JDIMENSION>(image.height);
+    info.image_width = static_cast<JDIMENSION>(rows.width());
+    info.image_height = static_cast<JDIMENSION>(rows.height());
     info.input_components = 3;
     info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
@@ -863,10 +873,14 @@ bool EncodeJpegGuarded(JpegWriteState& state) {
     if (!icc.empty() && icc.size() <= kMaxJpegIccBytes) {
         jpeg_write_icc_profile(&info, icc.data(), static_cast<unsigned int>(icc.size()));
     }
-    const std::size_t row_bytes = static_cast<std::size_t>(image.width) * 3;
     while (info.next_scanline < info.image_height) {
+        const std::uint8_t* next = rows.Row(static_cast<int>(info.next_scanline));
+        if (next == nullptr) {
+            std::snprintf(state.error.message, sizeof state.error.message, "%s", kRowsAbandoned);
+            return false;
+        }
         // libjpeg reads the rows it is given and never writes to them.
-        JSAMPROW row = const_cast<JSAMPLE*>(image.bytes.data() + info.next_scanline * row_bytes);
+        JSAMPROW row = const_cast<JSAMPLE*>(next);
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);
@@ -883,10 +897,10 @@ struct JpegWriteGuard {
     }
 };
 
-std::string EncodeJpeg(const Image& image, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
+std::string EncodeJpeg(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
                        std::vector<std::string>& notes) {
     auto state = std::make_unique<JpegWriteState>();
-    state->image = &image;
+    state->rows = &rows;
     state->metadata = &metadata;
     state->quality = options.quality.value_or(kDefaultJpegQuality);
     state->destination.out = &out;
@@ -1016,7 +1030,7 @@ std::string WebpEncodingProblem(WebPEncodingError error) {
     }
 }
 
-std::string EncodeWebp(const Image& image, ByteSink& out, const Metadata& metadata, const WriteOptions& options) {
+std::string EncodeWebp(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options) {
     WebPConfig config;
     if (WebPConfigInit(&config) == 0) return "the WebP encoder does not match its header";
     if (options.quality) {
@@ -1029,13 +1043,16 @@ std::string EncodeWebp(const Image& image, ByteSink& out, const Metadata& metada
     }
     WebPPicture picture;
     if (WebPPictureInit(&picture) == 0) return "the WebP encoder does not match its header";
-    picture.width = image.width;
-    picture.height = image.height;
+    picture.width = rows.width();
+    picture.height = rows.height();
     picture.use_argb = config.lossless;
     const std::unique_ptr<WebPPicture, WebpPictureFree> picture_owner(&picture);
-    const int stride = image.width * image.planes;
-    const int imported = image.planes == 4 ? WebPPictureImportRGBA(&picture, image.bytes.data(), stride)
-                                           : WebPPictureImportRGB(&picture, image.bytes.data(), stride);
+    // libwebp takes the picture whole: every row must be final first.
+    if (rows.Row(rows.height() - 1) == nullptr) return kRowsAbandoned;
+    const std::uint8_t* first = rows.Row(0);
+    const int stride = static_cast<int>(rows.stride());
+    const int imported = rows.planes() == 4 ? WebPPictureImportRGBA(&picture, first, stride)
+                                            : WebPPictureImportRGB(&picture, first, stride);
     if (imported == 0) return WebpEncodingProblem(picture.error_code);
     WebPMemoryWriter memory;
     WebPMemoryWriterInit(&memory);
@@ -1499,25 +1516,25 @@ DecodeResult DecodeTiff(Input& input, const ReadLimits& limits) {
 // Strips of about this many bytes: large enough for deflate to find its matches.
 constexpr std::size_t kTiffStripBytes = std::size_t{256} << 10;
 
-std::string EncodeTiff(const Image& image, ByteSink& out, const Metadata& metadata, const WriteOptions& options) {
+std::string EncodeTiff(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options) {
     TiffIo io;
     io.writing = true;
+    const std::size_t row_bytes = static_cast<std::size_t>(rows.width()) * static_cast<std::size_t>(rows.planes());
     // A classic TIFF's offsets end at 4 GiB; an image near that takes BigTIFF's.
-    const bool big = image.bytes.size() > (std::uint64_t{15} << 28);
+    const bool big = row_bytes * static_cast<std::size_t>(rows.height()) > (std::uint64_t{15} << 28);
     {
         const TiffHandle handle = OpenTiff(io, big ? "w8" : "w", 0);
         if (!handle) return "TIFF encoding failed: " + std::string(io.error);
         TIFF* tiff = handle.get();
-        const std::size_t row_bytes = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.planes);
-        const int level = options.compression.value_or(kDefaultCompression);
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(image.width));
-        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(image.height));
+        const int level = options.compression.value_or(kDefaultTiffCompression);
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(rows.width()));
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows.height()));
         TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, image.planes);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, rows.planes());
         TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
         TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         const std::size_t rows_per_strip =
-            std::clamp<std::size_t>(kTiffStripBytes / row_bytes, 1, static_cast<std::size_t>(image.height));
+            std::clamp<std::size_t>(kTiffStripBytes / row_bytes, 1, static_cast<std::size_t>(rows.height()));
         TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows_per_strip));
         if (level == 0) {
             TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
@@ -1526,7 +1543,7 @@ std::string EncodeTiff(const Image& image, ByteSink& out, const Metadata& metada
             TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
             TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, level);
         }
-        if (image.planes == 4) {
+        if (rows.planes() == 4) {
             const std::uint16_t alpha = EXTRASAMPLE_UNASSALPHA;
             TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &alpha);
         }
@@ -1535,8 +1552,10 @@ std::string EncodeTiff(const Image& image, ByteSink& out, const Metadata& metada
         }
         // The predictor works on the row it is given, so it gets a copy.
         std::vector<std::uint8_t> row(row_bytes);
-        for (int y = 0; y < image.height; ++y) {
-            std::memcpy(row.data(), image.bytes.data() + static_cast<std::size_t>(y) * row_bytes, row_bytes);
+        for (int y = 0; y < rows.height(); ++y) {
+            const std::uint8_t* next = rows.Row(y);
+            if (next == nullptr) return kRowsAbandoned;
+            std::memcpy(row.data(), next, row_bytes);
             if (TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0) < 0) {
                 return "TIFF encoding failed: " + std::string(io.error);
             }
@@ -1746,14 +1765,21 @@ private:
     std::string error_;
 };
 
-std::string EncodeNetpbm(FileFormat format, const Image& image, ByteSink& out) {
+std::string EncodeNetpbm(FileFormat format, RowSource& rows, ByteSink& out) {
+    const std::string width = std::to_string(rows.width()), height = std::to_string(rows.height());
     const std::string header =
         format == FileFormat::ppm
-            ? "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n"
-            : "P7\nWIDTH " + std::to_string(image.width) + "\nHEIGHT " + std::to_string(image.height) + "\nDEPTH " +
-                  std::to_string(image.planes) + "\nMAXVAL 255\nTUPLTYPE " + (image.planes == 4 ? "RGB_ALPHA" : "RGB") +
-                  "\nENDHDR\n";
-    return WriteText(out, header) && WriteAll(out, image.bytes.data(), image.bytes.size()) ? std::string() : out.Error();
+            ? "P6\n" + width + " " + height + "\n255\n"
+            : "P7\nWIDTH " + width + "\nHEIGHT " + height + "\nDEPTH " + std::to_string(rows.planes()) +
+                  "\nMAXVAL 255\nTUPLTYPE " + (rows.planes() == 4 ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n";
+    if (!WriteText(out, header)) return out.Error();
+    const std::size_t row_bytes = static_cast<std::size_t>(rows.width()) * static_cast<std::size_t>(rows.planes());
+    for (int y = 0; y < rows.height(); ++y) {
+        const std::uint8_t* row = rows.Row(y);
+        if (row == nullptr) return kRowsAbandoned;
+        if (!WriteAll(out, row, row_bytes)) return out.Error();
+    }
+    return {};
 }
 
 std::string Lowered(std::string text) {
@@ -1769,6 +1795,12 @@ std::string LowerExtension(const std::string& path) {
 }
 
 }  // namespace
+
+const char* const kRowsAbandoned = "the image was abandoned before it was finished";
+
+ImageRows::ImageRows(const Image& image, int x, int y, int width, int height)
+    : RowSource(width, height, image.planes, static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.planes)),
+      first_(image.bytes.data() + static_cast<std::size_t>(y) * stride() + static_cast<std::size_t>(x) * image.planes) {}
 
 const char* FormatName(FileFormat format) {
     switch (format) {
@@ -1867,26 +1899,32 @@ std::string CheckWriteOptions(const WriteOptions& options) {
     return {};
 }
 
-std::string EncodeImageTo(FileFormat format, const Image& image, ByteSink& out, const Metadata& metadata,
+std::string EncodeImageTo(FileFormat format, RowSource& rows, ByteSink& out, const Metadata& metadata,
                           const WriteOptions& options, std::vector<std::string>* notes) {
-    if (std::string problem = CheckWritable(format, image.planes, image.width, image.height); !problem.empty()) {
+    if (std::string problem = CheckWritable(format, rows.planes(), rows.width(), rows.height()); !problem.empty()) {
         return problem;
     }
-    if (image.width < 1 || image.height < 1) return "the image is empty";
+    if (rows.width() < 1 || rows.height() < 1) return "the image is empty";
     if (std::string problem = CheckWriteOptions(options); !problem.empty()) return problem;
     std::vector<std::string> dropped;
     NoteDroppedMetadata(format, metadata, dropped);
     std::string error;
     switch (format) {
-        case FileFormat::png: error = EncodePng(image, out, metadata, options, dropped); break;
-        case FileFormat::jpeg: error = EncodeJpeg(image, out, metadata, options, dropped); break;
-        case FileFormat::webp: error = EncodeWebp(image, out, metadata, options); break;
-        case FileFormat::tiff: error = EncodeTiff(image, out, metadata, options); break;
+        case FileFormat::png: error = EncodePng(rows, out, metadata, options, dropped); break;
+        case FileFormat::jpeg: error = EncodeJpeg(rows, out, metadata, options, dropped); break;
+        case FileFormat::webp: error = EncodeWebp(rows, out, metadata, options); break;
+        case FileFormat::tiff: error = EncodeTiff(rows, out, metadata, options); break;
         case FileFormat::ppm:
-        case FileFormat::pam: error = EncodeNetpbm(format, image, out); break;
+        case FileFormat::pam: error = EncodeNetpbm(format, rows, out); break;
     }
     if (error.empty() && notes != nullptr) notes->insert(notes->end(), dropped.begin(), dropped.end());
     return error;
+}
+
+std::string EncodeImageTo(FileFormat format, const Image& image, ByteSink& out, const Metadata& metadata,
+                          const WriteOptions& options, std::vector<std::string>* notes) {
+    ImageRows rows(image);
+    return EncodeImageTo(format, rows, out, metadata, options, notes);
 }
 
 std::string EncodeImage(FileFormat format, const Image& image, std::vector<std::uint8_t>& out) {

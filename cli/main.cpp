@@ -23,6 +23,7 @@
 #include "cli/image_io.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "cli/row_pipeline.h"
 #include "cli/session.h"
 #include "resources/version.h"
 #include "shell/host.h"
@@ -107,6 +108,27 @@ int CheckTargets(const Options& options, OutputTarget& output, OutputTarget& pre
     return kExitOk;
 }
 
+// How often the bar follows an encoder that runs on its own thread.
+constexpr int kProgressPollMilliseconds = 50;
+
+// Holds back the interrupt and termination signals for its lifetime.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set, &previous_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
 DecodeResult ReadInput(const std::string& input, const ReadLimits& limits) {
     if (input == "-") return ReadImageStream(stdin, "standard input", limits);
     return ReadImageFile(input, limits);
@@ -184,48 +206,67 @@ int Filter(const Options& options, bool show_progress) {
     }
     std::fflush(stdout);
 
+    // What OUT holds: the filtered image, or with --crop the tile of the filtered area
+    // (the whole image or the selection).
+    const Selection area = options.selection.value_or(Selection{0, 0, image.width, image.height});
+    TileBounds written{0, 0, image.width, image.height};
+    if (options.crop) {
+        written = TileOf(area.width, area.height);
+        written.x += area.x;
+        written.y += area.y;
+    }
+    const FileFormat format = *FormatOf(options, options.output);
+    std::optional<WriteInterruptGuard> write_interrupts;
+    RowPipeline rows(image.width, image.planes, written.x, written.y, written.width, written.height);
+    OutputFile file;
+    if (!file.Open(output)) return Fail(kExitFailure, file.Error());
+    // A file is encoded while the filter runs, row by row as the rows are finished. A
+    // stream (standard output, a pipe) gets its first byte only once the filter has
+    // succeeded, so that a refused or cancelled run sends nothing down it.
+    std::optional<BackgroundEncoder> encoder;
+    if (!output.stream && !output.standard_output) encoder.emplace(format, rows, file, metadata, write_options);
+
     progress.Stage("filtering", 10, 85);
     RunResult run;
+    std::optional<InterruptGuard> filter_interrupts(std::in_place);
+    run = RunFilterOnImage(std::move(image), options, &progress, &rows);
     {
-        InterruptGuard interrupts;
-        run = RunFilterOnImage(std::move(image), options, &progress);
+        // From here on an interrupt removes the file being written and leaves the old
+        // one; the signals wait while the handlers change over.
+        const SignalsHeld held;
+        filter_interrupts.reset();
+        write_interrupts.emplace();
     }
     if (run.result != psapi::noErr) progress.Finish();
     for (const std::string& warning : run.warnings) Say("warning: host buffer check: " + warning);
-    if (run.result != psapi::noErr) return Fail(ExitStatusFor(run.result), ResultMessage(run.result));
+    if (run.result != psapi::noErr) {
+        if (run.result == psapi::userCanceledErr && rows.RowsTaken() > 0) {
+            return Fail(kExitCancelled, "interrupted while writing '" + options.output + "'; the file was left as it was");
+        }
+        return Fail(ExitStatusFor(run.result), ResultMessage(run.result));
+    }
     if (run.unchanged) Say(UnchangedNote(prepared));
     if (run.in_strips && !options.allow_strips) Say("warning: the filter worked in strips; seams may show");
 
-    if (options.crop) {
-        // The tile of the filtered area: the whole image, or the selection.
-        const Selection area = options.selection.value_or(Selection{0, 0, run.output.width, run.output.height});
-        TileBounds tile = TileOf(area.width, area.height);
-        tile.x += area.x;
-        tile.y += area.y;
-        run.output = CropTo(run.output, tile);
+    progress.Stage("writing", 85, 100);
+    if (!encoder) encoder.emplace(format, rows, file, metadata, write_options);
+    while (!encoder->WaitFor(kProgressPollMilliseconds)) progress.Update(rows.RowsTaken(), rows.height());
+    std::vector<std::string> notes;
+    if (std::string problem = encoder->Join(notes); !problem.empty()) {
+        return Fail(kExitFailure, problem.rfind("cannot", 0) == 0 ? problem : "'" + output.name + "': " + problem);
     }
-
-    {
-        // From here on an interrupt removes the file being written and leaves the old one.
-        WriteInterruptGuard interrupts;
-        progress.Stage("writing", 85, 100);
-        std::vector<std::string> notes;
-        if (std::string problem = WriteImageFile(output, *FormatOf(options, options.output), run.output, metadata,
-                                                 write_options, &notes);
+    if (!file.Commit()) return Fail(kExitFailure, file.Error());
+    for (const std::string& note : notes) Say("'" + options.output + "': " + note);
+    if (!options.tile_preview.empty()) {
+        const Image tile = options.crop ? CropTo(run.output, written) : std::move(run.output);
+        const Image preview = Tiled(tile, options.tile_columns, options.tile_rows);
+        notes.clear();
+        if (std::string problem = WriteImageFile(preview_target, *FormatOf(options, options.tile_preview), preview,
+                                                 metadata, write_options, &notes);
             !problem.empty()) {
             return Fail(kExitFailure, problem);
         }
-        for (const std::string& note : notes) Say("'" + options.output + "': " + note);
-        if (!options.tile_preview.empty()) {
-            const Image preview = Tiled(run.output, options.tile_columns, options.tile_rows);
-            notes.clear();
-            if (std::string problem = WriteImageFile(preview_target, *FormatOf(options, options.tile_preview),
-                                                     preview, metadata, write_options, &notes);
-                !problem.empty()) {
-                return Fail(kExitFailure, problem);
-            }
-            for (const std::string& note : notes) Say("'" + options.tile_preview + "': " + note);
-        }
+        for (const std::string& note : notes) Say("'" + options.tile_preview + "': " + note);
     }
     progress.Update(1, 1);
     progress.Finish();

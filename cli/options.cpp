@@ -560,7 +560,7 @@ std::string HelpText() {
     line("--crop", "write only the tile, the part that repeats (when Fit is off)");
     line("--format NAME", "OUT's format, over its extension (needed for OUT '-')");
     line("--quality N", "JPEG and lossy WebP quality, 1..100");
-    line("--compression N", "PNG compression level, 0..9");
+    line("--compression N", "PNG and TIFF deflate level, 0..9 (default: PNG run-length, TIFF 4)");
     line("--out-dir DIR", "tile every IN into DIR/<name>.<ext>: tessellon IN... --out-dir DIR");
     line("-j N", "with --out-dir: N files at a time (default: one per core)");
     line("--tile-preview FILE", "also write the result laid CxR times");

@@ -44,7 +44,9 @@ char pending_message[PATH_MAX + 128];
 std::size_t pending_message_length = 0;
 volatile sig_atomic_t temporary_live = 0;
 
-extern "C" void OnWriteInterrupt(int) {
+}  // namespace
+
+void LeaveOnInterrupt(int) noexcept {
     static const char kBetweenFiles[] = "tessellon: interrupted\n";
     const char* message = kBetweenFiles;
     std::size_t length = sizeof kBetweenFiles - 1;
@@ -57,6 +59,10 @@ extern "C" void OnWriteInterrupt(int) {
     (void)ignored;
     _exit(130);
 }
+
+namespace {
+
+extern "C" void OnWriteInterrupt(int signal) { LeaveOnInterrupt(signal); }
 
 // Blocks SIGINT and SIGTERM for its lifetime.
 class SignalBlock {

@@ -70,6 +70,11 @@ private:
     std::string error_;
 };
 
+// What an interrupt does while a file is written: removes the temporary file being
+// written (if any), says so, and ends the program with status 130. Safe in a signal
+// handler.
+[[noreturn]] void LeaveOnInterrupt(int signal) noexcept;
+
 // For the lifetime of the guard an interrupt or a termination request removes the
 // temporary file being written (if any), says so, and ends the program with status 130.
 class WriteInterruptGuard {

@@ -27,14 +27,31 @@ ProgressBar* active_progress = nullptr;
 struct sigaction previous_interrupt {};
 struct sigaction previous_terminate {};
 
-extern "C" void OnInterrupt(int) { cancel_requested = 1; }
+// The first interrupt asks the filter to stop; a second one ends the program at once,
+// removing the output file being written, if any.
+extern "C" void OnInterrupt(int signal) {
+    if (cancel_requested != 0) LeaveOnInterrupt(signal);
+    cancel_requested = 1;
+}
 
 // The host's callbacks for abort and progress, in place of the in-memory host's own
 // recording ones.
 psapi::Boolean PSAPI_CALL OnAbort() { return cancel_requested != 0 ? 1 : 0; }
 
+// The rows being handed to an encoder, and what RowsFinishedAt needs to know of the run.
+struct PublishedRows {
+    RowPipeline* pipeline = nullptr;
+    int image_width = 0, image_height = 0;
+    TileBounds area;
+};
+PublishedRows active_rows;
+
 void PSAPI_CALL OnProgress(psapi::int32 done, psapi::int32 total) {
     if (active_progress != nullptr) active_progress->Update(done, total);
+    if (active_rows.pipeline != nullptr) {
+        active_rows.pipeline->Publish(
+            RowsFinishedAt(done, total, active_rows.image_width, active_rows.image_height, active_rows.area));
+    }
 }
 
 std::string Padded(const std::string& label) {
@@ -194,7 +211,24 @@ std::string StoreSettings() {
     return {};
 }
 
-RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress) {
+int RowsFinishedAt(std::int32_t done, std::int32_t total, int image_width, int image_height, const TileBounds& area) {
+    // In 32 bits with wrap-around, as the module counts.
+    const std::uint32_t pixels = static_cast<std::uint32_t>(image_width) * static_cast<std::uint32_t>(image_height);
+    const std::uint32_t area_pixels = static_cast<std::uint32_t>(area.width) * static_cast<std::uint32_t>(area.height);
+    const auto reported = static_cast<std::uint32_t>(done);
+    std::uint32_t first_pass = 0;
+    if (static_cast<std::uint32_t>(total) == pixels * 2 && pixels * 2 != pixels) {
+        first_pass = area_pixels;
+    } else if (static_cast<std::uint32_t>(total) != pixels || area.width <= 0) {
+        return area.y;
+    }
+    if (reported < first_pass) return area.y;
+    const std::uint32_t rows = (reported - first_pass) / static_cast<std::uint32_t>(area.width);
+    if (rows >= static_cast<std::uint32_t>(area.height)) return image_height;
+    return area.y + static_cast<int>(rows);
+}
+
+RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress, RowPipeline* rows) {
     memhost::HostOptions host_options;
     host_options.back_color = options.background;
     host_options.fore_color = options.foreground;
@@ -206,6 +240,13 @@ RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* pro
         host_options.filter_rect = rect;
         host_options.mask = memhost::RectangularMask(image.width, image.height, rect);
     }
+    // Whatever ends the run, an encoder waiting for rows is told.
+    struct AbandonUnlessClosed {
+        RowPipeline* rows;
+        ~AbandonUnlessClosed() {
+            if (rows != nullptr) rows->Abandon(Image{});
+        }
+    } abandon{rows};
     RunResult run;
     {
         const RunSettingsStore store;
@@ -213,12 +254,23 @@ RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* pro
         host.record().abortProc = &OnAbort;
         host.record().progressProc = &OnProgress;
         active_progress = progress;
+        if (rows != nullptr) {
+            const Image& document = host.Document();
+            const psapi::Rect& f = host.record().filterRect;
+            active_rows = {rows, document.width, document.height, {f.left, f.top, f.right - f.left, f.bottom - f.top}};
+            rows->Attach(document.bytes.data());
+        }
         run.result = host.RunAsHost();
         active_progress = nullptr;
+        active_rows = {};
         if (run.result == psapi::noErr) {
             run.unchanged = host.Document() == host.Source();
             run.in_strips = !host.WholeImageInOnePass();
+            // The document's buffer moves out with it, so the rows attached stay where they are.
             run.output = host.TakeDocument();
+            if (rows != nullptr) rows->Finish();
+        } else if (rows != nullptr) {
+            rows->Abandon(host.TakeDocument());
         }
     }
     return run;
@@ -236,9 +288,6 @@ InterruptGuard::InterruptGuard() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    // The first interrupt asks the filter to stop; the handler is then reset, so a
-    // second one ends the program at once.
-    action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, &previous_interrupt);
     sigaction(SIGTERM, &action, &previous_terminate);
 }

@@ -13,6 +13,7 @@
 #include "cli/image_io.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "cli/row_pipeline.h"
 #include "filter/definition.h"
 #include "hostapi/filter_record.h"
 #include "runtime/context.h"
@@ -60,10 +61,21 @@ struct RunResult {
     std::vector<std::string> warnings;  // host buffer checks that failed
 };
 
+// How many rows of an image, from the top, are final when the module reports `done`
+// of `total` while it filters `area`. The module counts the filtered area's pixels
+// row by row from its top, after those of a first pass over the same area if it makes
+// one, of a total of the whole image's pixels (twice that with a first pass), both
+// wrapped to 32 bits; it writes nothing outside the area. A report it cannot read so
+// gives only the rows above the area.
+int RowsFinishedAt(std::int32_t done, std::int32_t total, int image_width, int image_height, const TileBounds& area);
+
 // Runs the filter over the image through the lean in-memory host with the options' host
 // settings (colours, selection, memory budget), the module reading control_values and
-// the colours from a store that lives for the run only. `progress` may be null.
-RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress);
+// the colours from a store that lives for the run only. `progress` may be null. When
+// `rows` is given, the host's image is attached to it and its rows are published as
+// the module finishes them; after the run it is finished, or abandoned when the run
+// failed.
+RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress, RowPipeline* rows = nullptr);
 
 // True when the module, offered the options' memory budget, would take the filtered
 // area in strips instead of in one pass, as it decides itself.

@@ -634,5 +634,67 @@ TEST_F(CliSessionTest, ACancelledRunReportsItselfAndGivesNoImage) {
     EXPECT_TRUE(run.warnings.empty());
 }
 
+// Keeps, at every report of finished rows, a copy of the rows reported.
+class RowSnapshots final : public RowPipeline {
+public:
+    RowSnapshots(int width, int height, int planes) : RowPipeline(width, planes, 0, 0, width, height) {}
+    void Attach(const std::uint8_t* image) override {
+        image_ = image;
+        RowPipeline::Attach(image);
+    }
+    void Publish(int rows) override {
+        snapshots.emplace_back(image_, image_ + static_cast<std::size_t>(rows) * stride());
+        RowPipeline::Publish(rows);
+    }
+    std::vector<std::vector<std::uint8_t>> snapshots;
+
+private:
+    const std::uint8_t* image_ = nullptr;
+};
+
+TEST_F(CliSessionTest, RowsAreReportedFinishedOnlyOnceTheModuleHasWrittenThem) {
+    struct Case {
+        const char* name;
+        std::optional<Selection> selection;
+        std::int32_t max_space;
+    };
+    const Case cases[] = {
+        {"whole image", std::nullopt, 0x7FFFFFFF},
+        {"selection", Selection{5, 7, 20, 17}, 0x7FFFFFFF},
+        {"strips", std::nullopt, 4000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Options options;
+        options.start = StartingPoint::tile;
+        options.controls[1] = 30;
+        options.selection = c.selection;
+        options.max_space = c.max_space;
+        PrepareSettings(options);
+        const Image input = memhost::PatternImage(40, 33, 3);
+        RowSnapshots rows(input.width, input.height, input.planes);
+        const RunResult run = RunFilterOnImage(input, options, nullptr, &rows);
+        ASSERT_EQ(run.result, 0);
+        ASSERT_FALSE(rows.snapshots.empty());
+        EXPECT_EQ(rows.snapshots.back().size(), run.output.bytes.size()) << "every row is reported in the end";
+        std::size_t growing = 0;
+        for (const std::vector<std::uint8_t>& snapshot : rows.snapshots) {
+            ASSERT_LE(snapshot.size(), run.output.bytes.size());
+            EXPECT_TRUE(std::equal(snapshot.begin(), snapshot.end(), run.output.bytes.begin()))
+                << "rows reported finished changed later: " << snapshot.size() / rows.stride();
+            if (snapshot.size() > rows.snapshots.front().size()) ++growing;
+        }
+        EXPECT_GT(growing, 10u) << "rows are reported as they are finished, not only at the end";
+    }
+    // A first pass over the area comes before the pixel pass in the module's count.
+    const TileBounds area{2, 3, 10, 4};
+    EXPECT_EQ(RowsFinishedAt(0, 20 * 8, 20, 8, area), 3);
+    EXPECT_EQ(RowsFinishedAt(25, 20 * 8, 20, 8, area), 5);
+    EXPECT_EQ(RowsFinishedAt(40, 20 * 8, 20, 8, area), 8);
+    EXPECT_EQ(RowsFinishedAt(40, 2 * 20 * 8, 20, 8, area), 3);
+    EXPECT_EQ(RowsFinishedAt(60, 2 * 20 * 8, 20, 8, area), 5);
+    EXPECT_EQ(RowsFinishedAt(60, 7, 20, 8, area), 3) << "a count it cannot read";
+}
+
 }  // namespace
 }  // namespace tessellon::cli
