@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 // jpeglib.h needs size_t and FILE declared first.
@@ -183,8 +184,11 @@ private:
 // never makes it reserve the whole image.
 class RowBuffer {
 public:
-    RowBuffer(Image& image, int width, int height, int planes, std::optional<std::uint64_t> plausible_bytes)
+    RowBuffer(Image& image, int width, int height, int planes, std::optional<std::uint64_t> plausible_bytes,
+              const ReadLimits& limits)
         : image_(image),
+          on_rows_(limits.on_rows),
+          height_(height),
           row_bytes_(static_cast<std::size_t>(width) * static_cast<std::size_t>(planes)),
           total_(row_bytes_ * static_cast<std::size_t>(height)) {
         image_ = Image();
@@ -202,6 +206,9 @@ public:
             image_.bytes.reserve(std::min(total_, std::max(used + row_bytes_, image_.bytes.capacity() * 2)));
         }
         image_.bytes.resize(used + row_bytes_);
+        // The row before this one is in: a progress report for every 64 rows.
+        const std::size_t rows = used / row_bytes_;
+        if (on_rows_ && rows % kRowsPerReport == 0) on_rows_(static_cast<int>(rows), height_);
         return image_.bytes.data() + used;
     }
 
@@ -217,7 +224,10 @@ public:
     std::size_t row_bytes() const { return row_bytes_; }
 
 private:
+    static constexpr std::size_t kRowsPerReport = 64;
     Image& image_;
+    const std::function<void(int, int)>& on_rows_;
+    int height_;
     std::size_t row_bytes_;
     std::size_t total_;
 };
@@ -482,7 +492,8 @@ bool DecodePngGuarded(png_structp png, png_infop info, PngReadState& state) {
         state.refusal = "unexpected PNG layout after conversion";
         return false;
     }
-    RowBuffer buffer(state.result->image, static_cast<int>(width), static_cast<int>(height), planes, plausible);
+    RowBuffer buffer(state.result->image, static_cast<int>(width), static_cast<int>(height), planes, plausible,
+                     *state.limits);
     if (passes == 1) {
         for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, buffer.NextRow(), nullptr);
     } else {
@@ -764,7 +775,7 @@ bool DecodeJpegGuarded(JpegReadState& state) {
     // Entropy-coded blocks take at least a bit or so each; 64 pixels per bit is more
     // than any real file reaches.
     RowBuffer buffer(state.result->image, static_cast<int>(info.output_width), static_cast<int>(info.output_height), 3,
-                     PlausibleBytes(*state.source.input, 64 * 8 * 3));
+                     PlausibleBytes(*state.source.input, 64 * 8 * 3), *state.limits);
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = buffer.NextRow();
         jpeg_read_scanlines(&info, &row, 1);
@@ -974,7 +985,7 @@ DecodeResult DecodeWebp(Input& input, const ReadLimits& limits) {
 
     DecodeResult result;
     const int planes = features.has_alpha ? 4 : 3;
-    RowBuffer buffer(result.image, features.width, features.height, planes, std::nullopt);
+    RowBuffer buffer(result.image, features.width, features.height, planes, std::nullopt, limits);
     WebPDecoderConfig config;
     if (WebPInitDecoderConfig(&config) == 0) return Failure("the WebP decoder does not match its header");
     config.output.colorspace = planes == 4 ? MODE_RGBA : MODE_RGB;
@@ -1494,7 +1505,7 @@ DecodeResult DecodeTiff(Input& input, const ReadLimits& limits) {
     // The rows the file can plausibly hold, in the buffer's pixels.
     const std::uint64_t expansion = (static_cast<std::uint64_t>(planes) * 8 * width + row_bits - 1) / row_bits;
     RowBuffer buffer(result.image, static_cast<int>(width), static_cast<int>(height), planes,
-                     SaturatingProduct(SaturatingProduct(io.size, ratio), expansion));
+                     SaturatingProduct(SaturatingProduct(io.size, ratio), expansion), limits);
     const std::string problem = TIFFIsTiled(tiff) != 0
                                     ? ReadTiffTiles(tiff, io, layout, separate, passes, buffer, width, height, planes)
                                     : ReadTiffStrips(tiff, io, layout, separate, passes, buffer, width, height, planes);
@@ -1606,7 +1617,8 @@ private:
     int last_ = -1;
 };
 
-DecodeResult RasterAfterHeader(Input& input, std::uint64_t width, std::uint64_t height, int planes) {
+DecodeResult RasterAfterHeader(Input& input, std::uint64_t width, std::uint64_t height, int planes,
+                               const ReadLimits& limits) {
     const std::uint64_t needed = width * height * static_cast<std::uint64_t>(planes);
     // A file of known size that is too short is refused before anything is allocated.
     if (input.size() && *input.size() - std::min(*input.size(), input.consumed()) < needed) {
@@ -1616,7 +1628,7 @@ DecodeResult RasterAfterHeader(Input& input, std::uint64_t width, std::uint64_t 
     }
     DecodeResult result;
     RowBuffer buffer(result.image, static_cast<int>(width), static_cast<int>(height), planes,
-                     input.size() ? std::optional<std::uint64_t>(needed) : std::nullopt);
+                     input.size() ? std::optional<std::uint64_t>(needed) : std::nullopt, limits);
     std::uint64_t read = 0;
     for (std::uint64_t y = 0; y < height; ++y) {
         const std::size_t n = input.Read(buffer.NextRow(), buffer.row_bytes());
@@ -1640,7 +1652,7 @@ DecodeResult DecodePpm(Input& input, const ReadLimits& limits) {
     }
     if (maxval != 255) return Failure("PPM maxval " + std::to_string(maxval) + " is not supported (only 255)");
     if (std::string problem = DimensionProblem(width, height, limits); !problem.empty()) return Failure(problem);
-    return RasterAfterHeader(input, width, height, 3);
+    return RasterAfterHeader(input, width, height, 3, limits);
 }
 
 // One line of a PAM header, without its newline; false at the end of the input or
@@ -1708,7 +1720,7 @@ DecodeResult DecodePam(Input& input, const ReadLimits& limits) {
                        " is not supported (RGB with depth 3, RGB_ALPHA with depth 4)");
     }
     if (std::string problem = DimensionProblem(width, height, limits); !problem.empty()) return Failure(problem);
-    return RasterAfterHeader(input, width, height, static_cast<int>(depth));
+    return RasterAfterHeader(input, width, height, static_cast<int>(depth), limits);
 }
 
 // ---- Choosing the format ------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,6 +85,9 @@ constexpr int kMaxWebpDimension = 16383;
 // buffer is allocated.
 struct ReadLimits {
     std::uint64_t max_pixels = std::uint64_t{kMaxDimension} * kMaxDimension;
+    // Called now and then as rows come in, with the rows read and the image's height,
+    // for a progress bar; may be empty.
+    std::function<void(int rows, int height)> on_rows;
 };
 
 // Bytes per pixel a whole run holds at its peak: the image read, the host's document
@@ -129,7 +133,8 @@ public:
     // the image was abandoned: the encoder then gives up.
     const std::uint8_t* Row(int y) {
         const std::uint8_t* row = WaitForRow(y);
-        if (row != nullptr) rows_taken_.store(y + 1, std::memory_order_relaxed);
+        // Rows are taken by one thread; WebP's encoder asks for the last row first.
+        if (row != nullptr && y + 1 > RowsTaken()) rows_taken_.store(y + 1, std::memory_order_relaxed);
         return row;
     }
     // How many rows an encoder has taken, for a progress bar on another thread.

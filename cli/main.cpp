@@ -145,9 +145,10 @@ int Filter(const Options& options, bool show_progress) {
     struct Unregister {
         ~Unregister() { active_bar = nullptr; }
     } unregister;
-    progress.Stage("reading", 0, 10);
+    progress.Stage("reading", 0, 25);
     ReadLimits limits;
     limits.max_pixels = options.max_pixels.value_or(DefaultMaxPixels());
+    limits.on_rows = [&progress](int rows, int height) { progress.Update(rows, height); };
     DecodeResult read = ReadInput(options.input, limits);
     if (!read.ok) {
         progress.Finish();
@@ -226,7 +227,7 @@ int Filter(const Options& options, bool show_progress) {
     std::optional<BackgroundEncoder> encoder;
     if (!output.stream && !output.standard_output) encoder.emplace(format, rows, file, metadata, write_options);
 
-    progress.Stage("filtering", 10, 85);
+    progress.Stage("filtering", 25, 75);
     RunResult run;
     std::optional<InterruptGuard> filter_interrupts(std::in_place);
     run = RunFilterOnImage(std::move(image), options, &progress, &rows);
@@ -248,7 +249,7 @@ int Filter(const Options& options, bool show_progress) {
     if (run.unchanged) Say(UnchangedNote(prepared));
     if (run.in_strips && !options.allow_strips) Say("warning: the filter worked in strips; seams may show");
 
-    progress.Stage("writing", 85, 100);
+    progress.Stage("writing", 75, 100);
     if (!encoder) encoder.emplace(format, rows, file, metadata, write_options);
     while (!encoder->WaitFor(kProgressPollMilliseconds)) progress.Update(rows.RowsTaken(), rows.height());
     std::vector<std::string> notes;

@@ -856,11 +856,11 @@ TEST(CliImageIoTest, DeclaredSizesAreCheckedBeforeMemoryIsTaken) {
 
     // The pixel limit, below the interface's own.
     const Bytes small = Encoded(FileFormat::ppm, memhost::PatternImage(8, 6, 3));
-    EXPECT_TRUE(DecodeImage(small, ReadLimits{48}).ok);
-    EXPECT_NE(DecodeImage(small, ReadLimits{47}).error.find("8x6 = 48 pixels, more than the limit of 47"),
+    EXPECT_TRUE(DecodeImage(small, ReadLimits{48, {}}).ok);
+    EXPECT_NE(DecodeImage(small, ReadLimits{47, {}}).error.find("8x6 = 48 pixels, more than the limit of 47"),
               std::string::npos);
     EXPECT_NE(DecodeThroughPipeWithLittleMemory(Encoded(FileFormat::png, memhost::PatternImage(8, 6, 3)),
-                                                ReadLimits{47})
+                                                ReadLimits{47, {}})
                   .find("more than the limit of 47"),
               std::string::npos);
 
@@ -882,6 +882,38 @@ TEST(CliImageIoTest, TilingAndAddedAlpha) {
     EXPECT_EQ(rgba.At(2, 1, 0), image.At(2, 1, 0));
     EXPECT_EQ(rgba.At(2, 1, 2), image.At(2, 1, 2));
     EXPECT_EQ(rgba.At(2, 1, 3), 255);
+}
+
+TEST(CliImageIoTest, ARectangleIsWrittenInPlaceAndRowsAreReportedAsTheyAreRead) {
+    const Image image = memhost::PatternImage(20, 310, 3);
+    Image crop(10, 300, 3);
+    for (int y = 0; y < crop.height; ++y) {
+        for (int x = 0; x < crop.width; ++x) {
+            for (int p = 0; p < 3; ++p) crop.At(x, y, p) = image.At(x + 3, y + 2, p);
+        }
+    }
+    for (const FileFormat format : {FileFormat::png, FileFormat::webp, FileFormat::tiff, FileFormat::ppm, FileFormat::pam}) {
+        SCOPED_TRACE(FormatName(format));
+        BytesSink sink;
+        ImageRows rows(image, 3, 2, 10, 300);
+        ASSERT_EQ(EncodeImageTo(format, rows, sink), "");
+        EXPECT_EQ(rows.RowsTaken(), 300);
+        std::vector<int> reports;
+        ReadLimits limits;
+        limits.on_rows = [&reports](int read, int height) {
+            EXPECT_EQ(height, 300);
+            reports.push_back(read);
+        };
+        const DecodeResult decoded = DecodeImage(sink.bytes, limits);
+        ASSERT_TRUE(decoded.ok) << decoded.error;
+        EXPECT_EQ(decoded.image, crop);
+        // libwebp decodes the picture whole; the others row by row.
+        if (format != FileFormat::webp) {
+            EXPECT_GE(reports.size(), 4u);
+            EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+            EXPECT_LE(reports.back(), 300);
+        }
+    }
 }
 
 TEST(CliProgressTest, TheBarFollowsTheShareDone) {
