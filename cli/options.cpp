@@ -490,7 +490,7 @@ const char* ControlMeaning(const std::string& name) {
         {"overlap-x", "how much of the width (%) is blended over the opposite edge; < 0 from the left"},
         {"overlap-y", "how much of the height (%) is blended over the opposite edge; < 0 from the top"},
         {"fade", "width of the blend across the seam, % of the overlap (0: a hard cut)"},
-        {"thru-bg", "copies this close to the background colour become see-through (0: off)"},
+        {"thru-bg", "overlapping copies this close to the background colour are not blended (0: off)"},
         {"bg-smooth", "softness of that see-through edge, % of the way to full colour"},
         {"freq", "how many waves or zigzags the seam makes along an edge"},
         {"phase-x", "shifts the seam shape along the width, % of one wave"},

@@ -2,7 +2,7 @@
 # Makes the README's pictures from the bundled sample: docs/before-after.png, on the left
 # the sample laid 2 x 2 as it is, so that its seams show, on the right the filtered tile
 # laid 2 x 2, where they are gone; and the gallery docs/gallery-*.png, one picture per
-# seam shape and for Fit off and a hard and a soft fade, each laid 2 x 2. All
+# seam shape and for Fit off, a hard and a soft fade and Thru BG, each laid 2 x 2. All
 # at half size. Uses only the native build's own programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,4 +40,7 @@ gallery fractal --seam fractal --fit
 gallery no-fit --seam wave --no-fit --colour FFFFFF
 gallery fade-0 --seam normal --fade 0 --fit
 gallery fade-100 --seam normal --fade 100 --fit
+# The background colour is the meadow's own mid green, so that Thru BG has copies to
+# leave out of the blend.
+gallery thru-bg --seam normal --fade 100 --fit --thru-bg 60 --background 78B63D
 echo "docs/gallery-*.png written"
