@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native build, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the 32-bit and 64-bit Windows
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded code's tests under
+# ThreadSanitizer, the fuzz targets briefly, and the 32-bit and 64-bit Windows
 # modules with their suites under wine on a virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +20,12 @@ ctest --preset native
 echo "== test: native-sanitize"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset native-sanitize
+
+# The tests of code that runs on more than one thread, under ThreadSanitizer.
+echo "== build and test: native-tsan"
+cmake --preset native-tsan >/dev/null
+cmake --build --preset native-tsan
+TSAN_OPTIONS=halt_on_error=1 ctest --preset native-tsan
 
 # The fuzz targets (clang, libFuzzer): built, then each run briefly over its seeds.
 echo "== build and smoke-test: fuzz"

@@ -787,8 +787,8 @@ std::string DecodeThroughPipeWithLittleMemory(const Bytes& bytes, const ReadLimi
     if (child == 0) {
         close(data[1]);
         close(report[0]);
-#if !defined(__SANITIZE_ADDRESS__)
-        // The sanitizer reserves terabytes of address space; there the bound is not set.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        // The sanitizers reserve terabytes of address space; there the bound is not set.
         const rlimit limit{static_cast<rlim_t>(address_space), static_cast<rlim_t>(address_space)};
         setrlimit(RLIMIT_AS, &limit);
 #endif
