@@ -162,6 +162,27 @@ int SampledSource(int c, psapi::Fixed rate, int size) {
 
 bool PlanesValid(int lo, int hi, int planes) { return lo >= 0 && lo <= hi && hi < planes; }
 
+bool ReadRequests(psapi::FilterRecord& r, int width, int height, int planes, bool has_mask, DataRequests& wanted) {
+    // Without sampling support the rates are not read.
+    wanted.input_rate = r.samplingSupport != 0 ? r.inputRate : kUnitRate;
+    wanted.mask_rate = r.samplingSupport != 0 ? r.maskRate : kUnitRate;
+    wanted.in = !IsEmpty(r.inRect);
+    wanted.out = !IsEmpty(r.outRect);
+    wanted.mask = has_mask && !IsEmpty(r.maskRect);
+    if ((wanted.in && (!PlanesValid(r.inLoPlane, r.inHiPlane, planes) || wanted.input_rate <= 0)) ||
+        (wanted.out && !PlanesValid(r.outLoPlane, r.outHiPlane, planes)) || (wanted.mask && wanted.mask_rate <= 0)) {
+        return false;
+    }
+    if (wanted.in) {
+        r.inRect = ClampRect(r.inRect, SampledExtent(width, wanted.input_rate), SampledExtent(height, wanted.input_rate));
+    }
+    if (wanted.out) r.outRect = ClampRect(r.outRect, width, height);
+    if (wanted.mask) {
+        r.maskRect = ClampRect(r.maskRect, SampledExtent(width, wanted.mask_rate), SampledExtent(height, wanted.mask_rate));
+    }
+    return true;
+}
+
 void InputCoverage::Reset(const psapi::Rect& filter_rect) {
     filter_rect_ = filter_rect;
     seen_.clear();

@@ -116,6 +116,20 @@ int SampledSource(int c, psapi::Fixed rate, int size);
 
 bool PlanesValid(int lo, int hi, int planes);
 
+// What a data step delivers, as every host here answers the module's requests.
+struct DataRequests {
+    bool in = false, out = false, mask = false;  // which buffers to deliver
+    psapi::Fixed input_rate = 0, mask_rate = 0;  // the sampling steps (unit without sampling support)
+};
+
+// Reads the record's requests for an image of width × height × planes (with a
+// selection mask or not): false when one names planes the image has not or a sampling
+// step of zero or less, which the host answers with paramErr and delivers nothing;
+// otherwise the requested rectangles are clamped into the (sampled) image and `wanted`
+// says what to deliver.
+bool ReadRequests(psapi::FilterRecord& record, int width, int height, int planes, bool has_mask,
+                  DataRequests& wanted);
+
 // The input rectangles delivered during a run, for telling whether the module saw the
 // whole filter rectangle at once or worked in strips. A module that takes the image in
 // one piece asks for the same input rectangle each time it reads the image again (for

@@ -74,33 +74,14 @@ psapi::OSErr LeanHost::DataStep() {
     WriteBackAndRelease();
 
     psapi::FilterRecord& r = record_;
-    const int planes = source_.planes;
-    // Without sampling support the rates are not read.
-    const psapi::Fixed input_rate = r.samplingSupport != 0 ? r.inputRate : kUnitRate;
-    const psapi::Fixed mask_rate = r.samplingSupport != 0 ? r.maskRate : kUnitRate;
-    const bool want_in = !IsEmpty(r.inRect);
-    const bool want_out = !IsEmpty(r.outRect);
-    const bool want_mask = mask_ && !IsEmpty(r.maskRect);
-    if ((want_in && (!PlanesValid(r.inLoPlane, r.inHiPlane, planes) || input_rate <= 0)) ||
-        (want_out && !PlanesValid(r.outLoPlane, r.outHiPlane, planes)) || (want_mask && mask_rate <= 0)) {
-        return kParamErr;
-    }
-
-    if (want_in) {
-        r.inRect = ClampRect(r.inRect, SampledExtent(source_.width, input_rate),
-                             SampledExtent(source_.height, input_rate));
-        Deliver(in_, r.inRect, source_, r.inLoPlane, r.inHiPlane, input_rate);
+    DataRequests want;
+    if (!ReadRequests(r, source_.width, source_.height, source_.planes, mask_.has_value(), want)) return kParamErr;
+    if (want.in) {
+        Deliver(in_, r.inRect, source_, r.inLoPlane, r.inHiPlane, want.input_rate);
         coverage_.Add(r.inRect);
     }
-    if (want_out) {
-        r.outRect = ClampRect(r.outRect, source_.width, source_.height);
-        Deliver(out_, r.outRect, destination_, r.outLoPlane, r.outHiPlane, kUnitRate);
-    }
-    if (want_mask) {
-        r.maskRect = ClampRect(r.maskRect, SampledExtent(source_.width, mask_rate),
-                               SampledExtent(source_.height, mask_rate));
-        Deliver(mask_buffer_, r.maskRect, *mask_, 0, 0, mask_rate);
-    }
+    if (want.out) Deliver(out_, r.outRect, destination_, r.outLoPlane, r.outHiPlane, kUnitRate);
+    if (want.mask) Deliver(mask_buffer_, r.maskRect, *mask_, 0, 0, want.mask_rate);
     Publish();
     return psapi::noErr;
 }

@@ -80,35 +80,20 @@ psapi::OSErr MemHost::DataStep() {
     Publish();
 
     psapi::FilterRecord& r = *record_;
-    const int planes = source_.planes;
-    // Without sampling support the rates are not read.
-    const psapi::Fixed input_rate = r.samplingSupport != 0 ? r.inputRate : kUnitRate;
-    const psapi::Fixed mask_rate = r.samplingSupport != 0 ? r.maskRate : kUnitRate;
-    const bool want_in = !IsEmpty(r.inRect);
-    const bool want_out = !IsEmpty(r.outRect);
-    const bool want_mask = mask_ && !IsEmpty(r.maskRect);
-    if ((want_in && (!PlanesValid(r.inLoPlane, r.inHiPlane, planes) || input_rate <= 0)) ||
-        (want_out && !PlanesValid(r.outLoPlane, r.outHiPlane, planes)) || (want_mask && mask_rate <= 0)) {
-        return kParamErr;
-    }
-
-    if (want_in) {
-        r.inRect = ClampRect(r.inRect, SampledExtent(source_.width, input_rate),
-                             SampledExtent(source_.height, input_rate));
+    DataRequests want;
+    if (!ReadRequests(r, source_.width, source_.height, source_.planes, mask_.has_value(), want)) return kParamErr;
+    if (want.in) {
         Allocate(in_, r.inRect, r.inLoPlane, r.inHiPlane);
-        FillSampled(in_, source_, input_rate);
+        FillSampled(in_, source_, want.input_rate);
         coverage_.Add(r.inRect);
     }
-    if (want_out) {
-        r.outRect = ClampRect(r.outRect, source_.width, source_.height);
+    if (want.out) {
         Allocate(out_, r.outRect, r.outLoPlane, r.outHiPlane);
         FillSampled(out_, destination_, kUnitRate);
     }
-    if (want_mask) {
-        r.maskRect = ClampRect(r.maskRect, SampledExtent(source_.width, mask_rate),
-                               SampledExtent(source_.height, mask_rate));
+    if (want.mask) {
         Allocate(mask_buffer_, r.maskRect, 0, 0);
-        FillSampled(mask_buffer_, *mask_, mask_rate);
+        FillSampled(mask_buffer_, *mask_, want.mask_rate);
     }
     Publish();
     return psapi::noErr;
