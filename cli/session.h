@@ -13,8 +13,8 @@
 #include "cli/image_io.h"
 #include "cli/options.h"
 #include "cli/progress.h"
-#include "filter/definition.h"
 #include "hostapi/filter_record.h"
+#include "runtime/block_format.h"
 #include "runtime/context.h"
 
 namespace tessellon::cli {
