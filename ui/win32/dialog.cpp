@@ -263,13 +263,6 @@ INT_PTR RunModal(HWND owner) noexcept {
 
 }  // namespace
 
-const char* DialogTemplateName() noexcept {
-#if defined(TESSELLON_TEST_BLOCKS)
-    if (const char* name = TestBlockTemplateName(); name != nullptr) return name;
-#endif
-    return TESSELLON_DIALOG_TEMPLATE;
-}
-
 void SetUpControls(HWND dialog) noexcept {
     const DefinitionBlock& block = definition_block;
     for (int row = 0; row < kSliderCount; ++row) {
@@ -396,9 +389,7 @@ INT_PTR CALLBACK FilterDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
 }
 
 std::int32_t RunFilterDialog(std::int32_t show, WindowHandle owner) noexcept {
-#if defined(TESSELLON_TEST_BLOCKS)
-    ApplyTestBlockVariant();
-#endif
+    PrepareDialogVariant();
     LoadBackgroundPicture();
     for (MarkerPoint& point : marker_points) point = {-1, -1};
     show_dialog = show;
