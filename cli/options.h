@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/definition.h"
+#include "runtime/block_format.h"
 
 namespace tessellon::cli {
 
@@ -20,11 +20,11 @@ constexpr int kExitUsage = 2;       // the command line: unknown option, bad or 
 constexpr int kExitRefused = 3;     // the filter refused the run
 constexpr int kExitCancelled = 130; // the run was cancelled (interrupt)
 
-// Control values of the check boxes and the selector.
-constexpr int kSelectorControl = 10;
-constexpr int kFirstCheckBox = 13;
-constexpr int kLastCheckBox = 15;
-constexpr int kSliderCount = 8;
+// Control values of the check boxes and the selector, as the block's format numbers them.
+constexpr int kSelectorControl = tessellon::kSelectorRecord;
+constexpr int kFirstCheckBox = CheckBoxRecordOf(kCheckBoxCount - 1);
+constexpr int kLastCheckBox = CheckBoxRecordOf(0);
+constexpr int kSliderCount = tessellon::kSliderCount;
 
 // An option that sets one control: a slider (takes an integer within min..max) or a
 // check box (--name sets it, --no-name clears it).

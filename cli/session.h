@@ -14,8 +14,8 @@
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/row_pipeline.h"
-#include "filter/definition.h"
 #include "hostapi/filter_record.h"
+#include "runtime/block_format.h"
 #include "runtime/context.h"
 
 namespace tessellon::cli {

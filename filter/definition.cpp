@@ -1,38 +1,10 @@
-// Verification of the definition block at load, entry relocation, the settings key,
-// and the binding of entries to native routines. No Windows headers.
-#include <cstdio>
-
+// The embedded filter's verification at load, and the binding of its code entries to
+// the native routines written for them. No Windows headers.
 #include "filter/definition.h"
-#include "platform/platform.h"
 
 namespace tessellon {
 
-const std::uint8_t* entry_address[4] = {};
-NativeEntry entry_routine[4] = {};
-char settings_key_name[kSettingsKeySize] = {};
-
-bool VerifyDefinitionBlock(DefinitionBlock& block) noexcept {
-    if (ComputeBlockChecksum(block) != block.checksum) {
-        Platform().message_box(nullptr, "Not a valid Vextrel filter! Cannot execute!", "Severe error",
-                               MessageIcon::none);
-        Platform().exit_process(1);
-        return false;
-    }
-    // Every word is relocated, offset 0 included. An offset beyond the code area would
-    // point outside the block; such an entry counts as absent.
-    for (int word = 0; word < 4; ++word) {
-        const std::uint32_t offset = block.entry_offsets[word];
-        const bool inside = offset < kCodeAreaSize;
-        entry_address[word] = inside ? block.code_area + offset : nullptr;
-        entry_routine[word] =
-            inside && block.code_area[offset] != kReturnOpcode ? NativeRoutineAt(offset) : nullptr;
-    }
-    // Both texts end within their 24-byte fields when the block is sound; the precision
-    // keeps a damaged field from running past it.
-    std::snprintf(settings_key_name, sizeof settings_key_name, "Software\\Dravik-Vextrel\\%.23s\\%.23s",
-                  block.category, block.filter_name);
-    return true;
-}
+bool VerifyDefinitionBlock(DefinitionBlock& block) noexcept { return VerifyAndBindBlock(block, &NativeRoutineAt); }
 
 NativeEntry NativeRoutineAt(std::uint32_t code_offset) noexcept {
     switch (code_offset) {

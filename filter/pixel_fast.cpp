@@ -54,7 +54,7 @@
 #include "filter/pixel_lanes.h"
 #include "filter/variables.h"
 #include "runtime/builtins.h"
-#include "shell/host.h"
+#include "hostapi/host_state.h"
 
 namespace tessellon {
 

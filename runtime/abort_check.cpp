@@ -1,10 +1,10 @@
 // The abort check that compiled code calls in every loop, and the preview watchdog's
 // clock. The expensive part (host call, clock, message queue) runs once in 100001
 // calls; in between a call is one increment and one comparison. No Windows headers.
+#include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "runtime/wrap32.h"
-#include "shell/host.h"
 
 namespace tessellon {
 

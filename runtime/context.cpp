@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/wrap32.h"
-#include "shell/host.h"
 
 namespace tessellon {
 

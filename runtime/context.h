@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filter/definition.h"
 #include "platform/platform.h"
+#include "runtime/block_format.h"
 
 namespace tessellon {
 

@@ -7,8 +7,6 @@
 namespace tessellon {
 namespace {
 
-constexpr int kSliderCount = 8;
-
 i32 Refuse(i32 status) noexcept {
     execution_context.status = status;
     return 0;
@@ -61,9 +59,9 @@ i32 color_part(i32 k, i32 c) noexcept {
 }
 
 // Check box k lives in control value 15 - k. Other k answer 0 without a status.
-i32 check_box(i32 k) noexcept { return k >= 0 && k <= 2 ? control_values[15 - k] : 0; }
+i32 check_box(i32 k) noexcept { return k >= 0 && k < kCheckBoxCount ? control_values[CheckBoxRecordOf(k)] : 0; }
 
-i32 selector(i32) noexcept { return control_values[10]; }
+i32 selector(i32) noexcept { return control_values[kSelectorRecord]; }
 
 // Coordinate c of marker point k; -1, without a status, for anything else.
 i32 pick_point(i32 k, i32 c) noexcept {

@@ -4,11 +4,11 @@
 // are clamped to its edge. No Windows headers.
 #include <cmath>
 
+#include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "runtime/float_convert.h"
 #include "runtime/wrap32.h"
-#include "shell/host.h"
 
 namespace tessellon {
 namespace {

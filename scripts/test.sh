@@ -6,6 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The floors include only downwards; a wrong include fails the run before any build.
+echo "== include floors"
+./scripts/check_includes.sh
+
 ./scripts/setup.sh
 start=$(date +%s)
 

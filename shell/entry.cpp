@@ -1,5 +1,5 @@
 // The exported entry point and its selector dispatch. No Windows headers.
-#include "filter/definition.h"
+#include "hostapi/host_state.h"
 #include "shell/host.h"
 
 namespace tessellon {

@@ -1,12 +1,14 @@
-// The module's face to the host: module-wide host state, the load and unload steps,
-// the entry point, host detection and the wrappers through which every other part
-// reaches the host's callbacks. No Windows headers.
+// The module's face to the host: the entry point, the load and unload steps, host
+// detection, the About box and the Start selector's run. The host state and the
+// wrappers of the host's callbacks that these work on lie one floor down, in
+// hostapi/host_state.h. No Windows headers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "hostapi/filter_record.h"
+#include "hostapi/host_state.h"
 #include "platform/platform.h"
 
 #if defined(_WIN32)
@@ -23,15 +25,6 @@ extern "C" TESSELLON_EXPORT void PSAPI_CALL ENTRYPOINT(psapi::int16 selector, vo
 
 namespace tessellon {
 
-// Module-wide host state. filter_record and data_slot are valid only during the
-// ENTRYPOINT call that set them.
-extern ModuleHandle module_instance;
-extern psapi::FilterRecord* filter_record;
-extern std::intptr_t* data_slot;
-extern std::int32_t parameters_requested;  // set by Parameters, never cleared
-extern std::int32_t host_kind;             // 0 unknown, 1 photoshp, 2 photopnt, 3 psp
-extern std::int32_t preview_zoom;          // z >= 1 every z-th pixel, z <= 0 magnified 2 - z
-
 // What the module sets up and tears down in the windowing system: the common controls
 // and the preview window class. Null where there is no windowing (the native build).
 struct WindowingHooks {
@@ -45,17 +38,9 @@ void LoadModule(ModuleHandle module, const WindowingHooks* windowing) noexcept;
 void UnloadModule(const WindowingHooks* windowing) noexcept;
 
 // Host recognition from the executable's file name; keeps host_kind when nothing
-// matches.
+// matches. MatchHostKind answers a HostKind, kHostUnknown for any other name.
 void DetectHost() noexcept;
 std::int32_t MatchHostKind(const char* executable_path) noexcept;
-
-// 16.16 sampling step that asks the host for every z-th pixel (z >= 1) or magnifies.
-std::int32_t SamplingRate(std::int32_t kind, std::int32_t zoom) noexcept;
-
-std::int32_t TestAbort() noexcept;
-void ReportProgress(std::int32_t done, std::int32_t total) noexcept;
-std::int32_t AdvanceHost() noexcept;
-std::int32_t ReleaseHostData() noexcept;
 
 // The About box: filter name, author text and the credit line, under "About...".
 void ShowAbout(WindowHandle owner) noexcept;
@@ -64,8 +49,5 @@ void FormatAboutText(char (&text)[kAboutTextSize]) noexcept;
 
 // The Start selector's work.
 psapi::int16 RunFilter() noexcept;
-
-// The host's window from the record's platform data, or null.
-WindowHandle HostWindow() noexcept;
 
 }  // namespace tessellon

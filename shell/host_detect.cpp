@@ -1,7 +1,8 @@
-// Recognition of the host application from its executable's file name. Only host
-// kind 2 changes behaviour (its sampling rate). No Windows headers.
+// Recognition of the host application from its executable's file name. Only
+// Photo-Paint changes behaviour (its sampling rate). No Windows headers.
 #include <cstring>
 
+#include "hostapi/host_state.h"
 #include "shell/host.h"
 
 namespace tessellon {
@@ -23,7 +24,7 @@ bool NameEquals(const char* name, std::size_t length, const char* word) {
 }  // namespace
 
 std::int32_t MatchHostKind(const char* executable_path) noexcept {
-    if (executable_path == nullptr) return 0;
+    if (executable_path == nullptr) return kHostUnknown;
     // The file name follows the last separator; '/' only ever separates, on any system.
     const char* name = executable_path;
     for (const char* p = executable_path; *p != '\0'; ++p) {
@@ -32,18 +33,21 @@ std::int32_t MatchHostKind(const char* executable_path) noexcept {
     // The name is cut at its first dot, so "photoshop.exe" is not "photoshp".
     const char* dot = std::strchr(name, '.');
     const std::size_t length = dot != nullptr ? static_cast<std::size_t>(dot - name) : std::strlen(name);
-    static constexpr const char* kHosts[] = {"photoshp", "photopnt", "psp"};
-    for (std::int32_t i = 0; i < 3; ++i) {
-        if (NameEquals(name, length, kHosts[i])) return i + 1;
+    static constexpr struct {
+        const char* name;
+        HostKind kind;
+    } kHosts[] = {{"photoshp", kHostPhotoshop}, {"photopnt", kHostPhotoPaint}, {"psp", kHostPaintShop}};
+    for (const auto& host : kHosts) {
+        if (NameEquals(name, length, host.name)) return host.kind;
     }
-    return 0;
+    return kHostUnknown;
 }
 
 void DetectHost() noexcept {
     char path[kHostPathSize] = {};
     if (!Platform().host_path(path, sizeof path)) return;
     const std::int32_t kind = MatchHostKind(path);
-    if (kind != 0) host_kind = kind;
+    if (kind != kHostUnknown) host_kind = kind;
 }
 
 }  // namespace tessellon

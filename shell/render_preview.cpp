@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "filter/definition.h"
+#include "hostapi/host_state.h"
+#include "runtime/block_format.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
-#include "shell/host.h"
 #include "shell/run_filter.h"
 
 namespace tessellon {

@@ -5,8 +5,9 @@
 
 #include <cmath>
 
-#include "filter/definition.h"
 #include "filter/pixel_fast.h"
+#include "hostapi/host_state.h"
+#include "runtime/block_format.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "runtime/wrap32.h"

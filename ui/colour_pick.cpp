@@ -1,11 +1,9 @@
 // Colour selection for the dialog's colour wells. No Windows headers.
 #include "ui/colour_pick.h"
 
-#include <cstring>
-
-#include "filter/definition.h"
+#include "hostapi/host_state.h"
+#include "runtime/block_format.h"
 #include "runtime/builtins.h"
-#include "shell/host.h"
 
 namespace tessellon {
 
@@ -19,26 +17,14 @@ static_assert(sizeof kPickerPrompt - 2 == 0x15);
 }  // namespace
 
 void ChooseColourWithHost(std::int32_t k) noexcept {
-    if (k < 0 || k >= kColourCount || filter_record == nullptr || filter_record->colorServices == nullptr) return;
+    if (k < 0 || k >= kColourCount) return;
     const std::uint32_t colour = definition_block.colours[k];
-    psapi::ColorServicesInfo request;
-    std::memset(&request, 0, sizeof request);
-    request.infoSize = sizeof request;
-    request.selector = psapi::plugIncolorServicesChooseColor;
-    request.sourceSpace = psapi::plugIncolorServicesRGBSpace;
-    request.resultSpace = psapi::plugIncolorServicesRGBSpace;
-    for (int c = 0; c < 3; ++c) request.colorComponents[c] = static_cast<psapi::int16>((colour >> (8 * c)) & 0xFFu);
-    unsigned char prompt[sizeof kPickerPrompt];
-    std::memcpy(prompt, kPickerPrompt, sizeof prompt);
-    request.selectorParameter.pickerPrompt = prompt;
-    // The result is not examined: a host that leaves the components alone on cancel
-    // thereby leaves the colour alone.
-    filter_record->colorServices(&request);
-    std::uint32_t chosen = 0;
-    for (int c = 0; c < 3; ++c) {
-        chosen |= (static_cast<std::uint32_t>(request.colorComponents[c]) & 0xFFu) << (8 * c);
-    }
-    definition_block.colours[k] = chosen;
+    std::uint8_t rgb[3];
+    for (int c = 0; c < 3; ++c) rgb[c] = static_cast<std::uint8_t>((colour >> (8 * c)) & 0xFFu);
+    // A host without colour services leaves the colour as it is.
+    if (!ChooseColourWithPicker(rgb, kPickerPrompt)) return;
+    definition_block.colours[k] = static_cast<std::uint32_t>(rgb[0]) | static_cast<std::uint32_t>(rgb[1]) << 8 |
+                                  static_cast<std::uint32_t>(rgb[2]) << 16;
 }
 
 bool PickColourAt(std::int32_t x, std::int32_t y) noexcept {

@@ -1,8 +1,8 @@
 // The filter dialog where no window can be shown: the values are initialised as the
 // dialog would initialise them and the run goes on as after OK. Nothing is saved, as
 // nothing was edited. No Windows headers.
+#include "hostapi/host_state.h"
 #include "runtime/context.h"
-#include "shell/host.h"
 #include "ui/dialog_model.h"
 
 namespace tessellon {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "filter/definition.h"
+#include "runtime/block_format.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "ui/settings.h"

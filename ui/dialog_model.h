@@ -39,9 +39,6 @@ void ShowErrorBox(WindowHandle owner, const char* text) noexcept;
 
 // ---- Sliders ----------------------------------------------------------------------
 
-constexpr int kSliderCount = 8;
-constexpr int kSelectorRecord = 10;
-
 // Scroll codes of a trackbar's WM_HSCROLL (low word of wParam).
 enum ScrollCode : std::int32_t {
     kScrollLineUp = 0,

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "filter/definition.h"
+#include "hostapi/host_state.h"
+#include "runtime/block_format.h"
 #include "runtime/context.h"
-#include "shell/host.h"
 #include "ui/dialog_model.h"
 
 namespace tessellon {

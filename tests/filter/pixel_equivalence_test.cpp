@@ -27,7 +27,7 @@
 #include "memhost/memhost.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
-#include "shell/host.h"
+#include "hostapi/host_state.h"
 #include "shell/run_filter.h"
 #include "support/recording_platform.h"
 #include "ui/settings.h"

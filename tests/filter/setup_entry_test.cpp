@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "filter/variables.h"
+#include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
-#include "shell/host.h"
 #include "support/recording_platform.h"
 
 namespace tessellon {

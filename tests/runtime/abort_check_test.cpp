@@ -9,10 +9,10 @@
 #include <ostream>
 #include <string>
 
+#include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "runtime/runtime_state.h"
-#include "shell/host.h"
 #include "support/recording_platform.h"
 
 namespace tessellon {

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
-#include "shell/host.h"
 #include "support/recording_platform.h"
 
 namespace tessellon {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
-#include "shell/host.h"
 #include "runtime/runtime_state.h"
 
 namespace tessellon {

@@ -11,9 +11,9 @@
 #include <cstring>
 
 #include "filter/definition.h"
+#include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
-#include "shell/host.h"
 
 namespace tessellon::testing {
 

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "hostapi/host_state.h"
 #include "resources/version.h"
 #include "shell/host.h"
 #include "support/recording_platform.h"

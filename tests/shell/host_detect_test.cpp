@@ -2,6 +2,7 @@
 // preview's zoom.
 #include <gtest/gtest.h>
 
+#include "hostapi/host_state.h"
 #include "shell/host.h"
 #include "support/recording_platform.h"
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "filter/definition.h"
+#include "hostapi/host_state.h"
 #include "memhost/memhost.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
-#include "shell/host.h"
 #include "shell/render_preview.h"
 #include "shell/run_filter.h"
 #include "support/recording_platform.h"

@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "filter/definition.h"
+#include "hostapi/host_state.h"
 #include "memhost/memhost.h"
+#include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "shell/host.h"
 #include "shell/run_filter.h"
 #include "support/recording_platform.h"
-#include "runtime/builtins.h"
 #include "ui/dialog_model.h"
 #include "ui/settings.h"
 

@@ -11,8 +11,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "filter/definition.h"
+#include "hostapi/host_state.h"
 #include "resources/resource_ids.h"
+#include "runtime/block_format.h"
 #include "runtime/context.h"
 #include "shell/host.h"
 #include "shell/render_preview.h"
@@ -27,9 +28,7 @@ namespace tessellon {
 namespace {
 
 constexpr int kColourWellCount = 6;
-constexpr int kCheckBoxCount = 3;
 constexpr int kMarkerButtonCount = 6;
-constexpr int kCheckBoxRecord = 15;  // check box k lives in record 15 - k
 
 HWND Item(HWND dialog, int id) noexcept { return GetDlgItem(dialog, id); }
 
@@ -103,7 +102,7 @@ void NumberBoxChanged(HWND dialog, int row) noexcept {
 }
 
 void CheckBoxClicked(HWND dialog, int k) noexcept {
-    control_values[kCheckBoxRecord - k] = IsDlgButtonChecked(dialog, IDC_CHECK_BOX + k) == BST_CHECKED ? 1 : 0;
+    control_values[CheckBoxRecordOf(k)] = IsDlgButtonChecked(dialog, IDC_CHECK_BOX + k) == BST_CHECKED ? 1 : 0;
     ParametersChanged(dialog);
 }
 
@@ -264,13 +263,6 @@ INT_PTR RunModal(HWND owner) noexcept {
 
 }  // namespace
 
-const char* DialogTemplateName() noexcept {
-#if defined(TESSELLON_TEST_BLOCKS)
-    if (const char* name = TestBlockTemplateName(); name != nullptr) return name;
-#endif
-    return TESSELLON_DIALOG_TEMPLATE;
-}
-
 void SetUpControls(HWND dialog) noexcept {
     const DefinitionBlock& block = definition_block;
     for (int row = 0; row < kSliderCount; ++row) {
@@ -294,12 +286,12 @@ void SetUpControls(HWND dialog) noexcept {
     }
 
     for (int k = 0; k < kCheckBoxCount; ++k) {
-        const ControlRecord& record = block.controls[kCheckBoxRecord - k];
+        const ControlRecord& record = block.controls[CheckBoxRecordOf(k)];
         char caption[sizeof record.caption];
         CopyField(caption, record.caption, sizeof record.caption);
         SetDlgItemTextA(dialog, IDC_CHECK_BOX + k, caption);
         if (record.enabled == 0) Hide(dialog, IDC_CHECK_BOX + k);
-        CheckDlgButton(dialog, IDC_CHECK_BOX + k, control_values[kCheckBoxRecord - k] != 0 ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(dialog, IDC_CHECK_BOX + k, control_values[CheckBoxRecordOf(k)] != 0 ? BST_CHECKED : BST_UNCHECKED);
     }
 
     if (block.help_target[0] == '\0') Hide(dialog, IDC_HELP_BUTTON);
@@ -397,9 +389,7 @@ INT_PTR CALLBACK FilterDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
 }
 
 std::int32_t RunFilterDialog(std::int32_t show, WindowHandle owner) noexcept {
-#if defined(TESSELLON_TEST_BLOCKS)
-    ApplyTestBlockVariant();
-#endif
+    PrepareDialogVariant();
     LoadBackgroundPicture();
     for (MarkerPoint& point : marker_points) point = {-1, -1};
     show_dialog = show;

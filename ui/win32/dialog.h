@@ -18,16 +18,11 @@ void SetUpControls(HWND dialog) noexcept;
 // for a rectangle of 4 pixels or less across, draws a white rectangle with a black rim.
 void DrawBackgroundPicture(HDC dc, int left, int top, int right, int bottom) noexcept;
 
-// The name of the dialog template to create: "FCREATOR", or the one a test block names.
+// The dialog's variant, one per module, linked in beside this file: before each dialog
+// it may change the live definition block, and it names the dialog template to create.
+// The shipped module's (ui/win32/dialog_variant.cpp) changes nothing and names
+// "FCREATOR"; a module built for the tests links one of its own in its place.
+void PrepareDialogVariant() noexcept;
 const char* DialogTemplateName() noexcept;
-
-#if defined(TESSELLON_TEST_BLOCKS)
-// Test-only module: changes fields of the live definition block as the environment
-// variable TESSELLON_TEST_BLOCK says, so that one module can show the dialog of other
-// filters. The shipped module is built without it.
-void ApplyTestBlockVariant() noexcept;
-// The template a test block names instead of "FCREATOR", or null.
-const char* TestBlockTemplateName() noexcept;
-#endif
 
 }  // namespace tessellon

@@ -5,9 +5,9 @@
 
 #include <windowsx.h>
 
-#include "filter/definition.h"
+#include "hostapi/host_state.h"
+#include "runtime/block_format.h"
 #include "runtime/context.h"
-#include "shell/host.h"
 #include "shell/render_preview.h"
 #include "shell/run_filter.h"
 #include "ui/colour_pick.h"

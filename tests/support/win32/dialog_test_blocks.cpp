@@ -1,5 +1,6 @@
-// Test blocks: only in the test-only module TessellonTestBlocks.8bf. Before each dialog
-// the live definition block takes the fields named in the environment variable
+// The dialog variant of the test-only module TessellonTestBlocks.8bf, linked in place
+// of the shipped module's ui/win32/dialog_variant.cpp. Before each dialog the live
+// definition block takes the fields named in the environment variable
 // TESSELLON_TEST_BLOCK, a list of name=value pairs separated by ';':
 //   help_target=TEXT  title=TEXT  colour_count=N  point_count=N  selector_enabled=N
 //   picture_offset=N  template=NAME  slow_preview=1
@@ -14,10 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "filter/definition.h"
+#include "resources/resource_ids.h"
+#include "runtime/block_format.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
-#include "ui/dialog_model.h"
 #include "ui/win32/dialog.h"
 
 namespace tessellon {
@@ -59,7 +60,7 @@ void Apply(const char* name, const char* value) noexcept {
 
 }  // namespace
 
-void ApplyTestBlockVariant() noexcept {
+void PrepareDialogVariant() noexcept {
     char variant[1024] = {};
     const DWORD length = GetEnvironmentVariableA("TESSELLON_TEST_BLOCK", variant, sizeof variant);
     if (length == 0 || length >= sizeof variant) return;
@@ -74,6 +75,8 @@ void ApplyTestBlockVariant() noexcept {
     }
 }
 
-const char* TestBlockTemplateName() noexcept { return template_name[0] != '\0' ? template_name : nullptr; }
+const char* DialogTemplateName() noexcept {
+    return template_name[0] != '\0' ? template_name : TESSELLON_DIALOG_TEMPLATE;
+}
 
 }  // namespace tessellon

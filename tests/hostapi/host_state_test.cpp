@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "shell/host.h"
+#include "hostapi/host_state.h"
 
 namespace tessellon {
 namespace {
