@@ -25,12 +25,12 @@ protected:
         calls = Calls{};
         filter_record = &record;
         preview_zoom = 1;
-        host_kind = 0;
+        host_kind = kHostUnknown;
     }
     void TearDown() override {
         filter_record = nullptr;
         preview_zoom = 1;
-        host_kind = 0;
+        host_kind = kHostUnknown;
     }
 
     psapi::FilterRecord record{};

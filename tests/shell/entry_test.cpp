@@ -124,7 +124,7 @@ TEST_F(EntryTest, NullResultAndDataPointersAreTolerated) {
 }
 
 TEST_F(EntryTest, StartAndContinueDetectTheHost) {
-    host_kind = 0;
+    host_kind = kHostUnknown;
     platform.host_path = "C:\\Apps\\Editor 5.0\\PhotoPnt.EXE";
     Call(psapi::filterSelectorContinue, &record);
     EXPECT_EQ(host_kind, 2);
@@ -133,7 +133,7 @@ TEST_F(EntryTest, StartAndContinueDetectTheHost) {
     record.planes = 3;
     Call(psapi::filterSelectorStart, &record);
     EXPECT_EQ(host_kind, 1);
-    host_kind = 0;
+    host_kind = kHostUnknown;
 }
 
 }  // namespace

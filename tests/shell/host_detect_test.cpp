@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DetectHost, KeepsThePreviousKindWhenNothingMatches) {
     testing::RecordingPlatform platform;
-    host_kind = 0;
+    host_kind = kHostUnknown;
     platform.host_path = "C:\\Paint\\PHOTOPNT.exe";
     DetectHost();
     EXPECT_EQ(host_kind, 2);
@@ -52,7 +52,7 @@ TEST(DetectHost, KeepsThePreviousKindWhenNothingMatches) {
     platform.host_path_known = false;
     DetectHost();
     EXPECT_EQ(host_kind, 2);
-    host_kind = 0;
+    host_kind = kHostUnknown;
 }
 
 struct RateCase {

@@ -36,10 +36,10 @@ void Store(const Settings& s) {
     EnsureSettingsKey(nullptr);
     Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
     for (int i = 0; i < 8; ++i) control_values[i] = s.sliders[i];
-    control_values[10] = s.shape;
-    control_values[15] = s.fit ? 1 : 0;
-    control_values[14] = s.opaque_out ? 1 : 0;
-    control_values[13] = s.repeat ? 1 : 0;
+    control_values[kSelectorRecord] = s.shape;
+    control_values[CheckBoxRecordOf(0)] = s.fit ? 1 : 0;
+    control_values[CheckBoxRecordOf(1)] = s.opaque_out ? 1 : 0;
+    control_values[CheckBoxRecordOf(2)] = s.repeat ? 1 : 0;
     definition_block.colours[0] = s.colour0;
     SaveSettings();
 }

@@ -76,10 +76,10 @@ inline void StoreGoldenSettings(const GoldenCase& c) {
     EnsureSettingsKey(nullptr);
     Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
     for (int i = 0; i < 8; ++i) control_values[i] = c.sliders[i];
-    control_values[10] = c.shape;
-    control_values[15] = c.fit;
-    control_values[14] = c.opaque_out;
-    control_values[13] = c.repeat;
+    control_values[kSelectorRecord] = c.shape;
+    control_values[CheckBoxRecordOf(0)] = c.fit;
+    control_values[CheckBoxRecordOf(1)] = c.opaque_out;
+    control_values[CheckBoxRecordOf(2)] = c.repeat;
     definition_block.colours[0] = 0x00E94BEB;
     SaveSettings();
 }

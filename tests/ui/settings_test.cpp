@@ -187,7 +187,7 @@ TEST_F(SettingsTest, DefaultsKeepMarkedSlidersAndAddJitter) {
     EXPECT_EQ(control_values[0], 33) << "kept, even with a jitter";
     EXPECT_EQ(control_values[1], 0 + 10 * 16838 / 32767);
     EXPECT_EQ(control_values[2], 50);
-    EXPECT_EQ(control_values[10], -9) << "the selector is never touched";
+    EXPECT_EQ(control_values[kSelectorRecord], -9) << "the selector is never touched";
 }
 
 TEST_F(SettingsTest, ABatchWritesEveryValueAndFailuresNameTheKey) {
