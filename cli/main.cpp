@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -406,6 +407,8 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (options.about) return ShowAbout();
+    // The module reads its thread count from the environment, as any host's copy would.
+    if (options.threads) setenv("TESSELLON_THREADS", std::to_string(*options.threads).c_str(), 1);
     try {
         if (!options.Filters()) {
             // --print-settings on its own: nothing is run and nothing saved.

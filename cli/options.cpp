@@ -159,12 +159,13 @@ private:
 
     bool Option(const std::string& argument) {
         if (argument == "-h") return Flag(options_.help);
-        if (argument.rfind("-j", 0) == 0) {
-            // -j N or -jN
-            name_ = "jobs";
+        if (argument.rfind("-j", 0) == 0 || argument.rfind("-t", 0) == 0) {
+            // -j N or -jN, -t N or -tN
+            const bool jobs = argument[1] == 'j';
+            name_ = jobs ? "jobs" : "threads";
             has_inline_ = argument.size() > 2;
             inline_value_ = argument.substr(2);
-            return Jobs();
+            return jobs ? Jobs() : SmallNumber(1, 64, options_.threads);
         }
         if (argument.rfind("--", 0) != 0) return Fail("unknown option: " + argument);
         const std::size_t equals = argument.find('=');
@@ -204,6 +205,7 @@ private:
         if (name_ == "compression") return SmallNumber(0, 9, options_.compression);
         if (name_ == "out-dir") return OutDir();
         if (name_ == "jobs") return Jobs();
+        if (name_ == "threads") return SmallNumber(1, 64, options_.threads);
         if (name_ == "tile-preview") return TilePreview();
         if (name_ == "tiles") return Tiles();
         return Fail("unknown option: --" + name_);
@@ -563,6 +565,7 @@ std::string HelpText() {
     line("--compression N", "PNG and TIFF deflate level, 0..9 (default: PNG run-length, TIFF 4)");
     line("--out-dir DIR", "tile every IN into DIR/<name>.<ext>: tessellon IN... --out-dir DIR");
     line("-j N", "with --out-dir: N files at a time (default: one per core)");
+    line("-t N, --threads N", "threads the filter uses for each file, 1..64 (default: one per core)");
     line("--tile-preview FILE", "also write the result laid CxR times");
     line("--tiles CxR", "the repeats of --tile-preview (default 2x2, 1..32 each)");
     line("--print-settings", "print the settings of the run (without IN OUT: print only)");

@@ -87,12 +87,15 @@ struct Options {
     std::optional<std::uint64_t> max_pixels;  // unset: the reader's default limit
     std::optional<std::string> format;        // the output format's name, over the extension
     std::optional<int> quality;               // JPEG and lossy WebP, 1..100
-    std::optional<int> compression;           // PNG, 0..9
+    std::optional<int> compression;           // PNG and TIFF, 0..9
     // Several inputs into one folder: --out-dir DIR, -j N files at a time (0: one per
     // core).
     std::vector<std::string> inputs;
     std::string out_dir;
     int jobs = 0;
+    // Threads the filter may use (TESSELLON_THREADS for the module); unset: as the
+    // environment says, else one per core.
+    std::optional<int> threads;
 
     // True when the command names files to filter; false for --help and the like, and
     // for --print-settings on its own.

@@ -28,7 +28,7 @@ TEST(CliOptionsTest, ValuesInBothFormsAndFlags) {
         ParseCommandLine({"in.jpg", "--overlap-x", "-76", "--fade=0", "--seam", "Zigzag", "--fit", "--repeat",
                           "--no-repeat", "--opaque-out", "--colour", "#FF8000", "--background", "102030",
                           "--selection=1,2,3,4", "--tiles", "3X2", "--max-space=0", "--max-pixels", "1073676289",
-                          "--alpha", "out.png",
+                          "--alpha", "out.png", "-t3",
                           "--tile-preview", "t.pam"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
     const Options& o = parsed.options;
@@ -54,6 +54,7 @@ TEST(CliOptionsTest, ValuesInBothFormsAndFlags) {
     EXPECT_EQ(o.max_space, 0);
     EXPECT_TRUE(o.alpha);
     EXPECT_EQ(o.tile_preview, "t.pam");
+    EXPECT_EQ(o.threads, 3);
 
     const ParseResult files = ParseCommandLine({"--", "-in.png", "-out.png"});
     ASSERT_TRUE(files.ok) << files.error;
@@ -96,6 +97,8 @@ TEST(CliOptionsTest, BadCommandLinesSayWhatIsWrong) {
         {{"a.png", "b.png", "--max-pixels", "0"}, "--max-pixels: 0 is outside 1..1073676289"},
         {{"a.png", "b.png", "--max-pixels", "1073676290"}, "is outside 1..1073676289"},
         {{"a.png", "b.png", "--max-pixels", "1e6"}, "--max-pixels: '1e6' is not a whole number"},
+        {{"a.png", "b.png", "--threads", "65"}, "--threads: 65 is outside 1..64"},
+        {{"a.png", "b.png", "-t"}, "--threads needs a value"},
         {{"a.png", "b.png", "--preset", "spiral"}, "--preset: 'spiral' is not one of tile, filter"},
         {{"a.png", "b.png", "--defaults", "--saved"}, "--saved: only one starting point"},
         {{"a.png", "b.png", "--saved=yes"}, "--saved takes no value"},

@@ -1,0 +1,49 @@
+// The run's worker threads and their count.
+#include "platform/worker_threads.h"
+
+#include <cstdlib>
+#include <exception>
+
+namespace tessellon {
+namespace {
+
+constexpr int kMaxThreads = 64;
+
+// TESSELLON_THREADS as a whole number 1..kMaxThreads, or 0.
+int ForcedCount() noexcept {
+    const char* text = std::getenv("TESSELLON_THREADS");
+    if (text == nullptr || *text == '\0') return 0;
+    int value = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return 0;
+        value = value * 10 + (*c - '0');
+        if (value > kMaxThreads) return 0;
+    }
+    return value;
+}
+
+}  // namespace
+
+int ConfiguredThreadCount() noexcept {
+    if (const int forced = ForcedCount(); forced > 0) return forced;
+    const unsigned processors = std::thread::hardware_concurrency();
+    if (processors == 0) return 1;
+    return processors > static_cast<unsigned>(kMaxThreads) ? kMaxThreads : static_cast<int>(processors);
+}
+
+bool ThreadCountForced() noexcept { return ForcedCount() > 0; }
+
+WorkerThreads::WorkerThreads(int count, const std::function<void(int)>& job) noexcept {
+    try {
+        threads_.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
+        for (int i = 1; i <= count; ++i) threads_.emplace_back(job, i);
+    } catch (const std::exception&) {
+        // Out of threads or memory: the run goes on with those that started.
+    }
+}
+
+WorkerThreads::~WorkerThreads() {
+    for (std::thread& thread : threads_) thread.join();
+}
+
+}  // namespace tessellon
