@@ -100,6 +100,8 @@ inline std::int32_t BandWeight(std::int32_t position, std::int32_t lo, std::int3
 // Passes the specialised way has run since the module was loaded; tests read it to
 // tell which way a pass took.
 extern std::uint32_t tiling_pixel_passes;
+// Passes that computed rows ahead on more than one thread.
+extern std::uint32_t tiling_threaded_passes;
 
 // The pixel pass over the host's current outRect, row by row. ProcessOutRect keeps the
 // rows, the masks' row starts, the row-end abort test and the progress; the pass does
@@ -130,9 +132,15 @@ public:
     void End() noexcept;
 
     struct Impl;
+    struct Ahead;
 
 private:
+    // Starts the threads that compute rows ahead, when the machine has cores to spare
+    // and the strip is large enough; otherwise the pass stays on the calling thread.
+    void StartAhead() noexcept;
+
     Impl* impl_ = nullptr;
+    Ahead* ahead_ = nullptr;
 };
 
 }  // namespace tessellon

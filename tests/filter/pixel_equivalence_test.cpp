@@ -30,6 +30,7 @@
 #include "hostapi/host_state.h"
 #include "shell/run_filter.h"
 #include "support/recording_platform.h"
+#include "support/thread_count.h"
 #include "ui/settings.h"
 
 namespace tessellon {
@@ -242,13 +243,24 @@ std::int32_t TweakedSetup(ExecutionContext& c, const BuiltinTable& builtins) noe
     return result;
 }
 
+// The host's calls in their order: 'a' for abortProc, 'p' for progressProc.
+std::string host_calls;
+
 // The scripted abortProc: stop on the listed calls only.
 std::vector<int> stop_on_calls;
 int scripted_abort_calls = 0;
 psapi::Boolean PSAPI_CALL ScriptedAbort() {
     ++scripted_abort_calls;
+    host_calls += 'a';
     return std::find(stop_on_calls.begin(), stop_on_calls.end(), scripted_abort_calls) != stop_on_calls.end() ? 1
                                                                                                              : 0;
+}
+
+// progressProc logged, then passed on to the host.
+psapi::ProgressProc host_progress = nullptr;
+void PSAPI_CALL ScriptedProgress(psapi::int32 done, psapi::int32 total) {
+    host_calls += 'p';
+    host_progress(done, total);
 }
 
 // advanceState passed on to the host. The first request of pixels after the set-up has
@@ -272,6 +284,7 @@ struct Outcome {
     std::uint32_t counter = 0;
     int abort_calls = 0;
     std::vector<std::pair<psapi::int32, psapi::int32>> progress;
+    std::string host_calls;
     std::int32_t done = 0;
     ExecutionContext context{};
     std::vector<std::int32_t> put;
@@ -279,6 +292,7 @@ struct Outcome {
     bool cur_mask = false;
     std::int32_t phase = 0;
     std::uint32_t fast_passes = 0;
+    std::uint32_t threaded_passes = 0;
     std::vector<std::string> guard_problems;
 };
 
@@ -295,6 +309,9 @@ Outcome RunStart(const Case& c, NativeEntry routine) {
     if (c.rows_per_strip > 0) options.max_space = RowCost(c.planes, c.width) * c.rows_per_strip;
     MemHost host(MakePicture(c.picture, c.width, c.height, c.planes, c.back), options);
     host.record().abortProc = &ScriptedAbort;
+    host_progress = host.record().progressProc;
+    host.record().progressProc = &ScriptedProgress;
+    host_calls.clear();
     host_advance = host.record().advanceState;
     host.record().advanceState = &ScriptedAdvance;
     counter_at_main_pass = c.counter_at_pixels;
@@ -309,6 +326,7 @@ Outcome RunStart(const Case& c, NativeEntry routine) {
     if (c.tweak != 0) entry_routine[EntryWordOf(kPhaseSetup)] = &TweakedSetup;
     setup_tweak = c.tweak;
     const std::uint32_t passes = tiling_pixel_passes;
+    const std::uint32_t threaded = tiling_threaded_passes;
     Outcome o;
     o.result = host.RunAsHost();
     entry_routine[EntryWordOf(kPhasePixel)] = bound;
@@ -316,6 +334,8 @@ Outcome RunStart(const Case& c, NativeEntry routine) {
     definition_block = saved_block;
 
     o.fast_passes = tiling_pixel_passes - passes;
+    o.threaded_passes = tiling_threaded_passes - threaded;
+    o.host_calls = host_calls;
     o.document = host.Document();
     o.counter = abort_check_calls;
     o.abort_calls = scripted_abort_calls;
@@ -360,6 +380,7 @@ void ExpectSame(const Outcome& reference, const Outcome& fast) {
     EXPECT_EQ(fast.counter, reference.counter) << "abort_check_calls";
     EXPECT_EQ(fast.abort_calls, reference.abort_calls) << "abortProc calls";
     EXPECT_EQ(fast.progress, reference.progress);
+    EXPECT_EQ(fast.host_calls, reference.host_calls) << "the order of abortProc and progressProc calls";
     EXPECT_EQ(fast.done, reference.done);
     const int word = FirstDifferentWord(reference.context, fast.context);
     EXPECT_EQ(word, -1) << "context word " << word << " (byte offset 0x" << std::hex << word * 4 << std::dec
@@ -640,12 +661,19 @@ protected:
 TEST_P(PixelEquivalenceTest, SpecialisedPassMatchesTheReference) {
     const Case& c = GetParam();
     const Outcome reference = RunStart(c, &filter_pixel_reference);
-    // Every compiled kernel the pass may use on this processor.
-    for (const auto choice : {tiling_lanes::KernelChoice::portable, tiling_lanes::KernelChoice::sse41,
-                              tiling_lanes::KernelChoice::best}) {
-        SCOPED_TRACE(tiling_lanes::UseKernels(choice));
-        const Outcome fast = RunStart(c, &filter_pixel);
-        ExpectSame(reference, fast);
+    // Every compiled kernel the pass may use on this processor, with one, two and three
+    // threads (three on any machine: the rows' split does not follow the cores).
+    for (const int threads : {1, 2, 3}) {
+        const testing::ScopedThreadCount count(threads);
+        for (const auto choice : {tiling_lanes::KernelChoice::portable, tiling_lanes::KernelChoice::sse41,
+                                  tiling_lanes::KernelChoice::best}) {
+            SCOPED_TRACE(std::string(tiling_lanes::UseKernels(choice)) + ", threads " + std::to_string(threads));
+            const Outcome fast = RunStart(c, &filter_pixel);
+            ExpectSame(reference, fast);
+            if (threads == 1) {
+                EXPECT_EQ(fast.threaded_passes, 0u);
+            }
+        }
     }
     if (c.in_pixel_host_calls >= 0) {
         // Every row end asks once, and the row whose end answered stop asked too.
@@ -681,6 +709,45 @@ TEST(PixelEquivalenceStop, TheFirstPixelKeepsItsLoadedColour) {
     go_on.stop_calls = {};
     const Outcome filtered = RunStart(go_on, &filter_pixel);
     EXPECT_NE(filtered.document.At(0, 0, 0), source.At(0, 0, 0)) << "the case must change the pixel";
+    for (std::int32_t& value : control_values) value = 0;
+    abort_check_calls = 0;
+}
+
+// A host that answers "stop" at one of its calls, or at every call from one on, gets
+// the same buffers, context and calls from two threads as from one: rows computed ahead
+// are handed out only up to where the single pass would have got. The counter starts
+// near its limit, so that the calls come from inside pixels as well as at row ends.
+TEST(PixelEquivalenceStop, TwoThreadsStopWhereOneThreadStops) {
+    testing::RecordingPlatform platform;
+    Case c;
+    c.width = 40;
+    c.height = 30;
+    c.settings = With(60, 60, kFractal);
+    c.settings.fit = true;
+    c.counter_at_pixels = 100000 - 2000;
+    for (const bool from_then_on : {false, true}) {
+        for (const int k : {1, 2, 3, 5, 8, 13}) {
+            SCOPED_TRACE("stop at call " + std::to_string(k) + (from_then_on ? " and after" : " only"));
+            c.stop_calls.clear();
+            for (int call = k; call <= (from_then_on ? k + 200 : k); ++call) c.stop_calls.push_back(call);
+            Outcome one, two;
+            {
+                const testing::ScopedThreadCount count(1);
+                one = RunStart(c, &filter_pixel);
+            }
+            {
+                const testing::ScopedThreadCount count(2);
+                two = RunStart(c, &filter_pixel);
+            }
+            EXPECT_GT(two.threaded_passes, 0u) << "the case must take two threads";
+            EXPECT_EQ(two.result, one.result);
+            EXPECT_EQ(two.document.bytes, one.document.bytes);
+            EXPECT_EQ(two.host_calls, one.host_calls);
+            EXPECT_EQ(two.counter, one.counter);
+            EXPECT_EQ(two.put, one.put);
+            EXPECT_EQ(FirstDifferentWord(one.context, two.context), -1);
+        }
+    }
     for (std::int32_t& value : control_values) value = 0;
     abort_check_calls = 0;
 }

@@ -1,0 +1,37 @@
+// Sets TESSELLON_THREADS, the threads a filtering run may use, for the lifetime of the
+// object, and restores the value that was there before.
+#pragma once
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace tessellon::testing {
+
+class ScopedThreadCount {
+public:
+    explicit ScopedThreadCount(int threads) {
+        if (const char* old = std::getenv(kName)) previous_ = old;
+        Set(std::to_string(threads).c_str());
+    }
+    ~ScopedThreadCount() { Set(previous_ ? previous_->c_str() : nullptr); }
+    ScopedThreadCount(const ScopedThreadCount&) = delete;
+    ScopedThreadCount& operator=(const ScopedThreadCount&) = delete;
+
+private:
+    static constexpr const char* kName = "TESSELLON_THREADS";
+    static void Set(const char* value) {
+#if defined(_WIN32)
+        _putenv_s(kName, value != nullptr ? value : "");
+#else
+        if (value != nullptr) {
+            setenv(kName, value, 1);
+        } else {
+            unsetenv(kName);
+        }
+#endif
+    }
+    std::optional<std::string> previous_;
+};
+
+}  // namespace tessellon::testing
