@@ -4,14 +4,25 @@
 #include <cstdlib>
 #include <exception>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace tessellon {
 namespace {
 
 constexpr int kMaxThreads = 64;
 
-// TESSELLON_THREADS as a whole number 1..kMaxThreads, or 0.
+// TESSELLON_THREADS as a whole number 1..kMaxThreads, or 0. A Windows module asks the
+// process's environment: its own C runtime keeps a copy made when it was loaded.
 int ForcedCount() noexcept {
+#if defined(_WIN32)
+    char buffer[16];
+    const unsigned long length = GetEnvironmentVariableA("TESSELLON_THREADS", buffer, sizeof buffer);
+    const char* text = length > 0 && length < sizeof buffer ? buffer : nullptr;
+#else
     const char* text = std::getenv("TESSELLON_THREADS");
+#endif
     if (text == nullptr || *text == '\0') return 0;
     int value = 0;
     for (const char* c = text; *c != '\0'; ++c) {

@@ -6,6 +6,10 @@
 #include <optional>
 #include <string>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace tessellon::testing {
 
 class ScopedThreadCount {
@@ -22,6 +26,8 @@ private:
     static constexpr const char* kName = "TESSELLON_THREADS";
     static void Set(const char* value) {
 #if defined(_WIN32)
+        // The process's environment, which the module reads, and the C runtime's copy.
+        SetEnvironmentVariableA(kName, value);
         _putenv_s(kName, value != nullptr ? value : "");
 #else
         if (value != nullptr) {
