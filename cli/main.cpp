@@ -323,6 +323,12 @@ int FilterMany(const Options& options) {
     }
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
     const std::size_t jobs = static_cast<std::size_t>(options.jobs > 0 ? options.jobs : std::max(1L, cores));
+    // Files side by side share the cores: each filter gets its part of them, unless -t
+    // or the environment says otherwise.
+    if (!options.threads && std::getenv("TESSELLON_THREADS") == nullptr) {
+        const long share = std::max(1L, std::max(1L, cores) / static_cast<long>(std::min<std::size_t>(jobs, options.inputs.size())));
+        setenv("TESSELLON_THREADS", std::to_string(share).c_str(), 1);
+    }
 
     // An interrupt reaches every process of the group: the running files stop on their
     // own, no new one starts, and the program ends once they have.
