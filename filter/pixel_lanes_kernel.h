@@ -8,6 +8,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "filter/pixel_lanes.h"
 
 // The lane helpers pass vectors by value between inline functions of this header only;
@@ -129,8 +133,16 @@ struct Ops {
     static LANE_INLINE Lanes Truncate(Doubles x) noexcept { return __builtin_convertvector(x, Lanes); }
     static LANE_INLINE Lanes Truncate(Floats x) noexcept { return __builtin_convertvector(x, Lanes); }
 
-    // Whether every lane of a comparison's mask (-1 true, 0 false) is true.
+    // Whether every lane of a comparison's mask (-1 true, 0 false) is true. On x86 from
+    // the lanes' sign bits; the 64-bit words of the portable form go through memory in
+    // 32-bit builds.
     static LANE_INLINE bool AllLanes(Lanes mask) noexcept {
+#if defined(__AVX__)
+        if constexpr (N == 8) return _mm256_movemask_ps(reinterpret_cast<__m256>(mask)) == 0xff;
+#endif
+#if defined(__SSE2__)
+        if constexpr (N == 4) return _mm_movemask_ps(reinterpret_cast<__m128>(mask)) == 0xf;
+#endif
         const auto words = reinterpret_cast<typename V::Words>(mask);
         std::int64_t all = words[0];
         for (int w = 1; w < N / 2; ++w) all &= words[w];
@@ -182,37 +194,74 @@ struct Ops {
         return weight == 0 ? Splat(0) : (weight == full ? Splat(kOne) : m);
     }
 
-    // trunc(d * w / full) for |d| <= 255, from w's multiplier.
+    // trunc(d * w / full) for |d| <= 255, from w's multiplier. For d < 0 that is
+    // -floor(|d| * m / 2^kShift) = ceil(d * m / 2^kShift), the floor of d * m plus
+    // 2^kShift - 1; the magnitudes stay below 2^31. Adding that only to the negative
+    // lanes takes two shifts of d's sign and no select.
     static LANE_INLINE Lanes ScaleDifference(Lanes d, Lanes multiplier) noexcept {
-        const Lanes negative = d < 0;
-        const Lanes q = ((negative != 0 ? -d : d) * multiplier) >> kShift;
-        return negative != 0 ? -q : q;
+        using Unsigned = typename V::Unsigned;
+        const auto round_up = reinterpret_cast<Lanes>(reinterpret_cast<Unsigned>(d >> 31) >> (32 - kShift));
+        return (d * multiplier + round_up) >> kShift;
     }
 
-    // blend(over, under, alpha, 255) for values within 0..255.
-    static LANE_INLINE Lanes Blend(Lanes over, Lanes under, Lanes alpha) noexcept {
-        return ((over * alpha + under * (255 - alpha)) * 32897) >> 23;
-    }
-
-    // rescale(weight, 0, full, old, blend(over, old, alpha, 255)).
-    static LANE_INLINE Lanes Mix(Lanes old, Lanes over, Lanes alpha, Lanes multiplier) noexcept {
-        return old + ScaleDifference(Blend(over, old, alpha) - old, multiplier);
+    // rescale(weight, 0, full, old, blend(over, old, alpha, 255)) for values within
+    // 0..255, from over * alpha and 255 - alpha, which do not depend on old.
+    static LANE_INLINE Lanes Lay(Lanes old, Lanes over_alpha, Lanes inverse, Lanes multiplier) noexcept {
+        const Lanes blend = ((over_alpha + old * inverse) * 32897) >> 23;
+        return old + ScaleDifference(blend - old, multiplier);
     }
 };
 
-// N of a group's pixels, from lane `first` of the group on.
+// N of a group's pixels, from lane `first` of the group on. Each row of copies, and
+// then the rows, are a stack of layers laid one over the other: first every layer's
+// colour and alpha, then the layers combined channel by channel, so that few values
+// are live while they are combined.
 template <int N>
 class Kernel : Ops<N> {
     using O = Ops<N>;
     using Lanes = typename O::Lanes;
     using O::AllEqual;
     using O::AllLanes;
-    using O::Mix;
+    using O::Lay;
     using O::Splat;
 
     struct Sample {
         Lanes c[3];
         Lanes alpha;
+    };
+
+    // The bottom colour, and the layers over it with what Lay needs of each.
+    struct Layers {
+        Lanes bottom[4];
+        Lanes over_alpha[4][kMaxCopies];  // the fourth is 255 * alpha
+        Lanes inverse[kMaxCopies];        // 255 - alpha
+        Lanes weight[kMaxCopies];         // multipliers
+        int count;
+
+        LANE_INLINE void Bottom(const Lanes* c, Lanes alpha) noexcept {
+            for (int ch = 0; ch < 3; ++ch) bottom[ch] = c[ch];
+            bottom[3] = alpha;
+            count = 0;
+        }
+
+        LANE_INLINE void Add(const Lanes* c, Lanes alpha, Lanes multiplier) noexcept {
+            for (int ch = 0; ch < 3; ++ch) over_alpha[ch][count] = c[ch] * alpha;
+            over_alpha[3][count] = alpha * 255;
+            inverse[count] = 255 - alpha;
+            weight[count] = multiplier;
+            ++count;
+        }
+
+        // The combined colour, channels 0..3: four running values and two temporaries,
+        // which fit the eight vector registers of 32-bit x86.
+        LANE_INLINE void Combine(Lanes* out) const noexcept {
+            Lanes v[4];
+            for (int ch = 0; ch < 4; ++ch) v[ch] = bottom[ch];
+            for (int i = 0; i < count; ++i) {
+                for (int ch = 0; ch < 4; ++ch) v[ch] = Lay(v[ch], over_alpha[ch][i], inverse[i], weight[i]);
+            }
+            for (int ch = 0; ch < 4; ++ch) out[ch] = v[ch];
+        }
     };
 
 public:
@@ -231,21 +280,22 @@ public:
             // A row of full weight whose alpha is 255 replaces what came before it.
             Row(full, acc);
             if (AllLanes(acc[3] == 255)) {
-                for (int ch = 0; ch < 4; ++ch) out[ch] = acc[ch];
+                rows_.Bottom(acc, acc[3]);
                 j = full + 1;
             }
         }
         if (j == 0) {
-            Row(0, out);
+            Row(0, acc);
+            rows_.Bottom(acc, acc[3]);
             j = 1;
         }
         for (; j < g_.copy_rows; ++j) {
             const Lanes w = y_weight_[j];
             if (AllEqual(w, 0)) continue;
             Row(j, acc);
-            for (int ch = 0; ch < 3; ++ch) out[ch] = Mix(out[ch], acc[ch], acc[3], w);
-            out[3] = Mix(out[3], Splat(255), acc[3], w);
+            rows_.Add(acc, acc[3], w);
         }
+        rows_.Combine(out);
         i32 bytes[4][N];
         for (int ch = 0; ch < 4; ++ch) {
             // The values stay within 0..255; the write-back clamps all the same.
@@ -282,7 +332,7 @@ private:
     }
 
     // The accumulated colour of row of copies j.
-    LANE_INLINE void Row(int j, Lanes* acc) const noexcept {
+    LANE_INLINE void Row(int j, Lanes* acc) noexcept {
         const CopyRow& row = g_.rows[j];
         int k = 0;
         int full = 0;
@@ -294,26 +344,23 @@ private:
             Sample s = Take(row, full);
             s.alpha = Background(s);
             if (AllLanes(s.alpha == 255)) {
-                for (int ch = 0; ch < 3; ++ch) acc[ch] = s.c[ch];
-                acc[3] = s.alpha;
+                copies_.Bottom(s.c, s.alpha);
                 k = full + 1;
             }
         }
         if (k == 0) {
             Sample s = Take(row, 0);
             if (j != 0) s.alpha = Background(s);
-            for (int ch = 0; ch < 3; ++ch) acc[ch] = s.c[ch];
-            acc[3] = s.alpha;
+            copies_.Bottom(s.c, s.alpha);
             k = 1;
         }
         for (; k < g_.copies; ++k) {
             const Lanes w = x_weight_[k];
             if (AllEqual(w, 0)) continue;
             Sample s = Take(row, k);
-            s.alpha = Background(s);
-            for (int ch = 0; ch < 3; ++ch) acc[ch] = Mix(acc[ch], s.c[ch], s.alpha, w);
-            acc[3] = Mix(acc[3], Splat(255), s.alpha, w);
+            copies_.Add(s.c, Background(s), w);
         }
+        copies_.Combine(acc);
     }
 
     // src_interp of a copy's channel: the cached horizontal steps, then the vertical
@@ -350,6 +397,8 @@ private:
     const int first_;
     Lanes x_weight_[kMaxCopies];
     Lanes y_weight_[kMaxCopies];
+    Layers copies_;
+    Layers rows_;
 };
 
 // GroupColours with N lanes.
@@ -385,10 +434,16 @@ LANE_INLINE void Fill(const CacheFill& fill, const std::uint8_t* source, std::ui
             const Lanes b = O::LoadPixels(source, right);
             const Lanes up = O::LoadWords(fill.up + first + i);
             const Lanes down = O::LoadWords(fill.down + first + i);
-            for (int ch = 0; ch < fill.channels; ++ch) {
-                const Lanes value = O::Step((a >> (8 * ch)) & 255, (b >> (8 * ch)) & 255, up, down);
+            // Whole shifts, not a shift by a counted amount: i686 builds a variable vector
+            // shift's count through memory on every channel.
+            const auto channel = [&](int ch, int shift) __attribute__((always_inline)) {
+                const Lanes value = O::Step((a >> shift) & 255, (b >> shift) & 255, up, down);
                 O::StoreBytes(value, planes + ch * columns + i);
-            }
+            };
+            channel(0, 0);
+            channel(1, 8);
+            channel(2, 16);
+            if (fill.channels > 3) channel(3, 24);
         }
         for (; i < columns; ++i) {
             const std::ptrdiff_t c = first + i;
