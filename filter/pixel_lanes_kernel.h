@@ -296,16 +296,17 @@ public:
             rows_.Add(acc, acc[3], w);
         }
         rows_.Combine(out);
-        i32 bytes[4][N];
         for (int ch = 0; ch < 4; ++ch) {
             // The values stay within 0..255; the write-back clamps all the same.
-            const Lanes clamped = out[ch] < 0 ? Splat(0) : (out[ch] > 255 ? Splat(255) : out[ch]);
-            std::memcpy(bytes[ch], &clamped, sizeof bytes[ch]);
+            out[ch] = out[ch] < 0 ? Splat(0) : (out[ch] > 255 ? Splat(255) : out[ch]);
         }
+        // Lane by lane straight from the vectors: a copy through an array of words made
+        // 32-bit builds read back halves of vectors just stored.
         const int channels = k_.planes > 3 ? 4 : 3;
         for (int l = 0; l < N; ++l) {
             std::uint8_t* p = dst + static_cast<std::ptrdiff_t>(l) * k_.planes;
-            for (int ch = 0; ch < channels; ++ch) p[ch] = static_cast<std::uint8_t>(bytes[ch][l]);
+            for (int ch = 0; ch < 3; ++ch) p[ch] = static_cast<std::uint8_t>(out[ch][l]);
+            if (channels > 3) p[3] = static_cast<std::uint8_t>(out[3][l]);
         }
     }
 
