@@ -33,6 +33,7 @@ void Avx2Fill(const CacheFill& fill, const std::uint8_t* source, std::uint8_t* s
 namespace {
 
 #define LANE_INLINE inline __attribute__((always_inline))
+#define LANE_INLINE_LAMBDA __attribute__((always_inline))
 
 using i32 = std::int32_t;
 
@@ -238,29 +239,36 @@ class Kernel : Ops<N> {
         Lanes weight[kMaxCopies];         // multipliers
         int count;
 
-        LANE_INLINE void Bottom(const Lanes* c, Lanes alpha) noexcept {
-            for (int ch = 0; ch < 3; ++ch) bottom[ch] = c[ch];
+        LANE_INLINE void Bottom(Lanes c0, Lanes c1, Lanes c2, Lanes alpha) noexcept {
+            bottom[0] = c0;
+            bottom[1] = c1;
+            bottom[2] = c2;
             bottom[3] = alpha;
             count = 0;
         }
 
-        LANE_INLINE void Add(const Lanes* c, Lanes alpha, Lanes multiplier) noexcept {
-            for (int ch = 0; ch < 3; ++ch) over_alpha[ch][count] = c[ch] * alpha;
+        LANE_INLINE void Add(Lanes c0, Lanes c1, Lanes c2, Lanes alpha, Lanes multiplier) noexcept {
+            over_alpha[0][count] = c0 * alpha;
+            over_alpha[1][count] = c1 * alpha;
+            over_alpha[2][count] = c2 * alpha;
             over_alpha[3][count] = alpha * 255;
             inverse[count] = 255 - alpha;
             weight[count] = multiplier;
             ++count;
         }
 
-        // The combined colour, channels 0..3: four running values and two temporaries,
-        // which fit the eight vector registers of 32-bit x86.
-        LANE_INLINE void Combine(Lanes* out) const noexcept {
+        // Hands the combined channels 0..3 to `use`. Four running values and two
+        // temporaries fit the eight vector registers of 32-bit x86; the result goes on as
+        // four values, since 32-bit builds copy an array of vectors in halves and read
+        // them back whole, which the processor cannot forward.
+        template <class Use>
+        LANE_INLINE void Combine(Use&& use) const noexcept {
             Lanes v[4];
             for (int ch = 0; ch < 4; ++ch) v[ch] = bottom[ch];
             for (int i = 0; i < count; ++i) {
                 for (int ch = 0; ch < 4; ++ch) v[ch] = Lay(v[ch], over_alpha[ch][i], inverse[i], weight[i]);
             }
-            for (int ch = 0; ch < 4; ++ch) out[ch] = v[ch];
+            use(v[0], v[1], v[2], v[3]);
         }
     };
 
@@ -269,8 +277,6 @@ public:
 
     LANE_INLINE void Run(std::uint8_t* dst) noexcept {
         Weights();
-        Lanes out[4];
-        Lanes acc[4];
         int j = 0;
         int full = 0;
         for (int r = g_.copy_rows - 1; r >= 1 && full == 0; --r) {
@@ -278,36 +284,42 @@ public:
         }
         if (full > 0) {
             // A row of full weight whose alpha is 255 replaces what came before it.
-            Row(full, acc);
-            if (AllLanes(acc[3] == 255)) {
-                rows_.Bottom(acc, acc[3]);
-                j = full + 1;
-            }
+            Row(full, [&](Lanes c0, Lanes c1, Lanes c2, Lanes alpha) LANE_INLINE_LAMBDA {
+                if (AllLanes(alpha == 255)) {
+                    rows_.Bottom(c0, c1, c2, alpha);
+                    j = full + 1;
+                }
+            });
         }
         if (j == 0) {
-            Row(0, acc);
-            rows_.Bottom(acc, acc[3]);
+            Row(0, [&](Lanes c0, Lanes c1, Lanes c2, Lanes alpha)
+                       LANE_INLINE_LAMBDA { rows_.Bottom(c0, c1, c2, alpha); });
             j = 1;
         }
         for (; j < g_.copy_rows; ++j) {
             const Lanes w = y_weight_[j];
             if (AllEqual(w, 0)) continue;
-            Row(j, acc);
-            rows_.Add(acc, acc[3], w);
+            Row(j, [&](Lanes c0, Lanes c1, Lanes c2, Lanes alpha)
+                       LANE_INLINE_LAMBDA { rows_.Add(c0, c1, c2, alpha, w); });
         }
-        rows_.Combine(out);
-        for (int ch = 0; ch < 4; ++ch) {
+        rows_.Combine([&](Lanes c0, Lanes c1, Lanes c2, Lanes alpha) LANE_INLINE_LAMBDA {
             // The values stay within 0..255; the write-back clamps all the same.
-            out[ch] = out[ch] < 0 ? Splat(0) : (out[ch] > 255 ? Splat(255) : out[ch]);
-        }
-        // Lane by lane straight from the vectors: a copy through an array of words made
-        // 32-bit builds read back halves of vectors just stored.
-        const int channels = k_.planes > 3 ? 4 : 3;
-        for (int l = 0; l < N; ++l) {
-            std::uint8_t* p = dst + static_cast<std::ptrdiff_t>(l) * k_.planes;
-            for (int ch = 0; ch < 3; ++ch) p[ch] = static_cast<std::uint8_t>(out[ch][l]);
-            if (channels > 3) p[3] = static_cast<std::uint8_t>(out[3][l]);
-        }
+            const auto clamp = [](Lanes x) LANE_INLINE_LAMBDA {
+                return x < 0 ? Splat(0) : (x > 255 ? Splat(255) : x);
+            };
+            c0 = clamp(c0);
+            c1 = clamp(c1);
+            c2 = clamp(c2);
+            alpha = clamp(alpha);
+            const bool fourth = k_.planes > 3;
+            for (int l = 0; l < N; ++l) {
+                std::uint8_t* p = dst + static_cast<std::ptrdiff_t>(l) * k_.planes;
+                p[0] = static_cast<std::uint8_t>(c0[l]);
+                p[1] = static_cast<std::uint8_t>(c1[l]);
+                p[2] = static_cast<std::uint8_t>(c2[l]);
+                if (fourth) p[3] = static_cast<std::uint8_t>(alpha[l]);
+            }
+        });
     }
 
 private:
@@ -332,8 +344,9 @@ private:
         }
     }
 
-    // The accumulated colour of row of copies j.
-    LANE_INLINE void Row(int j, Lanes* acc) noexcept {
+    // Hands the accumulated colour of row of copies j to `use`, as Combine does.
+    template <class Use>
+    LANE_INLINE void Row(int j, Use&& use) noexcept {
         const CopyRow& row = g_.rows[j];
         int k = 0;
         int full = 0;
@@ -345,23 +358,23 @@ private:
             Sample s = Take(row, full);
             s.alpha = Background(s);
             if (AllLanes(s.alpha == 255)) {
-                copies_.Bottom(s.c, s.alpha);
+                copies_.Bottom(s.c[0], s.c[1], s.c[2], s.alpha);
                 k = full + 1;
             }
         }
         if (k == 0) {
             Sample s = Take(row, 0);
             if (j != 0) s.alpha = Background(s);
-            copies_.Bottom(s.c, s.alpha);
+            copies_.Bottom(s.c[0], s.c[1], s.c[2], s.alpha);
             k = 1;
         }
         for (; k < g_.copies; ++k) {
             const Lanes w = x_weight_[k];
             if (AllEqual(w, 0)) continue;
-            Sample s = Take(row, k);
-            copies_.Add(s.c, Background(s), w);
+            const Sample s = Take(row, k);
+            copies_.Add(s.c[0], s.c[1], s.c[2], Background(s), w);
         }
-        copies_.Combine(acc);
+        copies_.Combine(use);
     }
 
     // src_interp of a copy's channel: the cached horizontal steps, then the vertical
@@ -437,7 +450,7 @@ LANE_INLINE void Fill(const CacheFill& fill, const std::uint8_t* source, std::ui
             const Lanes down = O::LoadWords(fill.down + first + i);
             // Whole shifts, not a shift by a counted amount: i686 builds a variable vector
             // shift's count through memory on every channel.
-            const auto channel = [&](int ch, int shift) __attribute__((always_inline)) {
+            const auto channel = [&](int ch, int shift) LANE_INLINE_LAMBDA {
                 const Lanes value = O::Step((a >> shift) & 255, (b >> shift) & 255, up, down);
                 O::StoreBytes(value, planes + ch * columns + i);
             };
@@ -460,6 +473,7 @@ LANE_INLINE void Fill(const CacheFill& fill, const std::uint8_t* source, std::ui
 }
 
 #undef LANE_INLINE
+#undef LANE_INLINE_LAMBDA
 
 }  // namespace
 }  // namespace tessellon::tiling_lanes
