@@ -168,9 +168,6 @@ struct Ops {
     static LANE_INLINE Lanes Weight(Lanes position, Lanes lo, Lanes hi, Floats ratio, i32 before,
                                     i32 after) noexcept {
         using Unsigned = typename V::Unsigned;
-        // Groups often lie wholly ahead of or past their bands.
-        if (AllLanes(position < lo)) return Splat(before);
-        if (AllLanes((position > hi) & (position > lo))) return Splat(after);
         const Lanes open = lo < hi;
         const Lanes below = position < lo;
         const Lanes above = position > hi;
@@ -193,6 +190,16 @@ struct Ops {
     static LANE_INLINE Lanes Multiplier(Lanes weight, i32 full, double per_weight) noexcept {
         const Lanes m = Truncate(ToDouble(weight) * per_weight) + 1;
         return weight == 0 ? Splat(0) : (weight == full ? Splat(kOne) : m);
+    }
+
+    // The multiplier of Weight's weight. Groups often lie wholly ahead of or past their
+    // bands; theirs is the scalar WeightMultiplier of before or after, the same
+    // arithmetic on one value.
+    static LANE_INLINE Lanes BandMultiplier(Lanes position, Lanes lo, Lanes hi, Floats ratio, i32 before,
+                                            i32 after, i32 full, double per_weight) noexcept {
+        if (AllLanes(position < lo)) return Splat(WeightMultiplier(before, full));
+        if (AllLanes((position > hi) & (position > lo))) return Splat(WeightMultiplier(after, full));
+        return Multiplier(Weight(position, lo, hi, ratio, before, after), full, per_weight);
     }
 
     // trunc(d * w / full) for |d| <= 255, from w's multiplier. For d < 0 that is
@@ -330,17 +337,18 @@ private:
         const double per_weight = static_cast<double>(kOne) / k_.weight_full;
         for (int k = 1; k < g_.copies; ++k) {
             const Lanes position = O::LoadWords(g_.x_position + k * g_.position_stride + first_);
-            const Lanes weight = O::Weight(position, Splat(g_.x_lo), Splat(g_.x_hi),
-                                           typename O::Floats{} + g_.x_ratio, k_.x_before, k_.x_after);
-            x_weight_[k] = Splat(k) < copies ? O::Multiplier(weight, k_.weight_full, per_weight) : Splat(0);
+            const Lanes multiplier =
+                O::BandMultiplier(position, Splat(g_.x_lo), Splat(g_.x_hi), typename O::Floats{} + g_.x_ratio,
+                                  k_.x_before, k_.x_after, k_.weight_full, per_weight);
+            x_weight_[k] = Splat(k) < copies ? multiplier : Splat(0);
         }
         if (g_.copy_rows < 2) return;
         const Lanes lo = O::LoadWords(g_.y_lo + first_);
         const Lanes hi = O::LoadWords(g_.y_hi + first_);
         const typename O::Floats ratio = O::LoadFloats(g_.y_ratio + first_);
         for (int j = 1; j < g_.copy_rows; ++j) {
-            const Lanes weight = O::Weight(Splat(g_.rows[j].copy_y), lo, hi, ratio, k_.y_before, k_.y_after);
-            y_weight_[j] = O::Multiplier(weight, k_.weight_full, per_weight);
+            y_weight_[j] = O::BandMultiplier(Splat(g_.rows[j].copy_y), lo, hi, ratio, k_.y_before, k_.y_after,
+                                             k_.weight_full, per_weight);
         }
     }
 
