@@ -212,10 +212,18 @@ struct Ops {
         return (d * multiplier + round_up) >> kShift;
     }
 
+    // a * b for a and b within 0..255, whose product fits the low 16 bits of a lane: a
+    // 16-bit multiply, quicker than a 32-bit one and native to SSE2 (the high halves,
+    // 0 * 0, stay 0).
+    static LANE_INLINE Lanes ByteProduct(Lanes a, Lanes b) noexcept {
+        using Halves = typename V::Halves;
+        return reinterpret_cast<Lanes>(reinterpret_cast<Halves>(a) * reinterpret_cast<Halves>(b));
+    }
+
     // rescale(weight, 0, full, old, blend(over, old, alpha, 255)) for values within
     // 0..255, from over * alpha and 255 - alpha, which do not depend on old.
     static LANE_INLINE Lanes Lay(Lanes old, Lanes over_alpha, Lanes inverse, Lanes multiplier) noexcept {
-        const Lanes blend = ((over_alpha + old * inverse) * 32897) >> 23;
+        const Lanes blend = ((over_alpha + ByteProduct(old, inverse)) * 32897) >> 23;
         return old + ScaleDifference(blend - old, multiplier);
     }
 };
@@ -255,9 +263,9 @@ class Kernel : Ops<N> {
         }
 
         LANE_INLINE void Add(Lanes c0, Lanes c1, Lanes c2, Lanes alpha, Lanes multiplier) noexcept {
-            over_alpha[0][count] = c0 * alpha;
-            over_alpha[1][count] = c1 * alpha;
-            over_alpha[2][count] = c2 * alpha;
+            over_alpha[0][count] = O::ByteProduct(c0, alpha);
+            over_alpha[1][count] = O::ByteProduct(c1, alpha);
+            over_alpha[2][count] = O::ByteProduct(c2, alpha);
             over_alpha[3][count] = alpha * 255;
             inverse[count] = 255 - alpha;
             weight[count] = multiplier;
