@@ -8,7 +8,8 @@
 //    n <= kMaxDenominator is (d * m) >> kShift, where m is f * 2^kShift / n rounded
 //    up for d >= 0 and down for d < 0 (the product's error stays below 1 / n, less
 //    than the distance of a non-whole quotient to the next whole number);
-//  - truncating mixes trunc(d * w / full) use the same multiplier on |d|;
+//  - truncating mixes trunc(d * w / full) use the same multiplier, a negative
+//    product rounded up instead of down;
 //  - x / 255 for 0 <= x <= 65025 is (x * 32897) >> 23;
 //  - the background fade's one remaining division is a correctly rounded float
 //    division of integers below 2^24, whose truncation is exact.

@@ -8,6 +8,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "filter/pixel_lanes.h"
 
 // The lane helpers pass vectors by value between inline functions of this header only;
@@ -29,6 +33,7 @@ void Avx2Fill(const CacheFill& fill, const std::uint8_t* source, std::uint8_t* s
 namespace {
 
 #define LANE_INLINE inline __attribute__((always_inline))
+#define LANE_INLINE_LAMBDA __attribute__((always_inline))
 
 using i32 = std::int32_t;
 
@@ -129,8 +134,16 @@ struct Ops {
     static LANE_INLINE Lanes Truncate(Doubles x) noexcept { return __builtin_convertvector(x, Lanes); }
     static LANE_INLINE Lanes Truncate(Floats x) noexcept { return __builtin_convertvector(x, Lanes); }
 
-    // Whether every lane of a comparison's mask (-1 true, 0 false) is true.
+    // Whether every lane of a comparison's mask (-1 true, 0 false) is true. On x86 from
+    // the lanes' sign bits; the 64-bit words of the portable form go through memory in
+    // 32-bit builds.
     static LANE_INLINE bool AllLanes(Lanes mask) noexcept {
+#if defined(__AVX__)
+        if constexpr (N == 8) return _mm256_movemask_ps(reinterpret_cast<__m256>(mask)) == 0xff;
+#endif
+#if defined(__SSE2__)
+        if constexpr (N == 4) return _mm_movemask_ps(reinterpret_cast<__m128>(mask)) == 0xf;
+#endif
         const auto words = reinterpret_cast<typename V::Words>(mask);
         std::int64_t all = words[0];
         for (int w = 1; w < N / 2; ++w) all &= words[w];
@@ -155,9 +168,6 @@ struct Ops {
     static LANE_INLINE Lanes Weight(Lanes position, Lanes lo, Lanes hi, Floats ratio, i32 before,
                                     i32 after) noexcept {
         using Unsigned = typename V::Unsigned;
-        // Groups often lie wholly ahead of or past their bands.
-        if (AllLanes(position < lo)) return Splat(before);
-        if (AllLanes((position > hi) & (position > lo))) return Splat(after);
         const Lanes open = lo < hi;
         const Lanes below = position < lo;
         const Lanes above = position > hi;
@@ -182,32 +192,53 @@ struct Ops {
         return weight == 0 ? Splat(0) : (weight == full ? Splat(kOne) : m);
     }
 
-    // trunc(d * w / full) for |d| <= 255, from w's multiplier.
+    // The multiplier of Weight's weight. Groups often lie wholly ahead of or past their
+    // bands; theirs is the scalar WeightMultiplier of before or after, the same
+    // arithmetic on one value.
+    static LANE_INLINE Lanes BandMultiplier(Lanes position, Lanes lo, Lanes hi, Floats ratio, i32 before,
+                                            i32 after, i32 full, double per_weight) noexcept {
+        if (AllLanes(position < lo)) return Splat(WeightMultiplier(before, full));
+        if (AllLanes((position > hi) & (position > lo))) return Splat(WeightMultiplier(after, full));
+        return Multiplier(Weight(position, lo, hi, ratio, before, after), full, per_weight);
+    }
+
+    // trunc(d * w / full) for |d| <= 255, from w's multiplier. For d < 0 that is
+    // -floor(|d| * m / 2^kShift) = ceil(d * m / 2^kShift), the floor of d * m plus
+    // 2^kShift - 1; the magnitudes stay below 2^31. Adding that only to the negative
+    // lanes takes two shifts of d's sign and no select.
     static LANE_INLINE Lanes ScaleDifference(Lanes d, Lanes multiplier) noexcept {
-        const Lanes negative = d < 0;
-        const Lanes q = ((negative != 0 ? -d : d) * multiplier) >> kShift;
-        return negative != 0 ? -q : q;
+        using Unsigned = typename V::Unsigned;
+        const auto round_up = reinterpret_cast<Lanes>(reinterpret_cast<Unsigned>(d >> 31) >> (32 - kShift));
+        return (d * multiplier + round_up) >> kShift;
     }
 
-    // blend(over, under, alpha, 255) for values within 0..255.
-    static LANE_INLINE Lanes Blend(Lanes over, Lanes under, Lanes alpha) noexcept {
-        return ((over * alpha + under * (255 - alpha)) * 32897) >> 23;
+    // a * b for a and b within 0..255, whose product fits the low 16 bits of a lane: a
+    // 16-bit multiply, quicker than a 32-bit one and native to SSE2 (the high halves,
+    // 0 * 0, stay 0).
+    static LANE_INLINE Lanes ByteProduct(Lanes a, Lanes b) noexcept {
+        using Halves = typename V::Halves;
+        return reinterpret_cast<Lanes>(reinterpret_cast<Halves>(a) * reinterpret_cast<Halves>(b));
     }
 
-    // rescale(weight, 0, full, old, blend(over, old, alpha, 255)).
-    static LANE_INLINE Lanes Mix(Lanes old, Lanes over, Lanes alpha, Lanes multiplier) noexcept {
-        return old + ScaleDifference(Blend(over, old, alpha) - old, multiplier);
+    // rescale(weight, 0, full, old, blend(over, old, alpha, 255)) for values within
+    // 0..255, from over * alpha and 255 - alpha, which do not depend on old.
+    static LANE_INLINE Lanes Lay(Lanes old, Lanes over_alpha, Lanes inverse, Lanes multiplier) noexcept {
+        const Lanes blend = ((over_alpha + ByteProduct(old, inverse)) * 32897) >> 23;
+        return old + ScaleDifference(blend - old, multiplier);
     }
 };
 
-// N of a group's pixels, from lane `first` of the group on.
+// N of a group's pixels, from lane `first` of the group on. Each row of copies, and
+// then the rows, are a stack of layers laid one over the other: first every layer's
+// colour and alpha, then the layers combined channel by channel, so that few values
+// are live while they are combined.
 template <int N>
 class Kernel : Ops<N> {
     using O = Ops<N>;
     using Lanes = typename O::Lanes;
     using O::AllEqual;
     using O::AllLanes;
-    using O::Mix;
+    using O::Lay;
     using O::Splat;
 
     struct Sample {
@@ -215,13 +246,52 @@ class Kernel : Ops<N> {
         Lanes alpha;
     };
 
+    // The bottom colour, and the layers over it with what Lay needs of each.
+    struct Layers {
+        Lanes bottom[4];
+        Lanes over_alpha[4][kMaxCopies];  // the fourth is 255 * alpha
+        Lanes inverse[kMaxCopies];        // 255 - alpha
+        Lanes weight[kMaxCopies];         // multipliers
+        int count;
+
+        LANE_INLINE void Bottom(Lanes c0, Lanes c1, Lanes c2, Lanes alpha) noexcept {
+            bottom[0] = c0;
+            bottom[1] = c1;
+            bottom[2] = c2;
+            bottom[3] = alpha;
+            count = 0;
+        }
+
+        LANE_INLINE void Add(Lanes c0, Lanes c1, Lanes c2, Lanes alpha, Lanes multiplier) noexcept {
+            over_alpha[0][count] = O::ByteProduct(c0, alpha);
+            over_alpha[1][count] = O::ByteProduct(c1, alpha);
+            over_alpha[2][count] = O::ByteProduct(c2, alpha);
+            over_alpha[3][count] = alpha * 255;
+            inverse[count] = 255 - alpha;
+            weight[count] = multiplier;
+            ++count;
+        }
+
+        // Hands the combined channels 0..3 to `use`. Four running values and two
+        // temporaries fit the eight vector registers of 32-bit x86; the result goes on as
+        // four values, since 32-bit builds copy an array of vectors in halves and read
+        // them back whole, which the processor cannot forward.
+        template <class Use>
+        LANE_INLINE void Combine(Use&& use) const noexcept {
+            Lanes v[4];
+            for (int ch = 0; ch < 4; ++ch) v[ch] = bottom[ch];
+            for (int i = 0; i < count; ++i) {
+                for (int ch = 0; ch < 4; ++ch) v[ch] = Lay(v[ch], over_alpha[ch][i], inverse[i], weight[i]);
+            }
+            use(v[0], v[1], v[2], v[3]);
+        }
+    };
+
 public:
     LANE_INLINE Kernel(const PassConstants& k, const Group& g, int first) noexcept : k_(k), g_(g), first_(first) {}
 
     LANE_INLINE void Run(std::uint8_t* dst) noexcept {
         Weights();
-        Lanes out[4];
-        Lanes acc[4];
         int j = 0;
         int full = 0;
         for (int r = g_.copy_rows - 1; r >= 1 && full == 0; --r) {
@@ -229,34 +299,42 @@ public:
         }
         if (full > 0) {
             // A row of full weight whose alpha is 255 replaces what came before it.
-            Row(full, acc);
-            if (AllLanes(acc[3] == 255)) {
-                for (int ch = 0; ch < 4; ++ch) out[ch] = acc[ch];
-                j = full + 1;
-            }
+            Row(full, [&](Lanes c0, Lanes c1, Lanes c2, Lanes alpha) LANE_INLINE_LAMBDA {
+                if (AllLanes(alpha == 255)) {
+                    rows_.Bottom(c0, c1, c2, alpha);
+                    j = full + 1;
+                }
+            });
         }
         if (j == 0) {
-            Row(0, out);
+            Row(0, [&](Lanes c0, Lanes c1, Lanes c2, Lanes alpha)
+                       LANE_INLINE_LAMBDA { rows_.Bottom(c0, c1, c2, alpha); });
             j = 1;
         }
         for (; j < g_.copy_rows; ++j) {
             const Lanes w = y_weight_[j];
             if (AllEqual(w, 0)) continue;
-            Row(j, acc);
-            for (int ch = 0; ch < 3; ++ch) out[ch] = Mix(out[ch], acc[ch], acc[3], w);
-            out[3] = Mix(out[3], Splat(255), acc[3], w);
+            Row(j, [&](Lanes c0, Lanes c1, Lanes c2, Lanes alpha)
+                       LANE_INLINE_LAMBDA { rows_.Add(c0, c1, c2, alpha, w); });
         }
-        i32 bytes[4][N];
-        for (int ch = 0; ch < 4; ++ch) {
+        rows_.Combine([&](Lanes c0, Lanes c1, Lanes c2, Lanes alpha) LANE_INLINE_LAMBDA {
             // The values stay within 0..255; the write-back clamps all the same.
-            const Lanes clamped = out[ch] < 0 ? Splat(0) : (out[ch] > 255 ? Splat(255) : out[ch]);
-            std::memcpy(bytes[ch], &clamped, sizeof bytes[ch]);
-        }
-        const int channels = k_.planes > 3 ? 4 : 3;
-        for (int l = 0; l < N; ++l) {
-            std::uint8_t* p = dst + static_cast<std::ptrdiff_t>(l) * k_.planes;
-            for (int ch = 0; ch < channels; ++ch) p[ch] = static_cast<std::uint8_t>(bytes[ch][l]);
-        }
+            const auto clamp = [](Lanes x) LANE_INLINE_LAMBDA {
+                return x < 0 ? Splat(0) : (x > 255 ? Splat(255) : x);
+            };
+            c0 = clamp(c0);
+            c1 = clamp(c1);
+            c2 = clamp(c2);
+            alpha = clamp(alpha);
+            const bool fourth = k_.planes > 3;
+            for (int l = 0; l < N; ++l) {
+                std::uint8_t* p = dst + static_cast<std::ptrdiff_t>(l) * k_.planes;
+                p[0] = static_cast<std::uint8_t>(c0[l]);
+                p[1] = static_cast<std::uint8_t>(c1[l]);
+                p[2] = static_cast<std::uint8_t>(c2[l]);
+                if (fourth) p[3] = static_cast<std::uint8_t>(alpha[l]);
+            }
+        });
     }
 
 private:
@@ -267,22 +345,24 @@ private:
         const double per_weight = static_cast<double>(kOne) / k_.weight_full;
         for (int k = 1; k < g_.copies; ++k) {
             const Lanes position = O::LoadWords(g_.x_position + k * g_.position_stride + first_);
-            const Lanes weight = O::Weight(position, Splat(g_.x_lo), Splat(g_.x_hi),
-                                           typename O::Floats{} + g_.x_ratio, k_.x_before, k_.x_after);
-            x_weight_[k] = Splat(k) < copies ? O::Multiplier(weight, k_.weight_full, per_weight) : Splat(0);
+            const Lanes multiplier =
+                O::BandMultiplier(position, Splat(g_.x_lo), Splat(g_.x_hi), typename O::Floats{} + g_.x_ratio,
+                                  k_.x_before, k_.x_after, k_.weight_full, per_weight);
+            x_weight_[k] = Splat(k) < copies ? multiplier : Splat(0);
         }
         if (g_.copy_rows < 2) return;
         const Lanes lo = O::LoadWords(g_.y_lo + first_);
         const Lanes hi = O::LoadWords(g_.y_hi + first_);
         const typename O::Floats ratio = O::LoadFloats(g_.y_ratio + first_);
         for (int j = 1; j < g_.copy_rows; ++j) {
-            const Lanes weight = O::Weight(Splat(g_.rows[j].copy_y), lo, hi, ratio, k_.y_before, k_.y_after);
-            y_weight_[j] = O::Multiplier(weight, k_.weight_full, per_weight);
+            y_weight_[j] = O::BandMultiplier(Splat(g_.rows[j].copy_y), lo, hi, ratio, k_.y_before, k_.y_after,
+                                             k_.weight_full, per_weight);
         }
     }
 
-    // The accumulated colour of row of copies j.
-    LANE_INLINE void Row(int j, Lanes* acc) const noexcept {
+    // Hands the accumulated colour of row of copies j to `use`, as Combine does.
+    template <class Use>
+    LANE_INLINE void Row(int j, Use&& use) noexcept {
         const CopyRow& row = g_.rows[j];
         int k = 0;
         int full = 0;
@@ -294,26 +374,23 @@ private:
             Sample s = Take(row, full);
             s.alpha = Background(s);
             if (AllLanes(s.alpha == 255)) {
-                for (int ch = 0; ch < 3; ++ch) acc[ch] = s.c[ch];
-                acc[3] = s.alpha;
+                copies_.Bottom(s.c[0], s.c[1], s.c[2], s.alpha);
                 k = full + 1;
             }
         }
         if (k == 0) {
             Sample s = Take(row, 0);
             if (j != 0) s.alpha = Background(s);
-            for (int ch = 0; ch < 3; ++ch) acc[ch] = s.c[ch];
-            acc[3] = s.alpha;
+            copies_.Bottom(s.c[0], s.c[1], s.c[2], s.alpha);
             k = 1;
         }
         for (; k < g_.copies; ++k) {
             const Lanes w = x_weight_[k];
             if (AllEqual(w, 0)) continue;
-            Sample s = Take(row, k);
-            s.alpha = Background(s);
-            for (int ch = 0; ch < 3; ++ch) acc[ch] = Mix(acc[ch], s.c[ch], s.alpha, w);
-            acc[3] = Mix(acc[3], Splat(255), s.alpha, w);
+            const Sample s = Take(row, k);
+            copies_.Add(s.c[0], s.c[1], s.c[2], Background(s), w);
         }
+        copies_.Combine(use);
     }
 
     // src_interp of a copy's channel: the cached horizontal steps, then the vertical
@@ -350,6 +427,8 @@ private:
     const int first_;
     Lanes x_weight_[kMaxCopies];
     Lanes y_weight_[kMaxCopies];
+    Layers copies_;
+    Layers rows_;
 };
 
 // GroupColours with N lanes.
@@ -385,10 +464,16 @@ LANE_INLINE void Fill(const CacheFill& fill, const std::uint8_t* source, std::ui
             const Lanes b = O::LoadPixels(source, right);
             const Lanes up = O::LoadWords(fill.up + first + i);
             const Lanes down = O::LoadWords(fill.down + first + i);
-            for (int ch = 0; ch < fill.channels; ++ch) {
-                const Lanes value = O::Step((a >> (8 * ch)) & 255, (b >> (8 * ch)) & 255, up, down);
+            // Whole shifts, not a shift by a counted amount: i686 builds a variable vector
+            // shift's count through memory on every channel.
+            const auto channel = [&](int ch, int shift) LANE_INLINE_LAMBDA {
+                const Lanes value = O::Step((a >> shift) & 255, (b >> shift) & 255, up, down);
                 O::StoreBytes(value, planes + ch * columns + i);
-            }
+            };
+            channel(0, 0);
+            channel(1, 8);
+            channel(2, 16);
+            if (fill.channels > 3) channel(3, 24);
         }
         for (; i < columns; ++i) {
             const std::ptrdiff_t c = first + i;
@@ -404,6 +489,7 @@ LANE_INLINE void Fill(const CacheFill& fill, const std::uint8_t* source, std::ui
 }
 
 #undef LANE_INLINE
+#undef LANE_INLINE_LAMBDA
 
 }  // namespace
 }  // namespace tessellon::tiling_lanes
