@@ -170,9 +170,9 @@ Image MakePicture(Picture kind, int width, int height, int planes, const memhost
             } else {
                 const std::uint32_t pick = Next(random) % 6;
                 for (int p = 0; p < 3; ++p) {
-                    const int near = back[static_cast<std::size_t>(p)] + static_cast<int>(Next(random) % 41) - 20;
+                    const int close_by = back[static_cast<std::size_t>(p)] + static_cast<int>(Next(random) % 41) - 20;
                     image.At(x, y, p) = pick < 2   ? back[static_cast<std::size_t>(p)]
-                                        : pick < 3 ? static_cast<std::uint8_t>(std::clamp(near, 0, 255))
+                                        : pick < 3 ? static_cast<std::uint8_t>(std::clamp(close_by, 0, 255))
                                                    : static_cast<std::uint8_t>(Next(random));
                 }
             }
