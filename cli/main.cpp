@@ -226,7 +226,16 @@ int Filter(const Options& options, bool show_progress) {
     // stream (standard output, a pipe) gets its first byte only once the filter has
     // succeeded, so that a refused or cancelled run sends nothing down it.
     std::optional<BackgroundEncoder> encoder;
-    if (!output.stream && !output.standard_output) encoder.emplace(format, rows, file, metadata, write_options);
+    if (!output.stream && !output.standard_output) {
+        encoder.emplace(format, rows, file, metadata, write_options);
+        // The encoder keeps a core busy while the filter runs: the filter takes the
+        // others, unless -t or the environment says how many. (More threads than cores
+        // make the filter's threads wait for each other.)
+        if (format != FileFormat::webp && !options.threads && std::getenv("TESSELLON_THREADS") == nullptr) {
+            const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+            setenv("TESSELLON_THREADS", std::to_string(std::max(1L, cores - 1)).c_str(), 1);
+        }
+    }
 
     progress.Stage("filtering", 25, 75);
     RunResult run;
