@@ -1,0 +1,330 @@
+// The pass's tables for one strip: the set-up's values and the controls read once,
+// then everything of a column of outRect (Column, its copies' Cells) and of a row
+// (RowInfo, its RowCopies) that the pixel code derives from one coordinate. No Windows
+// headers.
+#include "filter/pixel_pass.h"
+
+#include <cstring>
+
+namespace tessellon {
+
+// --- Preparation -----------------------------------------------------------------
+
+bool TilingPixelPass::Impl::ReadProfile(i32 base, i32 index, i32* value) const noexcept {
+    const i32 cell = wrap_add(base, index);
+    // A read outside the array would set the status; one inside cells 0..12 would see
+    // the pixels' own writes. Neither happens with the filter's set-up.
+    if (cell < 13 || cell >= put_cell_count) return false;
+    *value = put_array[cell];
+    return true;
+}
+
+bool TilingPixelPass::Impl::Prepare() noexcept {
+    if (filter_record == nullptr || put_array == nullptr || put_cell_count < 13) return false;
+    if (preview_zoom != 1 || preview_start == -1) return false;
+    const std::uint8_t* flags = definition_block.use_flags[kPhasePixel];
+    // Fields the loader computes per pixel from more than the pixel itself: the pass
+    // recreates the loader's work for the last pixel only.
+    for (int k : {kFieldLuma, kFieldChromaU, kFieldChromaV, kFieldAngle, kFieldRadius, kFieldMaskValue,
+                  kFieldStatus}) {
+        if (flags[k] != 0) return false;
+    }
+    // The colour entry must exist, or color_part would set the status.
+    if (definition_block.colour_count < 1) return false;
+
+    const psapi::FilterRecord& record = *filter_record;
+    if (record.inData == nullptr || record.inRect.right <= record.inRect.left ||
+        record.inRect.bottom <= record.inRect.top) {
+        return false;
+    }
+    in_data = static_cast<const std::uint8_t*>(record.inData);
+    in_row_bytes = record.inRowBytes;
+    out_data = static_cast<std::uint8_t*>(record.outData);
+    out_row_bytes = record.outRowBytes;
+    mask_data = static_cast<const std::uint8_t*>(record.maskData);
+    mask_row_bytes = record.maskRowBytes;
+    mask_left = record.maskRect.left;
+    mask_top = record.maskRect.top;
+    in_left = record.inRect.left;
+    in_top = record.inRect.top;
+    in_right = record.inRect.right;
+    in_bottom = record.inRect.bottom;
+    out_left = record.outRect.left;
+    out_top = record.outRect.top;
+    out_right = record.outRect.right;
+    out_bottom = record.outRect.bottom;
+    origin_x = tessellon::origin_x;
+    origin_y = tessellon::origin_y;
+
+    const ExecutionContext& c = execution_context;
+    const RunRecord& r = run_record;
+    planes = r.plane_count;
+    if (planes < 3) return false;
+    // A field the loader does not refresh keeps its value through the pass.
+    ctx_planes = flags[kFieldPlaneCount] ? r.plane_count : c.plane_count;
+    width = flags[kFieldWidth] ? r.area_w : c.width;
+    height = flags[kFieldHeight] ? r.area_h : c.height;
+    back_r = flags[kFieldBackR] ? r.back_color[0] : c.back_r;
+    back_g = flags[kFieldBackG] ? r.back_color[1] : c.back_g;
+    back_b = flags[kFieldBackB] ? r.back_color[2] : c.back_b;
+
+    const i32* v = c.vars;
+    if (v[kCellOut] != kOutCell || v[kCellAcc] != kAccCell || v[kCellSrc] != kSrcCell) return false;
+    scale = v[kScale];
+    if (scale < 1 || scale > kMaxScale) return false;
+    tile_w = v[kTileW];
+    tile_h = v[kTileH];
+    tile_x0 = v[kTileX0];
+    tile_x1 = v[kTileX1];
+    tile_y0 = v[kTileY0];
+    tile_y1 = v[kTileY1];
+    step_x = v[kStepX];
+    step_y = v[kStepY];
+    weight_full = v[kWeightFull];
+    bg_lo = v[kBgLo];
+    bg_hi = v[kBgHi];
+    len_x = v[kProfileLenX];
+    len_y = v[kProfileLenY];
+    base_x = v[kCellProfileX];
+    base_y = v[kCellProfileY];
+    band_x_lo = v[kBandXLo];
+    band_x_hi = v[kBandXHi];
+    wx_after = v[kWeightXAfter];
+    wx_before = v[kWeightXBefore];
+    band_y_lo = v[kBandYLo];
+    band_y_hi = v[kBandYHi];
+    wy_after = v[kWeightYAfter];
+    wy_before = v[kWeightYBefore];
+
+    fit = check_box(0) != 0;
+    repeat = check_box(2) != 0;
+    opaque_out = check_box(1) != 0;
+    thru_bg = slider(3) > 0;
+    for (int ch = 0; ch < 3; ++ch) colour[ch] = color_part(0, ch);
+    alpha_sampled = ctx_planes >= 4 && planes > 3;
+
+    // The shortcuts' conditions: weights within 0..weight_full, background colour and
+    // thresholds in their ranges, and no "a = c and b = d" case of rescale that could
+    // hand back a distance as an alpha.
+    const auto within = [](i32 value, i32 lo, i32 hi) { return value >= lo && value <= hi; };
+    generic = !(within(weight_full, 1, 32767) && within(wx_after, 0, weight_full) &&
+                within(wx_before, 0, weight_full) && within(wy_after, 0, weight_full) &&
+                within(wy_before, 0, weight_full) && within(back_r, 0, 255) && within(back_g, 0, 255) &&
+                within(back_b, 0, 255));
+    if (thru_bg && bg_lo != bg_hi) {
+        if (!(within(bg_lo, 0, 765) && within(bg_hi, bg_lo + 1, 1 << 20))) generic = true;
+        if (bg_lo == 0 && bg_hi <= 255) generic = true;
+    }
+    by_scale = Divisor(scale);
+    by_full = Divisor(generic ? 1 : weight_full);
+    by_bg = Divisor(!generic && thru_bg && bg_hi > bg_lo ? wrap_sub(bg_hi, bg_lo) : 1);
+
+    if (!BuildColumns() || !BuildRows() || !PrepareSampling()) return false;
+    colour_only = !generic;
+    for (i32 i = 0; i < out_right - out_left; ++i) {
+        const Column& col = columns[static_cast<std::size_t>(i)];
+        if (col.may_be_in && col.copies == 0) colour_only = false;
+        if (col.copies > 1) any_several_columns = true;
+    }
+    for (i32 i = 0; i < out_bottom - out_top; ++i) {
+        const RowInfo& row = rows[static_cast<std::size_t>(i)];
+        if (row.may_be_in && row.copies == 0) colour_only = false;
+    }
+    if (!PrepareLanes()) return false;
+    LoadState();
+    return true;
+}
+
+bool TilingPixelPass::Impl::BuildColumns() noexcept {
+    const i32 count = out_right - out_left;
+    if (count <= 0) {
+        cell_count = 0;
+        return columns.Allocate(0) && cells.Allocate(0);
+    }
+    if (!columns.Allocate(static_cast<std::size_t>(count))) return false;
+    const i32 limit_x = wrap_mul(width, scale);
+    // First the copy counts, to size the cells.
+    std::size_t total = 0;
+    for (i32 i = 0; i < count; ++i) {
+        Column& col = columns[static_cast<std::size_t>(i)];
+        const i32 pos_x = wrap_sub(out_left + i, origin_x);
+        col.in_x = tile_x0 <= pos_x && pos_x < tile_x1;
+        col.may_be_in = fit || repeat || col.in_x;
+        col.copies = 0;
+        col.first_cell = static_cast<i32>(total);
+        if (!col.may_be_in) continue;
+        if (fit) {
+            col.tile_px = pos_x;
+            col.src_x0 = wrap_add(wrap_mul(tile_x0, scale), wrap_mul(Div(wrap_mul(tile_w, scale), width), pos_x));
+        } else {
+            col.tile_px = Rem(wrap_add(wrap_sub(pos_x, tile_x0), wrap_mul(wrap_add(Div(width, tile_w), 1), tile_w)),
+                              tile_w);
+            col.src_x0 = wrap_mul(wrap_add(tile_x0, col.tile_px), scale);
+        }
+        if (!ReadProfile(base_x, col.tile_px, &col.prof_here) ||
+            !ReadProfile(base_x, Rem(wrap_sub(wrap_add(len_x, col.tile_px), 1), len_x), &col.prof_prev) ||
+            !ReadProfile(base_x, Rem(wrap_add(col.tile_px, 1), len_x), &col.prof_next)) {
+            return false;
+        }
+        const i32 here = col.prof_here;
+        col.seam_y_lo =
+            wrap_sub(band_y_lo, wrap_add(max_of(max_of(col.prof_prev, col.prof_next), here), here) / 2);
+        col.seam_y_hi =
+            wrap_sub(band_y_hi, wrap_add(min_of(min_of(col.prof_prev, col.prof_next), here), here) / 2);
+        col.band_y = MakeBand(col.seam_y_lo, col.seam_y_hi);
+        i32 copy_x = col.src_x0;
+        while (0 <= copy_x && copy_x < limit_x) {
+            // A further copy that coincides with the first would count as the first
+            // again; the pass relies on only copy 0 being the pixel's own.
+            if (col.copies == kMaxCopies || (col.copies > 0 && copy_x == col.src_x0)) return false;
+            ++col.copies;
+            copy_x = wrap_add(copy_x, step_x);
+        }
+        col.copy_x_end = copy_x;
+        total += static_cast<std::size_t>(col.copies);
+    }
+    if (total * sizeof(Cell) > kMaxTableBytes || !cells.Allocate(total)) return false;
+    cell_count = static_cast<i32>(total);
+    direct = true;
+    for (i32 i = 0; i < count; ++i) {
+        const Column& col = columns[static_cast<std::size_t>(i)];
+        i32 copy_x = col.src_x0;
+        for (i32 k = 0; k < col.copies; ++k, copy_x = wrap_add(copy_x, step_x)) {
+            Cell& cell = cells[static_cast<std::size_t>(col.first_cell + k)];
+            cell.copy_x = copy_x;
+            const i32 xi = copy_x / scale;
+            cell.xf = copy_x % scale;
+            // Where sample_at reads: the image x moved by the origin, kept inside the
+            // input band.
+            const i32 left = Clamp(wrap_add(xi, origin_x), in_left, in_right - 1);
+            const i32 right = Clamp(wrap_add(wrap_add(xi, 1), origin_x), in_left, in_right - 1);
+            cell.left = (left - in_left) * planes;
+            cell.right = (right - in_left) * planes;
+            if (cell.xf != 0) direct = false;
+        }
+    }
+    return true;
+}
+
+bool TilingPixelPass::Impl::BuildRows() noexcept {
+    const i32 count = out_bottom - out_top;
+    if (count <= 0) return rows.Allocate(0) && row_copies.Allocate(0);
+    if (!rows.Allocate(static_cast<std::size_t>(count))) return false;
+    const i32 limit_y = wrap_mul(height, scale);
+    std::size_t total = 0;
+    max_row_copies = 0;
+    for (i32 i = 0; i < count; ++i) {
+        RowInfo& row = rows[static_cast<std::size_t>(i)];
+        const i32 pos_y = wrap_sub(out_top + i, origin_y);
+        row.in_y = tile_y0 <= pos_y && pos_y < tile_y1;
+        row.may_be_in = fit || repeat || row.in_y;
+        row.copies = 0;
+        row.first_copy = static_cast<i32>(total);
+        if (!row.may_be_in) continue;
+        if (fit) {
+            row.tile_py = pos_y;
+            row.src_y0 = wrap_add(wrap_mul(tile_y0, scale), wrap_mul(Div(wrap_mul(tile_h, scale), height), pos_y));
+        } else {
+            row.tile_py = Rem(
+                wrap_add(wrap_sub(pos_y, tile_y0), wrap_mul(wrap_add(Div(height, tile_h), 1), tile_h)), tile_h);
+            row.src_y0 = wrap_mul(wrap_add(tile_y0, row.tile_py), scale);
+        }
+        if (!ReadProfile(base_y, row.tile_py, &row.prof_here) ||
+            !ReadProfile(base_y, Rem(wrap_sub(wrap_add(len_y, row.tile_py), 1), len_y), &row.prof_prev) ||
+            !ReadProfile(base_y, Rem(wrap_add(row.tile_py, 1), len_y), &row.prof_next)) {
+            return false;
+        }
+        const i32 here = row.prof_here;
+        row.seam_x_lo =
+            wrap_sub(band_x_lo, wrap_add(max_of(max_of(row.prof_prev, row.prof_next), here), here) / 2);
+        row.seam_x_hi =
+            wrap_sub(band_x_hi, wrap_add(min_of(min_of(row.prof_prev, row.prof_next), here), here) / 2);
+        row.band_x = MakeBand(row.seam_x_lo, row.seam_x_hi);
+        // rescale works with the band's width as a 32-bit value; a wider band (which
+        // the controls never give) is left to the unabridged arithmetic.
+        if (row.band_x.span > 2147483647.0) generic = true;
+        i32 copy_y = row.src_y0;
+        while (0 <= copy_y && copy_y < limit_y) {
+            if (row.copies == kMaxCopies || (row.copies > 0 && copy_y == row.src_y0)) return false;
+            ++row.copies;
+            copy_y = wrap_add(copy_y, step_y);
+        }
+        row.copy_y_end = copy_y;
+        if (row.copies > max_row_copies) max_row_copies = row.copies;
+        total += static_cast<std::size_t>(row.copies);
+        // rescale's "a = c and b = d" rule would return the copy's position as its
+        // weight; only the unabridged arithmetic follows that.
+        if (row.seam_x_lo < row.seam_x_hi && row.seam_x_lo == wx_before && row.seam_x_hi == wx_after) generic = true;
+    }
+    if (!row_copies.Allocate(total)) return false;
+    for (i32 i = 0; i < count; ++i) {
+        const RowInfo& row = rows[static_cast<std::size_t>(i)];
+        i32 copy_y = row.src_y0;
+        for (i32 j = 0; j < row.copies; ++j, copy_y = wrap_add(copy_y, step_y)) {
+            RowCopy& copy = row_copies[static_cast<std::size_t>(row.first_copy + j)];
+            copy.copy_y = copy_y;
+            const i32 yi = copy_y / scale;
+            copy.yf = copy_y % scale;
+            copy.top = Clamp(wrap_add(yi, origin_y), in_top, in_bottom - 1) - in_top;
+            copy.under = Clamp(wrap_add(wrap_add(yi, 1), origin_y), in_top, in_bottom - 1) - in_top;
+        }
+    }
+    const i32 column_count = out_right - out_left;
+    for (i32 i = 0; i < column_count; ++i) {
+        const Column& col = columns[static_cast<std::size_t>(i)];
+        if (col.may_be_in && col.seam_y_lo < col.seam_y_hi &&
+            ((col.seam_y_lo == wy_before && col.seam_y_hi == wy_after) || col.band_y.span > 2147483647.0)) {
+            generic = true;
+        }
+    }
+    return true;
+}
+
+bool TilingPixelPass::Impl::PrepareSampling() noexcept {
+    for (i32& yf : step_yf) yf = -1;
+    if (direct) {
+        for (i32 k = 0; k < cell_count; ++k) cells[static_cast<std::size_t>(k)].sample_offset = cells[static_cast<std::size_t>(k)].left;
+        channel_stride = 1;
+        cache_slots = 0;
+        return true;
+    }
+    // Fit with fractional positions: one cache row holds the horizontal steps of every
+    // copy column for one source row. It is planar: one plane per copy index and
+    // channel, one byte per column of outRect, so that the samples of neighbouring
+    // columns lie side by side. An output row needs at most two source rows per row of
+    // copies; one spare slot keeps the next row's.
+    const i32 column_count = out_right - out_left;
+    max_column_copies = 0;
+    for (i32 i = 0; i < column_count; ++i) {
+        const Column& col = columns[static_cast<std::size_t>(i)];
+        if (col.copies > max_column_copies) max_column_copies = col.copies;
+        for (i32 k = 0; k < col.copies; ++k) {
+            cells[static_cast<std::size_t>(col.first_cell + k)].sample_offset = k * 4 * column_count + i;
+        }
+    }
+    channel_stride = column_count;
+    cache_slots = 2 * max_row_copies + 1;
+    const std::size_t row_bytes = CacheRowBytes();
+    if (row_bytes * static_cast<std::size_t>(cache_slots) > kMaxTableBytes) return false;
+    if (!cache.Allocate(row_bytes * static_cast<std::size_t>(cache_slots)) ||
+        !cache_tag.Allocate(static_cast<std::size_t>(cache_slots)) ||
+        !cache_used.Allocate(static_cast<std::size_t>(cache_slots))) {
+        return false;
+    }
+    // Cells no column has stay 0; the fourth plane reads 255 on images of three planes,
+    // as the built-in answers for plane 3 there, and is never filled.
+    std::memset(cache.get(), 0, row_bytes * static_cast<std::size_t>(cache_slots));
+    for (i32 s = 0; s < cache_slots; ++s) {
+        cache_tag[static_cast<std::size_t>(s)] = -1;
+        cache_used[static_cast<std::size_t>(s)] = -1;
+        if (planes > 3) continue;
+        std::uint8_t* slot = cache.get() + row_bytes * static_cast<std::size_t>(s);
+        for (i32 k = 0; k < max_column_copies; ++k) {
+            std::memset(slot + static_cast<std::size_t>((k * 4 + 3) * column_count), 255,
+                        static_cast<std::size_t>(column_count));
+        }
+    }
+    return true;
+}
+
+}  // namespace tessellon
