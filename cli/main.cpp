@@ -248,6 +248,12 @@ int Filter(const Options& options, bool show_progress) {
         filter_interrupts.reset();
         write_interrupts.emplace();
     }
+    if (run.result == psapi::noErr && CancelRequested()) {
+        // The interrupt came after the filter's last look at it: it stops the writing.
+        progress.Finish();
+        rows.Cancel();
+        return Fail(kExitCancelled, "interrupted while writing '" + options.output + "'; the file was left as it was");
+    }
     if (run.result != psapi::noErr) progress.Finish();
     for (const std::string& warning : run.warnings) Say("warning: host buffer check: " + warning);
     if (run.result != psapi::noErr) {

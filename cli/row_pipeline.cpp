@@ -44,12 +44,19 @@ void RowPipeline::Abandon(Image unfinished) {
     changed_.notify_all();
 }
 
+void RowPipeline::Cancel() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    finished_ = false;
+    changed_.notify_all();
+}
+
 const std::uint8_t* RowPipeline::WaitForRow(int y) {
     const int needed = y_ + y + 1;
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return closed_ || (image_ != nullptr && final_rows_ >= needed); });
     // The lock orders the maker's writes to the row before this read of it.
-    if (image_ == nullptr || (final_rows_ < needed && !finished_)) return nullptr;
+    if (image_ == nullptr || (final_rows_ < needed && !finished_) || (closed_ && !finished_)) return nullptr;
     return image_ + static_cast<std::size_t>(y_ + y) * stride() + static_cast<std::size_t>(x_) * planes();
 }
 

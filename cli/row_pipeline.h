@@ -33,6 +33,9 @@ public:
     // keeps the unfinished image until it is destroyed, since the encoder may still be
     // reading a row it took.
     void Abandon(Image unfinished);
+    // The rows are not wanted any more, finished or not: waiting and later rows get
+    // null, so that the encoder gives up.
+    void Cancel();
 
 private:
     const std::uint8_t* WaitForRow(int y) override;

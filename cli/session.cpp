@@ -282,6 +282,7 @@ bool NeedsStrips(const Image& image, const Options& options) {
 }
 
 void RequestCancel() noexcept { cancel_requested = 1; }
+bool CancelRequested() noexcept { return cancel_requested != 0; }
 void ClearCancel() noexcept { cancel_requested = 0; }
 
 InterruptGuard::InterruptGuard() {

@@ -84,6 +84,7 @@ bool NeedsStrips(const Image& image, const Options& options);
 // The run's cancellation: set by an interrupt while InterruptGuard is alive (or by
 // RequestCancel), answered to the module's abort checks.
 void RequestCancel() noexcept;
+bool CancelRequested() noexcept;
 void ClearCancel() noexcept;
 
 // Catches the interrupt and termination signals for its lifetime; a second one ends the

@@ -269,6 +269,7 @@ struct TilingPixelPass::Impl {
 
     bool Prepare() noexcept;
     bool ReadProfile(i32 base, i32 index, i32* value) const noexcept;
+    bool PositionOnAxis(const struct AxisGeometry& axis, i32 pos, struct AxisPosition& p) const noexcept;
     bool BuildColumns() noexcept;
     bool BuildRows() noexcept;
     bool PrepareSampling() noexcept;

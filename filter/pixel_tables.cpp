@@ -135,6 +135,66 @@ bool TilingPixelPass::Impl::Prepare() noexcept {
     return true;
 }
 
+// What one coordinate of outRect gives along one axis, the same for a column (x, with
+// the vertical seam band) and a row (y, with the horizontal one): whether it lies in the
+// tile, its tile position and own source position, the profile around it, the seam band
+// shifted by the profile, and how many copies it has up to the image's end.
+struct AxisPosition {
+    bool in_tile, may_be_in;
+    i32 tile_p, src0;
+    i32 prof_here, prof_prev, prof_next;
+    i32 seam_lo, seam_hi;
+    Band band;
+    i32 copies, copy_end;
+};
+
+// The axis the position is taken along, from the set-up's values.
+struct AxisGeometry {
+    i32 size, tile_size, tile0, tile1;  // width, tile_w, tile_x0, tile_x1 (or the y ones)
+    i32 profile_base, profile_length;   // the profile along this axis
+    i32 band_lo, band_hi;               // the seam band the profile shifts
+    i32 step;                           // between copies
+};
+
+// One coordinate's AxisPosition; false when the pass cannot take it (a profile read
+// outside its cells, too many copies, a further copy on the first).
+bool TilingPixelPass::Impl::PositionOnAxis(const AxisGeometry& axis, i32 pos, AxisPosition& p) const noexcept {
+    p.in_tile = axis.tile0 <= pos && pos < axis.tile1;
+    p.may_be_in = fit || repeat || p.in_tile;
+    p.copies = 0;
+    if (!p.may_be_in) return true;
+    if (fit) {
+        p.tile_p = pos;
+        p.src0 = wrap_add(wrap_mul(axis.tile0, scale), wrap_mul(Div(wrap_mul(axis.tile_size, scale), axis.size), pos));
+    } else {
+        p.tile_p = Rem(wrap_add(wrap_sub(pos, axis.tile0),
+                                wrap_mul(wrap_add(Div(axis.size, axis.tile_size), 1), axis.tile_size)),
+                       axis.tile_size);
+        p.src0 = wrap_mul(wrap_add(axis.tile0, p.tile_p), scale);
+    }
+    const i32 len = axis.profile_length;
+    if (!ReadProfile(axis.profile_base, p.tile_p, &p.prof_here) ||
+        !ReadProfile(axis.profile_base, Rem(wrap_sub(wrap_add(len, p.tile_p), 1), len), &p.prof_prev) ||
+        !ReadProfile(axis.profile_base, Rem(wrap_add(p.tile_p, 1), len), &p.prof_next)) {
+        return false;
+    }
+    const i32 here = p.prof_here;
+    p.seam_lo = wrap_sub(axis.band_lo, wrap_add(max_of(max_of(p.prof_prev, p.prof_next), here), here) / 2);
+    p.seam_hi = wrap_sub(axis.band_hi, wrap_add(min_of(min_of(p.prof_prev, p.prof_next), here), here) / 2);
+    p.band = MakeBand(p.seam_lo, p.seam_hi);
+    const i32 limit = wrap_mul(axis.size, scale);
+    i32 copy = p.src0;
+    while (0 <= copy && copy < limit) {
+        // A further copy that coincides with the first would count as the first again;
+        // the pass relies on only copy 0 being the pixel's own.
+        if (p.copies == kMaxCopies || (p.copies > 0 && copy == p.src0)) return false;
+        ++p.copies;
+        copy = wrap_add(copy, axis.step);
+    }
+    p.copy_end = copy;
+    return true;
+}
+
 bool TilingPixelPass::Impl::BuildColumns() noexcept {
     const i32 count = out_right - out_left;
     if (count <= 0) {
@@ -142,45 +202,27 @@ bool TilingPixelPass::Impl::BuildColumns() noexcept {
         return columns.Allocate(0) && cells.Allocate(0);
     }
     if (!columns.Allocate(static_cast<std::size_t>(count))) return false;
-    const i32 limit_x = wrap_mul(width, scale);
+    const AxisGeometry axis{width, tile_w, tile_x0, tile_x1, base_x, len_x, band_y_lo, band_y_hi, step_x};
     // First the copy counts, to size the cells.
     std::size_t total = 0;
     for (i32 i = 0; i < count; ++i) {
         Column& col = columns[static_cast<std::size_t>(i)];
-        const i32 pos_x = wrap_sub(out_left + i, origin_x);
-        col.in_x = tile_x0 <= pos_x && pos_x < tile_x1;
-        col.may_be_in = fit || repeat || col.in_x;
-        col.copies = 0;
+        AxisPosition p;
+        if (!PositionOnAxis(axis, wrap_sub(out_left + i, origin_x), p)) return false;
+        col.in_x = p.in_tile;
+        col.may_be_in = p.may_be_in;
+        col.copies = p.copies;
         col.first_cell = static_cast<i32>(total);
         if (!col.may_be_in) continue;
-        if (fit) {
-            col.tile_px = pos_x;
-            col.src_x0 = wrap_add(wrap_mul(tile_x0, scale), wrap_mul(Div(wrap_mul(tile_w, scale), width), pos_x));
-        } else {
-            col.tile_px = Rem(wrap_add(wrap_sub(pos_x, tile_x0), wrap_mul(wrap_add(Div(width, tile_w), 1), tile_w)),
-                              tile_w);
-            col.src_x0 = wrap_mul(wrap_add(tile_x0, col.tile_px), scale);
-        }
-        if (!ReadProfile(base_x, col.tile_px, &col.prof_here) ||
-            !ReadProfile(base_x, Rem(wrap_sub(wrap_add(len_x, col.tile_px), 1), len_x), &col.prof_prev) ||
-            !ReadProfile(base_x, Rem(wrap_add(col.tile_px, 1), len_x), &col.prof_next)) {
-            return false;
-        }
-        const i32 here = col.prof_here;
-        col.seam_y_lo =
-            wrap_sub(band_y_lo, wrap_add(max_of(max_of(col.prof_prev, col.prof_next), here), here) / 2);
-        col.seam_y_hi =
-            wrap_sub(band_y_hi, wrap_add(min_of(min_of(col.prof_prev, col.prof_next), here), here) / 2);
-        col.band_y = MakeBand(col.seam_y_lo, col.seam_y_hi);
-        i32 copy_x = col.src_x0;
-        while (0 <= copy_x && copy_x < limit_x) {
-            // A further copy that coincides with the first would count as the first
-            // again; the pass relies on only copy 0 being the pixel's own.
-            if (col.copies == kMaxCopies || (col.copies > 0 && copy_x == col.src_x0)) return false;
-            ++col.copies;
-            copy_x = wrap_add(copy_x, step_x);
-        }
-        col.copy_x_end = copy_x;
+        col.tile_px = p.tile_p;
+        col.src_x0 = p.src0;
+        col.prof_here = p.prof_here;
+        col.prof_prev = p.prof_prev;
+        col.prof_next = p.prof_next;
+        col.seam_y_lo = p.seam_lo;
+        col.seam_y_hi = p.seam_hi;
+        col.band_y = p.band;
+        col.copy_x_end = p.copy_end;
         total += static_cast<std::size_t>(col.copies);
     }
     if (total * sizeof(Cell) > kMaxTableBytes || !cells.Allocate(total)) return false;
@@ -210,46 +252,30 @@ bool TilingPixelPass::Impl::BuildRows() noexcept {
     const i32 count = out_bottom - out_top;
     if (count <= 0) return rows.Allocate(0) && row_copies.Allocate(0);
     if (!rows.Allocate(static_cast<std::size_t>(count))) return false;
-    const i32 limit_y = wrap_mul(height, scale);
+    const AxisGeometry axis{height, tile_h, tile_y0, tile_y1, base_y, len_y, band_x_lo, band_x_hi, step_y};
     std::size_t total = 0;
     max_row_copies = 0;
     for (i32 i = 0; i < count; ++i) {
         RowInfo& row = rows[static_cast<std::size_t>(i)];
-        const i32 pos_y = wrap_sub(out_top + i, origin_y);
-        row.in_y = tile_y0 <= pos_y && pos_y < tile_y1;
-        row.may_be_in = fit || repeat || row.in_y;
-        row.copies = 0;
+        AxisPosition p;
+        if (!PositionOnAxis(axis, wrap_sub(out_top + i, origin_y), p)) return false;
+        row.in_y = p.in_tile;
+        row.may_be_in = p.may_be_in;
+        row.copies = p.copies;
         row.first_copy = static_cast<i32>(total);
         if (!row.may_be_in) continue;
-        if (fit) {
-            row.tile_py = pos_y;
-            row.src_y0 = wrap_add(wrap_mul(tile_y0, scale), wrap_mul(Div(wrap_mul(tile_h, scale), height), pos_y));
-        } else {
-            row.tile_py = Rem(
-                wrap_add(wrap_sub(pos_y, tile_y0), wrap_mul(wrap_add(Div(height, tile_h), 1), tile_h)), tile_h);
-            row.src_y0 = wrap_mul(wrap_add(tile_y0, row.tile_py), scale);
-        }
-        if (!ReadProfile(base_y, row.tile_py, &row.prof_here) ||
-            !ReadProfile(base_y, Rem(wrap_sub(wrap_add(len_y, row.tile_py), 1), len_y), &row.prof_prev) ||
-            !ReadProfile(base_y, Rem(wrap_add(row.tile_py, 1), len_y), &row.prof_next)) {
-            return false;
-        }
-        const i32 here = row.prof_here;
-        row.seam_x_lo =
-            wrap_sub(band_x_lo, wrap_add(max_of(max_of(row.prof_prev, row.prof_next), here), here) / 2);
-        row.seam_x_hi =
-            wrap_sub(band_x_hi, wrap_add(min_of(min_of(row.prof_prev, row.prof_next), here), here) / 2);
-        row.band_x = MakeBand(row.seam_x_lo, row.seam_x_hi);
+        row.tile_py = p.tile_p;
+        row.src_y0 = p.src0;
+        row.prof_here = p.prof_here;
+        row.prof_prev = p.prof_prev;
+        row.prof_next = p.prof_next;
+        row.seam_x_lo = p.seam_lo;
+        row.seam_x_hi = p.seam_hi;
+        row.band_x = p.band;
+        row.copy_y_end = p.copy_end;
         // rescale works with the band's width as a 32-bit value; a wider band (which
         // the controls never give) is left to the unabridged arithmetic.
         if (row.band_x.span > 2147483647.0) generic = true;
-        i32 copy_y = row.src_y0;
-        while (0 <= copy_y && copy_y < limit_y) {
-            if (row.copies == kMaxCopies || (row.copies > 0 && copy_y == row.src_y0)) return false;
-            ++row.copies;
-            copy_y = wrap_add(copy_y, step_y);
-        }
-        row.copy_y_end = copy_y;
         if (row.copies > max_row_copies) max_row_copies = row.copies;
         total += static_cast<std::size_t>(row.copies);
         // rescale's "a = c and b = d" rule would return the copy's position as its

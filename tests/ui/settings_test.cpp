@@ -420,14 +420,29 @@ TEST_F(SettingsTest, ASaveKilledAtAnyMomentLeavesAMatchingPair) {
     std::mt19937 random(20261210);
     std::set<std::int32_t> saves_seen;
     for (int round = 1; round <= 25; ++round) {
+        // The writer says when its first save of the round is in, so that the kill
+        // comes during its later saves however busy the machine is.
+        int started[2];
+        ASSERT_EQ(pipe(started), 0);
         const pid_t writer = fork();
         ASSERT_GE(writer, 0);
         if (writer == 0) {
+            close(started[0]);
             for (std::int32_t value = round * 1'000'000;; ++value) {
                 FillPair(value);
                 SaveSettings();
+                if (value == round * 1'000'000) {
+                    const char byte = 1;
+                    const ssize_t ignored = write(started[1], &byte, 1);
+                    (void)ignored;
+                    close(started[1]);
+                }
             }
         }
+        close(started[1]);
+        char byte = 0;
+        ASSERT_EQ(read(started[0], &byte, 1), 1);
+        close(started[0]);
         usleep(std::uniform_int_distribution<useconds_t>(500, 15'000)(random));
         kill(writer, SIGKILL);
         waitpid(writer, nullptr, 0);
