@@ -298,7 +298,7 @@ void TilingPixelPass::StartAhead() noexcept {
         auto ahead = std::make_unique<Ahead>();
         for (int k = 0; k < threads; ++k) {
             auto pass = std::make_unique<Impl>();
-            if (!pass->Prepare()) return;
+            if (!pass->Prepare(serial.strip_)) return;
             pass->Detach();
             ahead->passes.push_back(std::move(pass));
         }

@@ -583,12 +583,12 @@ TilingPixelPass::~TilingPixelPass() {
     delete impl_;
 }
 
-bool TilingPixelPass::Begin() noexcept {
+bool TilingPixelPass::Begin(const StripDescription& strip) noexcept {
     const int word = EntryWordOf(kPhasePixel);
     if (entry_routine[word] != &filter_pixel || !EntryPresent(entry_address[word])) return false;
     impl_ = new (std::nothrow) Impl;
     if (impl_ == nullptr) return false;
-    if (!impl_->Prepare()) {
+    if (!impl_->Prepare(strip)) {
         delete impl_;
         impl_ = nullptr;
         return false;

@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "filter/definition.h"
+#include "hostapi/filter_record.h"
 #include "runtime/context.h"
 #include "runtime/float_convert.h"
 #include "runtime/wrap32.h"
@@ -103,6 +104,22 @@ extern std::uint32_t tiling_pixel_passes;
 // Passes that computed rows ahead on more than one thread.
 extern std::uint32_t tiling_threaded_passes;
 
+// The strip a pass works on, as the run hands it over from the host's record: where
+// the input, output and mask buffers lie and which rectangles of the image they hold,
+// and the preview's zoom (the pass takes only zoom 1, whole pixels).
+struct StripDescription {
+    const std::uint8_t* in_data = nullptr;
+    std::int32_t in_row_bytes = 0;
+    psapi::Rect in_rect{};
+    std::uint8_t* out_data = nullptr;
+    std::int32_t out_row_bytes = 0;
+    psapi::Rect out_rect{};
+    const std::uint8_t* mask_data = nullptr;  // null without a selection mask
+    std::int32_t mask_row_bytes = 0;
+    psapi::Rect mask_rect{};
+    std::int32_t zoom = 1;
+};
+
 // The pixel pass over the host's current outRect, row by row. ProcessOutRect keeps the
 // rows, the masks' row starts, the row-end abort test and the progress; the pass does
 // the pixels of each row.
@@ -117,7 +134,7 @@ public:
     // the per-pixel calls (another routine bound to the pixel entry, a preview zoom
     // other than 1, set-up values outside what the pass handles, no input, no memory
     // for its tables): the caller then takes the generic way; nothing has changed.
-    bool Begin() noexcept;
+    bool Begin(const StripDescription& strip) noexcept;
 
     // One row of outRect: y is its image row, the pointers are the row starts as
     // ProcessOutRect computes them (mask null without a mask). Returns the pixels

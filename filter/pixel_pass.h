@@ -21,7 +21,6 @@
 #include "filter/pixel_fast.h"
 #include "filter/pixel_lanes.h"
 #include "filter/variables.h"
-#include "hostapi/host_state.h"
 #include "platform/worker_threads.h"
 #include "runtime/builtins.h"
 
@@ -267,7 +266,8 @@ struct TilingPixelPass::Impl {
     std::uint8_t* last_dst = nullptr;
     const std::uint8_t* last_mask = nullptr;
 
-    bool Prepare() noexcept;
+    bool Prepare(const StripDescription& strip) noexcept;
+    StripDescription strip_{};  // what Prepare was handed, for the passes computing ahead
     bool ReadProfile(i32 base, i32 index, i32* value) const noexcept;
     bool PositionOnAxis(const struct AxisGeometry& axis, i32 pos, struct AxisPosition& p) const noexcept;
     bool BuildColumns() noexcept;

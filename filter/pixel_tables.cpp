@@ -19,9 +19,10 @@ bool TilingPixelPass::Impl::ReadProfile(i32 base, i32 index, i32* value) const n
     return true;
 }
 
-bool TilingPixelPass::Impl::Prepare() noexcept {
-    if (filter_record == nullptr || put_array == nullptr || put_cell_count < 13) return false;
-    if (preview_zoom != 1 || preview_start == -1) return false;
+bool TilingPixelPass::Impl::Prepare(const StripDescription& strip) noexcept {
+    strip_ = strip;
+    if (put_array == nullptr || put_cell_count < 13) return false;
+    if (strip.zoom != 1 || preview_start == -1) return false;
     const std::uint8_t* flags = definition_block.use_flags[kPhasePixel];
     // Fields the loader computes per pixel from more than the pixel itself: the pass
     // recreates the loader's work for the last pixel only.
@@ -32,27 +33,26 @@ bool TilingPixelPass::Impl::Prepare() noexcept {
     // The colour entry must exist, or color_part would set the status.
     if (definition_block.colour_count < 1) return false;
 
-    const psapi::FilterRecord& record = *filter_record;
-    if (record.inData == nullptr || record.inRect.right <= record.inRect.left ||
-        record.inRect.bottom <= record.inRect.top) {
+    if (strip.in_data == nullptr || strip.in_rect.right <= strip.in_rect.left ||
+        strip.in_rect.bottom <= strip.in_rect.top) {
         return false;
     }
-    in_data = static_cast<const std::uint8_t*>(record.inData);
-    in_row_bytes = record.inRowBytes;
-    out_data = static_cast<std::uint8_t*>(record.outData);
-    out_row_bytes = record.outRowBytes;
-    mask_data = static_cast<const std::uint8_t*>(record.maskData);
-    mask_row_bytes = record.maskRowBytes;
-    mask_left = record.maskRect.left;
-    mask_top = record.maskRect.top;
-    in_left = record.inRect.left;
-    in_top = record.inRect.top;
-    in_right = record.inRect.right;
-    in_bottom = record.inRect.bottom;
-    out_left = record.outRect.left;
-    out_top = record.outRect.top;
-    out_right = record.outRect.right;
-    out_bottom = record.outRect.bottom;
+    in_data = strip.in_data;
+    in_row_bytes = strip.in_row_bytes;
+    out_data = strip.out_data;
+    out_row_bytes = strip.out_row_bytes;
+    mask_data = strip.mask_data;
+    mask_row_bytes = strip.mask_row_bytes;
+    mask_left = strip.mask_rect.left;
+    mask_top = strip.mask_rect.top;
+    in_left = strip.in_rect.left;
+    in_top = strip.in_rect.top;
+    in_right = strip.in_rect.right;
+    in_bottom = strip.in_rect.bottom;
+    out_left = strip.out_rect.left;
+    out_top = strip.out_rect.top;
+    out_right = strip.out_rect.right;
+    out_bottom = strip.out_rect.bottom;
     origin_x = tessellon::origin_x;
     origin_y = tessellon::origin_y;
 

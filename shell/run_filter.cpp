@@ -143,7 +143,18 @@ std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexce
     // context and abort checks as the calls below (filter/pixel_fast). done_count, which
     // nothing reads while a pixel runs, is brought up to date once per row.
     TilingPixelPass fast;
-    if (phase == kPhasePixel && have_rows && fast.Begin()) {
+    StripDescription strip;
+    strip.in_data = static_cast<const std::uint8_t*>(record.inData);
+    strip.in_row_bytes = record.inRowBytes;
+    strip.in_rect = record.inRect;
+    strip.out_data = static_cast<std::uint8_t*>(record.outData);
+    strip.out_row_bytes = record.outRowBytes;
+    strip.out_rect = record.outRect;
+    strip.mask_data = static_cast<const std::uint8_t*>(record.maskData);
+    strip.mask_row_bytes = record.maskRowBytes;
+    strip.mask_rect = record.maskRect;
+    strip.zoom = preview_zoom;
+    if (phase == kPhasePixel && have_rows && fast.Begin(strip)) {
         for (std::int32_t y = out.top; y < out.bottom; ++y) {
             bool stop = false;
             done_count = wrap_add(done_count, fast.Row(y, src_row, dst_row, mask_row, &stop));
