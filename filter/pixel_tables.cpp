@@ -159,6 +159,8 @@ struct AxisGeometry {
 // One coordinate's AxisPosition; false when the pass cannot take it (a profile read
 // outside its cells, too many copies, a further copy on the first).
 bool TilingPixelPass::Impl::PositionOnAxis(const AxisGeometry& axis, i32 pos, AxisPosition& p) const noexcept {
+    // A position outside the tile keeps zeros: the lane set-up reads every line's band.
+    p = AxisPosition{};
     p.in_tile = axis.tile0 <= pos && pos < axis.tile1;
     p.may_be_in = fit || repeat || p.in_tile;
     p.copies = 0;
@@ -213,7 +215,6 @@ bool TilingPixelPass::Impl::BuildColumns() noexcept {
         col.may_be_in = p.may_be_in;
         col.copies = p.copies;
         col.first_cell = static_cast<i32>(total);
-        if (!col.may_be_in) continue;
         col.tile_px = p.tile_p;
         col.src_x0 = p.src0;
         col.prof_here = p.prof_here;
@@ -223,6 +224,7 @@ bool TilingPixelPass::Impl::BuildColumns() noexcept {
         col.seam_y_hi = p.seam_hi;
         col.band_y = p.band;
         col.copy_x_end = p.copy_end;
+        if (!col.may_be_in) continue;
         total += static_cast<std::size_t>(col.copies);
     }
     if (total * sizeof(Cell) > kMaxTableBytes || !cells.Allocate(total)) return false;
@@ -263,7 +265,6 @@ bool TilingPixelPass::Impl::BuildRows() noexcept {
         row.may_be_in = p.may_be_in;
         row.copies = p.copies;
         row.first_copy = static_cast<i32>(total);
-        if (!row.may_be_in) continue;
         row.tile_py = p.tile_p;
         row.src_y0 = p.src0;
         row.prof_here = p.prof_here;
@@ -273,6 +274,7 @@ bool TilingPixelPass::Impl::BuildRows() noexcept {
         row.seam_x_hi = p.seam_hi;
         row.band_x = p.band;
         row.copy_y_end = p.copy_end;
+        if (!row.may_be_in) continue;
         // rescale works with the band's width as a 32-bit value; a wider band (which
         // the controls never give) is left to the unabridged arithmetic.
         if (row.band_x.span > 2147483647.0) generic = true;
