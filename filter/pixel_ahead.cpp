@@ -46,16 +46,15 @@ void TilingPixelPass::Impl::Detach() noexcept {
 // pixels 0..i. A masked pixel makes none.
 void TilingPixelPass::Impl::RowChecks(const RowInfo& row, const std::uint8_t* mask,
                                       std::uint32_t* checks) const noexcept {
-    const auto r = static_cast<std::uint32_t>(row.copies);
-    const std::uint32_t inside_base = row.copies > 0 ? 4 * r + 5 : 4;
-    const std::uint32_t inside_per_copy = 7 * r;
+    const RowCheckCounts counts = ChecksOfRow(row);
     const bool all_inside = fit || repeat;
     std::uint32_t sum = 0;
     for (i32 i = 0; i < out_right - out_left; ++i) {
         if (mask == nullptr || mask[i] != 0) {
             const Column& column = columns[static_cast<std::size_t>(i)];
             const bool inside = all_inside || (row.in_y && column.in_x);
-            sum += inside ? inside_base + inside_per_copy * static_cast<std::uint32_t>(column.copies) : 7u;
+            sum += inside ? counts.inside_base + counts.inside_per_copy * static_cast<std::uint32_t>(column.copies)
+                          : kOutsideChecks;
         }
         checks[i] = sum;
     }
@@ -99,37 +98,22 @@ void TilingPixelPass::Impl::PrepareCheckSums() {
 // RowChecks' checks[i] for a row without a mask, from the column sums: the same sum
 // in the same 32-bit arithmetic.
 std::uint32_t TilingPixelPass::Impl::CheckSum(const RowInfo& row, i32 i) const noexcept {
-    const auto r = static_cast<std::uint32_t>(row.copies);
-    const std::uint32_t inside_base = row.copies > 0 ? 4 * r + 5 : 4;
-    const std::uint32_t inside_per_copy = 7 * r;
+    const RowCheckCounts counts = ChecksOfRow(row);
     const auto at = static_cast<std::size_t>(i);
     const std::uint32_t pixels = static_cast<std::uint32_t>(i) + 1;
-    if (fit || repeat) return inside_base * pixels + inside_per_copy * sum_copies[at];
-    if (!row.in_y) return 7u * pixels;
-    return inside_base * sum_in_x[at] + inside_per_copy * sum_in_x_copies[at] + 7u * (pixels - sum_in_x[at]);
+    if (fit || repeat) return counts.inside_base * pixels + counts.inside_per_copy * sum_copies[at];
+    if (!row.in_y) return kOutsideChecks * pixels;
+    return counts.inside_base * sum_in_x[at] + counts.inside_per_copy * sum_in_x_copies[at] +
+           kOutsideChecks * (pixels - sum_in_x[at]);
 }
 
 // FillCacheRow for the copies of a few columns only.
 void TilingPixelPass::Impl::FillColumns(std::uint8_t* slot, i32 buffer_row, const i32* wanted, int count) noexcept {
     const std::uint8_t* row = in_data + static_cast<std::ptrdiff_t>(buffer_row) * in_row_bytes;
-    const int channels = planes > 3 ? 4 : 3;
-    const std::ptrdiff_t stride = channel_stride;
     for (int n = 0; n < count; ++n) {
         const Column& column = columns[static_cast<std::size_t>(wanted[n])];
         for (i32 k = 0; k < column.copies; ++k) {
-            const Cell& cell = cells[static_cast<std::size_t>(column.first_cell + k)];
-            const std::uint8_t* a = row + cell.left;
-            const std::uint8_t* b = row + cell.right;
-            std::uint8_t* out = slot + cell.sample_offset;
-            if (cell.xf == 0) {
-                for (int ch = 0; ch < channels; ++ch) out[ch * stride] = a[ch];
-            } else {
-                const auto rest = static_cast<std::uint32_t>(scale - cell.xf);
-                const auto xf = static_cast<std::uint32_t>(cell.xf);
-                for (int ch = 0; ch < channels; ++ch) {
-                    out[ch * stride] = static_cast<std::uint8_t>(by_scale.DivideSmall(a[ch] * rest + b[ch] * xf));
-                }
-            }
+            FillCell(slot, row, cells[static_cast<std::size_t>(column.first_cell + k)]);
         }
     }
 }
@@ -240,22 +224,7 @@ i32 TilingPixelPass::Impl::CommitRow(i32 y, const std::uint8_t* src, std::uint8_
         *calls += (crossing > from ? sum(crossing - 1) : before) - before;
         copy_pixels(crossing);
         // As the single pass does it at this pixel.
-        Materialize();
-        StoreState();
-        run_record.cur_src = const_cast<std::uint8_t*>(src + static_cast<std::ptrdiff_t>(crossing) * planes);
-        run_record.cur_dst = dst + static_cast<std::ptrdiff_t>(crossing) * planes;
-        run_record.cur_mask = mask != nullptr ? const_cast<std::uint8_t*>(mask + crossing) : nullptr;
-        run_record.cur_x = out_left + crossing - origin_x;
-        run_record.cur_y = y - origin_y;
-        run_phase(kPhasePixel);
-        LoadState();
-        last_fast = false;
-        any_processed = true;
-        last_x = out_left + crossing;
-        last_y = y;
-        last_src = src + static_cast<std::ptrdiff_t>(crossing) * planes;
-        last_dst = dst + static_cast<std::ptrdiff_t>(crossing) * planes;
-        last_mask = mask != nullptr ? mask + crossing : nullptr;
+        HandToReference(y, crossing, src, dst, mask);
         handed = crossing;
         copied = crossing + 1;
         before = sum(crossing);
@@ -267,15 +236,7 @@ i32 TilingPixelPass::Impl::CommitRow(i32 y, const std::uint8_t* src, std::uint8_
     // The last pixel processed, unless the reference routine had it.
     i32 last = width_px - 1;
     while (last >= 0 && mask != nullptr && mask[last] == 0) --last;
-    if (last >= 0 && last != handed) {
-        any_processed = true;
-        last_fast = true;
-        last_x = out_left + last;
-        last_y = y;
-        last_src = src + static_cast<std::ptrdiff_t>(last) * planes;
-        last_dst = dst + static_cast<std::ptrdiff_t>(last) * planes;
-        last_mask = mask != nullptr ? mask + last : nullptr;
-    }
+    if (last >= 0 && last != handed) NoteLastFastPixel(y, last, src, dst, mask);
     return width_px;
 }
 

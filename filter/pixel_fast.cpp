@@ -430,12 +430,7 @@ i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst
     const RowInfo& row = rows[static_cast<std::size_t>(y - out_top)];
     current_row = y;
     if (row.may_be_in && row.copies > 0) PrepareRow(row);
-    // Abort checks of a pixel inside the tile: per row of copies one, seven per copy
-    // (loop, three samples, three blends) and four (first row) or three (others) to
-    // combine; then four to hand the colour out. Outside: three plus four.
-    const auto r = static_cast<std::uint32_t>(row.copies);
-    const std::uint32_t inside_base = row.copies > 0 ? 4 * r + 5 : 4;
-    const std::uint32_t inside_per_copy = 7 * r;
+    const RowCheckCounts counts = ChecksOfRow(row);
     const bool all_inside = fit || repeat;
     i32 last_column = -1;
 
@@ -461,29 +456,15 @@ i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst
         const Column& column = columns[static_cast<std::size_t>(i)];
         const bool inside = all_inside || (row.in_y && column.in_x);
         const std::uint32_t checks =
-            inside ? inside_base + inside_per_copy * static_cast<std::uint32_t>(column.copies) : 7u;
+            inside ? counts.inside_base + counts.inside_per_copy * static_cast<std::uint32_t>(column.copies)
+                   : kOutsideChecks;
         std::uint8_t* pixel_dst = dst + static_cast<std::ptrdiff_t>(i) * planes;
         last_column = i;
         if (*calls > calls_limit - checks) {
             // The counter reaches its limit inside this pixel: the reference routine
             // makes the calls one by one, asks the host or the watchdog at the right
             // one, and stops the pixel where it says so.
-            Materialize();
-            StoreState();
-            run_record.cur_src = const_cast<std::uint8_t*>(src + static_cast<std::ptrdiff_t>(i) * planes);
-            run_record.cur_dst = pixel_dst;
-            run_record.cur_mask = mask != nullptr ? const_cast<std::uint8_t*>(mask + i) : nullptr;
-            run_record.cur_x = out_left + i - origin_x;
-            run_record.cur_y = y - origin_y;
-            run_phase(kPhasePixel);
-            LoadState();
-            last_fast = false;
-            any_processed = true;
-            last_x = out_left + i;
-            last_y = y;
-            last_src = src + static_cast<std::ptrdiff_t>(i) * planes;
-            last_dst = pixel_dst;
-            last_mask = mask != nullptr ? mask + i : nullptr;
+            HandToReference(y, i, src, dst, mask);
             last_column = -1;
             if (preview_start == -1) {
                 *stop = true;
@@ -534,16 +515,39 @@ i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst
         }
     }
     Materialize();
-    if (last_column >= 0) {
-        any_processed = true;
-        last_fast = true;
-        last_x = out_left + last_column;
-        last_y = y;
-        last_src = src + static_cast<std::ptrdiff_t>(last_column) * planes;
-        last_dst = dst + static_cast<std::ptrdiff_t>(last_column) * planes;
-        last_mask = mask != nullptr ? mask + last_column : nullptr;
-    }
+    if (last_column >= 0) NoteLastFastPixel(y, last_column, src, dst, mask);
     return width_px;
+}
+
+// Pixel i of row y through the reference routine, with the mirror stored before and
+// loaded after; the pixel becomes the last one processed.
+void TilingPixelPass::Impl::HandToReference(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst,
+                                            const std::uint8_t* mask) noexcept {
+    Materialize();
+    StoreState();
+    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * planes;
+    run_record.cur_src = const_cast<std::uint8_t*>(src + at);
+    run_record.cur_dst = dst + at;
+    run_record.cur_mask = mask != nullptr ? const_cast<std::uint8_t*>(mask + i) : nullptr;
+    run_record.cur_x = out_left + i - origin_x;
+    run_record.cur_y = y - origin_y;
+    run_phase(kPhasePixel);
+    LoadState();
+    NoteLastFastPixel(y, i, src, dst, mask);
+    last_fast = false;
+}
+
+// Pixel i of row y is the last one processed, computed by the pass.
+void TilingPixelPass::Impl::NoteLastFastPixel(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst,
+                                              const std::uint8_t* mask) noexcept {
+    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * planes;
+    any_processed = true;
+    last_fast = true;
+    last_x = out_left + i;
+    last_y = y;
+    last_src = src + at;
+    last_dst = dst + at;
+    last_mask = mask != nullptr ? mask + i : nullptr;
 }
 
 void TilingPixelPass::Impl::End() noexcept {

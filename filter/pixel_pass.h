@@ -162,6 +162,19 @@ struct RowSampling {
     const std::int16_t* step;  // null when yf is 0
 };
 
+// Abort checks of a pixel of a row: inside the tile, per row of copies one, seven per
+// copy (loop, three samples, three blends) and four (first row) or three (others) to
+// combine, then four to hand the colour out; outside the tile, three plus four.
+struct RowCheckCounts {
+    std::uint32_t inside_base;      // inside: this ...
+    std::uint32_t inside_per_copy;  // ... plus this per copy of the column
+};
+constexpr std::uint32_t kOutsideChecks = 7;
+inline RowCheckCounts ChecksOfRow(const RowInfo& row) noexcept {
+    const auto r = static_cast<std::uint32_t>(row.copies);
+    return {row.copies > 0 ? 4 * r + 5 : 4, 7 * r};
+}
+
 }  // namespace tiling_pass
 
 
@@ -284,6 +297,10 @@ struct TilingPixelPass::Impl {
     void Materialize() noexcept;
     void SampleCopy(const RowSampling& s, i32 offset, i32* rgb, i32* alpha) const noexcept;
     void WritePositionCells(const RowInfo& row, const Column& column) noexcept;
+    void FillCell(std::uint8_t* slot, const std::uint8_t* row, const Cell& cell) const noexcept;
+    void HandToReference(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask) noexcept;
+    void NoteLastFastPixel(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst,
+                           const std::uint8_t* mask) noexcept;
 
     template <bool kGeneric>
     void InsidePixel(const RowInfo& row, const Column& column, std::uint8_t* dst) noexcept;

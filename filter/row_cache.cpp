@@ -21,22 +21,24 @@ void TilingPixelPass::Impl::FillCacheRow(std::uint8_t* slot, i32 buffer_row) noe
         tiling_lanes::FillCacheRow(cache_fill, row, slot);
         return;
     }
+    for (i32 k = 0; k < cell_count; ++k) FillCell(slot, row, cells[static_cast<std::size_t>(k)]);
+}
+
+// One cell's horizontal step: (a * (n - xf) + b * xf) / n per channel, or a itself.
+void TilingPixelPass::Impl::FillCell(std::uint8_t* slot, const std::uint8_t* row, const Cell& cell) const noexcept {
     const int channels = planes > 3 ? 4 : 3;
     const std::ptrdiff_t stride = channel_stride;
-    for (i32 k = 0; k < cell_count; ++k) {
-        const Cell& cell = cells[static_cast<std::size_t>(k)];
-        const std::uint8_t* a = row + cell.left;
-        const std::uint8_t* b = row + cell.right;
-        std::uint8_t* out = slot + cell.sample_offset;
-        if (cell.xf == 0) {
-            for (int ch = 0; ch < channels; ++ch) out[ch * stride] = a[ch];
-        } else {
-            const auto rest = static_cast<std::uint32_t>(scale - cell.xf);
-            const auto xf = static_cast<std::uint32_t>(cell.xf);
-            for (int ch = 0; ch < channels; ++ch) {
-                out[ch * stride] = static_cast<std::uint8_t>(by_scale.DivideSmall(a[ch] * rest + b[ch] * xf));
-            }
-        }
+    const std::uint8_t* a = row + cell.left;
+    const std::uint8_t* b = row + cell.right;
+    std::uint8_t* out = slot + cell.sample_offset;
+    if (cell.xf == 0) {
+        for (int ch = 0; ch < channels; ++ch) out[ch * stride] = a[ch];
+        return;
+    }
+    const auto rest = static_cast<std::uint32_t>(scale - cell.xf);
+    const auto xf = static_cast<std::uint32_t>(cell.xf);
+    for (int ch = 0; ch < channels; ++ch) {
+        out[ch * stride] = static_cast<std::uint8_t>(by_scale.DivideSmall(a[ch] * rest + b[ch] * xf));
     }
 }
 
