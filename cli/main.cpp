@@ -112,24 +112,6 @@ int CheckTargets(const Options& options, OutputTarget& output, OutputTarget& pre
 // How often the bar follows an encoder that runs on its own thread.
 constexpr int kProgressPollMilliseconds = 50;
 
-// Holds back the interrupt and termination signals for its lifetime.
-class SignalsHeld {
-public:
-    SignalsHeld() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set, &previous_);
-    }
-    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    sigset_t previous_;
-};
-
 DecodeResult ReadInput(const std::string& input, const ReadLimits& limits) {
     if (input == "-") return ReadImageStream(stdin, "standard input", limits);
     return ReadImageFile(input, limits);
@@ -244,7 +226,7 @@ int Filter(const Options& options, bool show_progress) {
     {
         // From here on an interrupt removes the file being written and leaves the old
         // one; the signals wait while the handlers change over.
-        const SignalsHeld held;
+        const InterruptsHeld held;
         filter_interrupts.reset();
         write_interrupts.emplace();
     }

@@ -64,24 +64,6 @@ namespace {
 
 extern "C" void OnWriteInterrupt(int signal) { LeaveOnInterrupt(signal); }
 
-// Blocks SIGINT and SIGTERM for its lifetime.
-class SignalBlock {
-public:
-    SignalBlock() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigprocmask(SIG_BLOCK, &set, &previous_);
-    }
-    ~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalBlock(const SignalBlock&) = delete;
-    SignalBlock& operator=(const SignalBlock&) = delete;
-
-private:
-    sigset_t previous_;
-};
-
 void SetPendingMessage(const std::string& name) {
     const std::string text =
         "tessellon: interrupted while writing " + Quoted(name) + "; the file was left as it was\n";
@@ -208,7 +190,7 @@ void OutputFile::Fail(const std::string& what, const std::string& path) {
 }
 
 void OutputFile::Discard() {
-    SignalBlock block;
+    InterruptsHeld block;
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     if (!temporary_.empty() && !committed_) unlink(temporary_.c_str());
@@ -246,7 +228,7 @@ bool OutputFile::Open(const OutputTarget& target) {
     prefix += ".tessellon-";
     RemoveStaleTemporaries(target.directory, prefix);
     const std::string base = target.directory + "/" + prefix + std::to_string(getpid()) + "-";
-    SignalBlock block;
+    InterruptsHeld block;
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         const std::string candidate = base + std::to_string(attempt);
         const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -328,7 +310,7 @@ bool OutputFile::Commit() {
         return false;
     }
     {
-        SignalBlock block;
+        InterruptsHeld block;
         if (rename(temporary_.c_str(), target_.path.c_str()) != 0) {
             Fail("write", target_.name);
         } else {
@@ -349,6 +331,16 @@ bool OutputFile::Commit() {
     }
     return true;
 }
+
+InterruptsHeld::InterruptsHeld() noexcept {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, &previous_);
+}
+
+InterruptsHeld::~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 WriteInterruptGuard::WriteInterruptGuard() {
     struct sigaction action {};

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <signal.h>
 #include <sys/types.h>
 
 namespace tessellon::cli {
@@ -68,6 +69,19 @@ private:
     int fd_ = -1;
     bool committed_ = false;
     std::string error_;
+};
+
+// Holds back SIGINT and SIGTERM on the calling thread for its lifetime; a thread
+// started meanwhile keeps them held back for good.
+class InterruptsHeld {
+public:
+    InterruptsHeld() noexcept;
+    ~InterruptsHeld();
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+private:
+    sigset_t previous_;
 };
 
 // What an interrupt does while a file is written: removes the temporary file being

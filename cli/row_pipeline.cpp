@@ -63,15 +63,7 @@ const std::uint8_t* RowPipeline::WaitForRow(int y) {
 BackgroundEncoder::BackgroundEncoder(FileFormat format, RowSource& rows, ByteSink& out, const Metadata& metadata,
                                      const WriteOptions& options) {
     // The new thread starts with the signal mask of the one that creates it.
-    sigset_t block, previous;
-    sigemptyset(&block);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &block, &previous);
-    struct RestoreMask {
-        const sigset_t& mask;
-        ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
-    } restore{previous};
+    const InterruptsHeld held;
     thread_ = std::thread([this, format, &rows, &out, &metadata, options] {
         std::vector<std::string> notes;
         std::string error = EncodeImageTo(format, rows, out, metadata, options, &notes);
