@@ -141,7 +141,22 @@ void BM_Start(benchmark::State& state, Settings settings, Path path) {
     Report(state, total / static_cast<double>(state.iterations()), static_cast<double>(checks));
 }
 
+// What a Start costs whatever the image (the settings store, the set-up, the tables):
+// the defaults on 64 x 64 pixels.
+void BM_Start64x64(benchmark::State& state) {
+    Store(Defaults());
+    PlainCopySeconds();  // before this benchmark's host: one host at a time
+    LeanHost host(BenchImage(64, 64, 3));
+    for (auto _ : state) {
+        state.PauseTiming();
+        host.Reset();
+        state.ResumeTiming();
+        if (host.RunAsHost() != 0) state.SkipWithError("Start failed");
+    }
+}
+
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Start64x64)->Unit(benchmark::kMicrosecond)->UseRealTime();
 #define TESSELLON_START_BENCHMARK(name, settings, path, ...)                                 \
     BENCHMARK_CAPTURE(BM_Start, name, settings, path)->ArgName("threads")->__VA_ARGS__        \
         ->Unit(benchmark::kMillisecond)                                                     \

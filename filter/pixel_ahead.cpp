@@ -245,9 +245,11 @@ void TilingPixelPass::StartAhead() noexcept {
     const i32 width_px = serial.out_right - serial.out_left;
     const i32 row_count = serial.out_bottom - serial.out_top;
     int threads = ConfiguredThreadCount();
-    // Small strips are done sooner by one thread than threads can be started.
+    // Small strips are done sooner by one thread than threads can be started; pixels
+    // that are copies of source pixels hardly count, since the rows computed ahead are
+    // copied once more.
     if (!ThreadCountForced()) {
-        const std::int64_t pixels = std::int64_t{width_px} * row_count;
+        const std::int64_t pixels = std::int64_t{width_px} * row_count - serial.copy_pixels;
         threads = static_cast<int>(std::min<std::int64_t>(threads, pixels / kMinPixelsPerThread));
     }
     // A preview keeps to one thread: its watchdog may stop it inside any pixel. So does

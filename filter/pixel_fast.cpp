@@ -47,6 +47,7 @@
 // per-pixel calls. Nothing else is dropped. No Windows headers.
 #include "filter/pixel_pass.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -332,7 +333,9 @@ void TilingPixelPass::Impl::InsideColour(const RowInfo& row, const Column& colum
 bool TilingPixelPass::Impl::PrepareLanes() noexcept {
     using namespace tiling_lanes;
     const i32 count = out_right - out_left;
-    lanes = colour_only && !direct && scale <= kMaxDenominator && weight_full <= kMaxDenominator &&
+    // Only pixels of several copies go through the lanes.
+    lanes = colour_only && !direct && (any_several_columns || max_row_copies > 1) &&
+            scale <= kMaxDenominator && weight_full <= kMaxDenominator &&
             (!thru_bg || bg_hi - bg_lo <= kMaxBackgroundBand) && count >= kLanes;
     if (!lanes) return true;
     lane_constants = {alpha_sampled, thru_bg, back_r, back_g, back_b, bg_lo, bg_hi, static_cast<int>(planes),
@@ -435,7 +438,27 @@ i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst
     i32 last_column = -1;
 
     const bool lanes_here = lanes && row.may_be_in && row.copies > 0;
+    const bool copies_here = mask == nullptr && CopyRow(row) && sampling[0].step == nullptr;
+    const std::uint32_t copy_checks = counts.inside_base + counts.inside_per_copy;
     for (i32 i = 0; i < width_px; ++i) {
+        if (copies_here && copy_run[static_cast<std::size_t>(i)] > 0 && *calls <= calls_limit - copy_checks) {
+            // As many one-copy pixels as the counter allows before its limit, each its
+            // source pixel.
+            const i32 fit_in = static_cast<i32>(std::min<std::uint32_t>(
+                (calls_limit - *calls) / copy_checks, static_cast<std::uint32_t>(width_px - i)));
+            const i32 n = std::min(copy_run[static_cast<std::size_t>(i)], fit_in);
+            const i32 offset = cells[static_cast<std::size_t>(columns[static_cast<std::size_t>(i)].first_cell)].sample_offset;
+            std::memcpy(dst + static_cast<std::ptrdiff_t>(i) * planes, sampling[0].top + offset,
+                        static_cast<std::size_t>(n) * static_cast<std::size_t>(planes));
+            *calls += copy_checks * static_cast<std::uint32_t>(n);
+            i += n - 1;
+            if (pending == Pending::general) Materialize();
+            pending = Pending::simple;
+            pending_row = &row;
+            pending_column = i;
+            last_column = i;
+            continue;
+        }
         std::uint32_t group_checks = 0;
         int group_copies = 0;
         if (lanes_here && i + tiling_lanes::kLanes <= width_px &&

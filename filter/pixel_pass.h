@@ -251,6 +251,14 @@ struct TilingPixelPass::Impl {
     // Per cell in planar order, for the cache rows' horizontal steps.
     Block<i32> fill_left, fill_right, fill_up, fill_down;
     tiling_lanes::CacheFill cache_fill{};
+    // Runs of pixels that are their own source bytes: per column of outRect, how many
+    // columns from it on are inside the tile with one copy at a whole-pixel position,
+    // each the next source pixel (0 for a column that is not). In a row of one copy at a
+    // whole-pixel position such a run is a copy of the source row. copy_pixels counts
+    // the strip's pixels that go that way.
+    bool copy_runs = false;
+    Block<i32> copy_run;
+    std::int64_t copy_pixels = 0;
 
     bool any_several_columns = false;  // some column has copies > 1
     // For the row's abort checks without a mask (CheckSum), per column from the first:
@@ -310,6 +318,8 @@ struct TilingPixelPass::Impl {
                      const i32* weights_x, i32 last_full, i32* acc) const noexcept;
     void InsideColour(const RowInfo& row, const Column& column, std::uint8_t* dst) const noexcept;
     bool PrepareLanes() noexcept;
+    bool PrepareCopyRuns() noexcept;
+    bool CopyRow(const RowInfo& row) const noexcept;
     bool Groupable(const RowInfo& row, i32 first, const std::uint8_t* mask, std::uint32_t* checks,
                    int* copies) const noexcept;
     void GroupColours(const RowInfo& row, i32 first, int copies, std::uint8_t* dst) const noexcept;

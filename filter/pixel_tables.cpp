@@ -130,7 +130,7 @@ bool TilingPixelPass::Impl::Prepare(const StripDescription& strip) noexcept {
         const RowInfo& row = rows[static_cast<std::size_t>(i)];
         if (row.may_be_in && row.copies == 0) colour_only = false;
     }
-    if (!PrepareLanes()) return false;
+    if (!PrepareLanes() || !PrepareCopyRuns()) return false;
     LoadState();
     return true;
 }
@@ -351,6 +351,46 @@ bool TilingPixelPass::Impl::PrepareSampling() noexcept {
             std::memset(slot + static_cast<std::size_t>((k * 4 + 3) * column_count), 255,
                         static_cast<std::size_t>(column_count));
         }
+    }
+    return true;
+}
+
+// Whether the pixels of a row inside the tile are its copies at whole-pixel positions,
+// one each: then a column's copy run is a copy of the source row.
+bool TilingPixelPass::Impl::CopyRow(const RowInfo& row) const noexcept {
+    return copy_runs && row.copies == 1 && (fit || repeat || row.in_y) &&
+           row_copies[static_cast<std::size_t>(row.first_copy)].yf == 0;
+}
+
+// The copy runs: only where a pixel's bytes are the source's bytes, which needs whole
+// pixels, channels side by side and the fourth plane either absent or sampled.
+bool TilingPixelPass::Impl::PrepareCopyRuns() noexcept {
+    const i32 count = out_right - out_left;
+    copy_pixels = 0;
+    copy_runs = direct && channel_stride == 1 && (planes == 3 || alpha_sampled) && count > 0;
+    if (!copy_runs) return true;
+    if (!copy_run.Allocate(static_cast<std::size_t>(count))) return false;
+    const auto copyable = [this](const Column& column) {
+        return column.copies == 1 && (fit || repeat || column.in_x);
+    };
+    i32 run_columns = 0;
+    for (i32 i = count - 1; i >= 0; --i) {
+        const Column& column = columns[static_cast<std::size_t>(i)];
+        i32 run = 0;
+        if (copyable(column)) {
+            run = 1;
+            if (i + 1 < count && copy_run[static_cast<std::size_t>(i) + 1] > 0) {
+                const Column& next = columns[static_cast<std::size_t>(i) + 1];
+                const i32 here = cells[static_cast<std::size_t>(column.first_cell)].sample_offset;
+                const i32 there = cells[static_cast<std::size_t>(next.first_cell)].sample_offset;
+                if (there == here + planes) run += copy_run[static_cast<std::size_t>(i) + 1];
+            }
+            ++run_columns;
+        }
+        copy_run[static_cast<std::size_t>(i)] = run;
+    }
+    for (i32 y = 0; y < out_bottom - out_top; ++y) {
+        if (CopyRow(rows[static_cast<std::size_t>(y)])) copy_pixels += run_columns;
     }
     return true;
 }

@@ -640,6 +640,25 @@ std::vector<Case> Cases() {
         c.in_pixel_host_calls = 2;
         c.holes = true;
     });
+    // Rows that are copies of the source's rows (one copy per pixel, whole pixels),
+    // with the counter's limit inside them: it falls in the 22nd pixel of the first
+    // row and 6250 pixels later in the 64th pixel of row 64. Between the two come the
+    // 64 row ends' calls, so calls 1 and 66 are the ones inside pixels.
+    for (const bool stop : {false, true}) {
+        for (const int planes : {3, 4}) {
+            Settings s;
+            s.fit = planes == 4;  // the tile is the whole image: Fit samples whole pixels
+            add(std::string("copies_counter_") + (stop ? "stop" : "go_on") + "_planes_" + std::to_string(planes),
+                s, [stop, planes](Case& c) {
+                    c.width = 97;
+                    c.height = 70;
+                    c.planes = planes;
+                    c.counter_at_pixels = 100000 - 16 * 21 - 5;
+                    if (stop) c.stop_calls = {1, 66};
+                    c.in_pixel_host_calls = 2;
+                });
+        }
+    }
     add("counter_defaults_outside", With(50, 0), [](Case& c) {
         c.counter_at_pixels = 100000 - 100;
         c.stop_calls = {1};
