@@ -196,7 +196,7 @@ i32 TilingPixelPass::Impl::CommitRow(i32 y, const std::uint8_t* src, std::uint8_
     std::uint32_t before = 0;  // the row's checks before it
     i32 handed = -1;       // the last pixel handed to the reference routine
     i32 copied = 0;
-    const auto copy_pixels = [&](i32 end) {
+    const auto copy_up_to = [&](i32 end) {
         if (end > copied) {
             std::memcpy(dst + static_cast<std::ptrdiff_t>(copied) * planes,
                         pixels + static_cast<std::ptrdiff_t>(copied) * planes,
@@ -222,7 +222,7 @@ i32 TilingPixelPass::Impl::CommitRow(i32 y, const std::uint8_t* src, std::uint8_
         if (crossing == width_px) break;
         ReplayCells(row, from, crossing, mask, dst);
         *calls += (crossing > from ? sum(crossing - 1) : before) - before;
-        copy_pixels(crossing);
+        copy_up_to(crossing);
         // As the single pass does it at this pixel.
         HandToReference(y, crossing, src, dst, mask);
         handed = crossing;
@@ -232,7 +232,7 @@ i32 TilingPixelPass::Impl::CommitRow(i32 y, const std::uint8_t* src, std::uint8_
     }
     ReplayCells(row, from, width_px, mask, dst);
     *calls += (width_px > from ? sum(width_px - 1) : before) - before;
-    copy_pixels(width_px);
+    copy_up_to(width_px);
     // The last pixel processed, unless the reference routine had it.
     i32 last = width_px - 1;
     while (last >= 0 && mask != nullptr && mask[last] == 0) --last;
@@ -246,10 +246,10 @@ void TilingPixelPass::StartAhead() noexcept {
     const i32 row_count = serial.out_bottom - serial.out_top;
     int threads = ConfiguredThreadCount();
     // Small strips are done sooner by one thread than threads can be started; pixels
-    // that are copies of source pixels hardly count, since the rows computed ahead are
-    // copied once more.
+    // that are copied rather than computed do not count, since the rows computed ahead
+    // are copied once more.
     if (!ThreadCountForced()) {
-        const std::int64_t pixels = std::int64_t{width_px} * row_count - serial.copy_pixels;
+        const std::int64_t pixels = std::int64_t{width_px} * row_count - serial.plain_pixels;
         threads = static_cast<int>(std::min<std::int64_t>(threads, pixels / kMinPixelsPerThread));
     }
     // A preview keeps to one thread: its watchdog may stop it inside any pixel. So does

@@ -334,7 +334,7 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
     using namespace tiling_lanes;
     const i32 count = out_right - out_left;
     // Only pixels of several copies go through the lanes.
-    lanes = colour_only && !direct && (any_several_columns || max_row_copies > 1) &&
+    lanes = colour_only && (any_several_columns || max_row_copies > 1) &&
             scale <= kMaxDenominator && weight_full <= kMaxDenominator &&
             (!thru_bg || bg_hi - bg_lo <= kMaxBackgroundBand) && count >= kLanes;
     if (!lanes) return true;
@@ -364,6 +364,23 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
     }
     if (!lanes) return true;
     const std::size_t cell_slots = n * static_cast<std::size_t>(max_column_copies);
+    if (direct) {
+        // The kernels read whole source pixels at each copy's offset, four bytes at a
+        // time: a column whose copies reach the last pixel of a three-plane row is left
+        // to the scalar way.
+        if (!lane_offset.Allocate(cell_slots) || !lane_readable.Allocate(n)) return false;
+        const i32 readable = (in_right - in_left) * planes;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Column& col = columns[i];
+            lane_readable[i] = true;
+            for (i32 k = 0; k < max_column_copies; ++k) {
+                const i32 offset = k < col.copies ? cells[static_cast<std::size_t>(col.first_cell + k)].left : 0;
+                lane_offset[static_cast<std::size_t>(k) * n + i] = offset;
+                if (offset > readable - 4) lane_readable[i] = false;
+            }
+        }
+        return true;
+    }
     if (!fill_left.Allocate(cell_slots) || !fill_right.Allocate(cell_slots) || !fill_up.Allocate(cell_slots) ||
         !fill_down.Allocate(cell_slots)) {
         return false;
@@ -398,6 +415,7 @@ bool TilingPixelPass::Impl::Groupable(const RowInfo& row, i32 first, const std::
         const Column& column = columns[static_cast<std::size_t>(first + l)];
         if (!(fit || repeat || (row.in_y && column.in_x))) return false;
         if (row.copies == 1 && column.copies == 1) return false;
+        if (direct && !lane_readable[static_cast<std::size_t>(first + l)]) return false;
         total += 4 * r + 5 + 7 * r * static_cast<std::uint32_t>(column.copies);
         if (column.copies > most) most = column.copies;
     }
@@ -423,7 +441,8 @@ void TilingPixelPass::Impl::GroupColours(const RowInfo& row, i32 first, int copi
                                     out_right - out_left,
                                     &lane_y_lo[at],
                                     &lane_y_hi[at],
-                                    &lane_y_ratio[at]};
+                                    &lane_y_ratio[at],
+                                    direct ? &lane_offset[at] : nullptr};
     tiling_lanes::GroupColours(lane_constants, group, dst);
 }
 
@@ -438,26 +457,47 @@ i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst
     i32 last_column = -1;
 
     const bool lanes_here = lanes && row.may_be_in && row.copies > 0;
-    const bool copies_here = mask == nullptr && CopyRow(row) && sampling[0].step == nullptr;
+    // Runs of pixels whose bytes are copied (see PrepareRuns), as many of them as the
+    // counter allows before its limit: the pixel that reaches it goes the way below.
+    const bool copies_here = mask == nullptr && RowCopiesSource(row) && sampling[0].step == nullptr;
+    const bool outside_here = mask == nullptr && outside_pixels.get() != nullptr;
     const std::uint32_t copy_checks = counts.inside_base + counts.inside_per_copy;
+    const auto run_length = [&](i32 i, i32 run, std::uint32_t checks) {
+        if (*calls > calls_limit - checks) return 0;
+        const auto fit_in = static_cast<i32>(
+            std::min<std::uint32_t>((calls_limit - *calls) / checks, static_cast<std::uint32_t>(width_px - i)));
+        const i32 n = std::min(run, fit_in);
+        *calls += checks * static_cast<std::uint32_t>(n);
+        return n;
+    };
     for (i32 i = 0; i < width_px; ++i) {
-        if (copies_here && copy_run[static_cast<std::size_t>(i)] > 0 && *calls <= calls_limit - copy_checks) {
-            // As many one-copy pixels as the counter allows before its limit, each its
-            // source pixel.
-            const i32 fit_in = static_cast<i32>(std::min<std::uint32_t>(
-                (calls_limit - *calls) / copy_checks, static_cast<std::uint32_t>(width_px - i)));
-            const i32 n = std::min(copy_run[static_cast<std::size_t>(i)], fit_in);
-            const i32 offset = cells[static_cast<std::size_t>(columns[static_cast<std::size_t>(i)].first_cell)].sample_offset;
-            std::memcpy(dst + static_cast<std::ptrdiff_t>(i) * planes, sampling[0].top + offset,
-                        static_cast<std::size_t>(n) * static_cast<std::size_t>(planes));
-            *calls += copy_checks * static_cast<std::uint32_t>(n);
-            i += n - 1;
-            if (pending == Pending::general) Materialize();
-            pending = Pending::simple;
-            pending_row = &row;
-            pending_column = i;
-            last_column = i;
-            continue;
+        if (copies_here && copy_run[static_cast<std::size_t>(i)] > 0) {
+            if (const i32 n = run_length(i, copy_run[static_cast<std::size_t>(i)], copy_checks); n > 0) {
+                const i32 offset =
+                    cells[static_cast<std::size_t>(columns[static_cast<std::size_t>(i)].first_cell)].sample_offset;
+                std::memcpy(dst + static_cast<std::ptrdiff_t>(i) * planes, sampling[0].top + offset,
+                            static_cast<std::size_t>(n) * static_cast<std::size_t>(planes));
+                i += n - 1;
+                if (pending == Pending::general) Materialize();
+                pending = Pending::simple;
+                pending_row = &row;
+                pending_column = i;
+                last_column = i;
+                continue;
+            }
+        }
+        if (outside_here && (!row.in_y || outside_run[static_cast<std::size_t>(i)] > 0)) {
+            const i32 run = row.in_y ? outside_run[static_cast<std::size_t>(i)] : width_px - i;
+            if (const i32 n = run_length(i, run, kOutsideChecks); n > 0) {
+                std::memcpy(dst + static_cast<std::ptrdiff_t>(i) * planes,
+                            outside_pixels.get() + static_cast<std::ptrdiff_t>(i) * planes,
+                            static_cast<std::size_t>(n) * static_cast<std::size_t>(planes));
+                i += n - 1;
+                if (pending == Pending::simple || pending == Pending::general) Materialize();
+                pending = Pending::outside;
+                last_column = i;
+                continue;
+            }
         }
         std::uint32_t group_checks = 0;
         int group_copies = 0;

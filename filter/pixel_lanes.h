@@ -67,7 +67,7 @@ struct PassConstants {
 };
 
 // One row of copies of the output row: the planar cache rows holding the horizontal
-// steps of its source row and of the row below, the vertical step's multipliers (step
+// steps of its source row and of the row below (or the source rows themselves), the vertical step's multipliers (step
 // false when the copy lies on a whole row), and the copies' y position.
 struct CopyRow {
     const std::uint8_t* top;
@@ -82,7 +82,10 @@ struct CopyRow {
 // (k * 4 + ch) * plane_stride from a cache row's start. Per lane (each array at the
 // group's first column): the copy count of its column, copy k's x position at
 // x_position[k * position_stride], and its column's vertical band. A band's ratio is
-// |after - before| / (hi - lo) for an open band (lo < hi), 0 for a closed one.
+// |after - before| / (hi - lo) for an open band (lo < hi), 0 for a closed one. When
+// `offsets` is given, the copies lie on whole pixels and the rows are source rows
+// instead: copy k of a lane is the pixel at byte offsets[k * position_stride], of which
+// four bytes are read.
 struct Group {
     const CopyRow* rows;
     int copy_rows;
@@ -97,6 +100,7 @@ struct Group {
     const std::int32_t* y_lo;
     const std::int32_t* y_hi;
     const float* y_ratio;
+    const std::int32_t* offsets;
 };
 
 // The horizontal steps of one source row for every copy column, into a planar cache

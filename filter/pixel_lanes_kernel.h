@@ -402,10 +402,34 @@ private:
     }
 
     LANE_INLINE Sample Take(const CopyRow& row, int k) const noexcept {
+        if (g_.offsets != nullptr) return TakePixels(row, k);
         Sample s;
         const std::ptrdiff_t base = static_cast<std::ptrdiff_t>(k) * 4 * g_.plane_stride + g_.column + first_;
         for (int ch = 0; ch < 3; ++ch) s.c[ch] = Channel(row, base + ch * g_.plane_stride);
         s.alpha = k_.alpha_sampled ? Channel(row, base + 3 * g_.plane_stride) : Splat(255);
+        return s;
+    }
+
+    // Take for copies on whole pixels of the source rows: each lane's pixel as one word,
+    // its channels the word's bytes. (Whole shifts: see Fill.)
+    LANE_INLINE Sample TakePixels(const CopyRow& row, int k) const noexcept {
+        const i32* offsets = g_.offsets + static_cast<std::ptrdiff_t>(k) * g_.position_stride + first_;
+        const Lanes top = O::LoadPixels(row.top, offsets);
+        Sample s;
+        if (!row.step) {
+            s.c[0] = top & 255;
+            s.c[1] = (top >> 8) & 255;
+            s.c[2] = (top >> 16) & 255;
+            s.alpha = k_.alpha_sampled ? (top >> 24) & 255 : Splat(255);
+            return s;
+        }
+        const Lanes under = O::LoadPixels(row.under, offsets);
+        const Lanes up = Splat(row.up);
+        const Lanes down = Splat(row.down);
+        s.c[0] = O::Step(top & 255, under & 255, up, down);
+        s.c[1] = O::Step((top >> 8) & 255, (under >> 8) & 255, up, down);
+        s.c[2] = O::Step((top >> 16) & 255, (under >> 16) & 255, up, down);
+        s.alpha = k_.alpha_sampled ? O::Step((top >> 24) & 255, (under >> 24) & 255, up, down) : Splat(255);
         return s;
     }
 

@@ -248,17 +248,26 @@ struct TilingPixelPass::Impl {
     // per copy index) and its vertical band.
     Block<i32> lane_copies, lane_x_position, lane_y_lo, lane_y_hi;
     Block<float> lane_y_ratio;
-    // Per cell in planar order, for the cache rows' horizontal steps.
+    // Per cell in planar order, for the cache rows' horizontal steps; or, when the
+    // copies are sampled straight from the source rows, each copy's byte offset in a
+    // source row, and per column whether all of them can be read as whole words.
     Block<i32> fill_left, fill_right, fill_up, fill_down;
+    Block<i32> lane_offset;
+    Block<bool> lane_readable;
     tiling_lanes::CacheFill cache_fill{};
-    // Runs of pixels that are their own source bytes: per column of outRect, how many
-    // columns from it on are inside the tile with one copy at a whole-pixel position,
-    // each the next source pixel (0 for a column that is not). In a row of one copy at a
-    // whole-pixel position such a run is a copy of the source row. copy_pixels counts
-    // the strip's pixels that go that way.
+    // Runs of pixels whose bytes are copied rather than computed. Per column of outRect:
+    // copy_run, how many columns from it on are inside the tile with one copy at a
+    // whole-pixel position, each the next source pixel (0 for a column that is not); in
+    // a row of one copy at a whole-pixel position such a run is a copy of the source
+    // row. outside_run, how many columns from it on lie outside the tile's x range; in a
+    // row inside the tile's y range such a run, and outside it the whole row, takes the
+    // outside colour, copied from outside_pixels (a row of it). plain_pixels counts the
+    // strip's pixels that go either way.
     bool copy_runs = false;
     Block<i32> copy_run;
-    std::int64_t copy_pixels = 0;
+    Block<i32> outside_run;
+    Block<std::uint8_t> outside_pixels;
+    std::int64_t plain_pixels = 0;
 
     bool any_several_columns = false;  // some column has copies > 1
     // For the row's abort checks without a mask (CheckSum), per column from the first:
@@ -318,8 +327,8 @@ struct TilingPixelPass::Impl {
                      const i32* weights_x, i32 last_full, i32* acc) const noexcept;
     void InsideColour(const RowInfo& row, const Column& column, std::uint8_t* dst) const noexcept;
     bool PrepareLanes() noexcept;
-    bool PrepareCopyRuns() noexcept;
-    bool CopyRow(const RowInfo& row) const noexcept;
+    bool PrepareRuns() noexcept;
+    bool RowCopiesSource(const RowInfo& row) const noexcept;
     bool Groupable(const RowInfo& row, i32 first, const std::uint8_t* mask, std::uint32_t* checks,
                    int* copies) const noexcept;
     void GroupColours(const RowInfo& row, i32 first, int copies, std::uint8_t* dst) const noexcept;

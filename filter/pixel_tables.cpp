@@ -130,7 +130,7 @@ bool TilingPixelPass::Impl::Prepare(const StripDescription& strip) noexcept {
         const RowInfo& row = rows[static_cast<std::size_t>(i)];
         if (row.may_be_in && row.copies == 0) colour_only = false;
     }
-    if (!PrepareLanes() || !PrepareCopyRuns()) return false;
+    if (!PrepareLanes() || !PrepareRuns()) return false;
     LoadState();
     return true;
 }
@@ -310,6 +310,12 @@ bool TilingPixelPass::Impl::BuildRows() noexcept {
 
 bool TilingPixelPass::Impl::PrepareSampling() noexcept {
     for (i32& yf : step_yf) yf = -1;
+    const i32 column_count = out_right - out_left;
+    max_column_copies = 0;
+    for (i32 i = 0; i < column_count; ++i) {
+        const Column& col = columns[static_cast<std::size_t>(i)];
+        if (col.copies > max_column_copies) max_column_copies = col.copies;
+    }
     if (direct) {
         for (i32 k = 0; k < cell_count; ++k) cells[static_cast<std::size_t>(k)].sample_offset = cells[static_cast<std::size_t>(k)].left;
         channel_stride = 1;
@@ -321,11 +327,8 @@ bool TilingPixelPass::Impl::PrepareSampling() noexcept {
     // channel, one byte per column of outRect, so that the samples of neighbouring
     // columns lie side by side. An output row needs at most two source rows per row of
     // copies; one spare slot keeps the next row's.
-    const i32 column_count = out_right - out_left;
-    max_column_copies = 0;
     for (i32 i = 0; i < column_count; ++i) {
         const Column& col = columns[static_cast<std::size_t>(i)];
-        if (col.copies > max_column_copies) max_column_copies = col.copies;
         for (i32 k = 0; k < col.copies; ++k) {
             cells[static_cast<std::size_t>(col.first_cell + k)].sample_offset = k * 4 * column_count + i;
         }
@@ -357,40 +360,68 @@ bool TilingPixelPass::Impl::PrepareSampling() noexcept {
 
 // Whether the pixels of a row inside the tile are its copies at whole-pixel positions,
 // one each: then a column's copy run is a copy of the source row.
-bool TilingPixelPass::Impl::CopyRow(const RowInfo& row) const noexcept {
+bool TilingPixelPass::Impl::RowCopiesSource(const RowInfo& row) const noexcept {
     return copy_runs && row.copies == 1 && (fit || repeat || row.in_y) &&
            row_copies[static_cast<std::size_t>(row.first_copy)].yf == 0;
 }
 
-// The copy runs: only where a pixel's bytes are the source's bytes, which needs whole
-// pixels, channels side by side and the fourth plane either absent or sampled.
-bool TilingPixelPass::Impl::PrepareCopyRuns() noexcept {
+// The copy runs and the outside runs, for pixels of three or four planes: a pixel
+// writes those and leaves any further plane as the host delivered it. Copy runs only
+// where a pixel's bytes are the source's bytes, which needs whole pixels, channels side
+// by side and the fourth plane either absent or sampled.
+bool TilingPixelPass::Impl::PrepareRuns() noexcept {
     const i32 count = out_right - out_left;
-    copy_pixels = 0;
-    copy_runs = direct && channel_stride == 1 && (planes == 3 || alpha_sampled) && count > 0;
-    if (!copy_runs) return true;
-    if (!copy_run.Allocate(static_cast<std::size_t>(count))) return false;
-    const auto copyable = [this](const Column& column) {
-        return column.copies == 1 && (fit || repeat || column.in_x);
-    };
-    i32 run_columns = 0;
-    for (i32 i = count - 1; i >= 0; --i) {
-        const Column& column = columns[static_cast<std::size_t>(i)];
-        i32 run = 0;
-        if (copyable(column)) {
-            run = 1;
-            if (i + 1 < count && copy_run[static_cast<std::size_t>(i) + 1] > 0) {
-                const Column& next = columns[static_cast<std::size_t>(i) + 1];
-                const i32 here = cells[static_cast<std::size_t>(column.first_cell)].sample_offset;
-                const i32 there = cells[static_cast<std::size_t>(next.first_cell)].sample_offset;
-                if (there == here + planes) run += copy_run[static_cast<std::size_t>(i) + 1];
+    const i32 row_count = out_bottom - out_top;
+    plain_pixels = 0;
+    copy_runs = false;
+    if (count <= 0 || planes > 4) return true;
+    const auto n = static_cast<std::size_t>(count);
+    copy_runs = direct && channel_stride == 1 && (planes == 3 || alpha_sampled);
+    i32 copy_columns = 0;
+    if (copy_runs) {
+        if (!copy_run.Allocate(n)) return false;
+        for (i32 i = count - 1; i >= 0; --i) {
+            const Column& column = columns[static_cast<std::size_t>(i)];
+            i32 run = 0;
+            if (column.copies == 1 && (fit || repeat || column.in_x)) {
+                run = 1;
+                if (i + 1 < count && copy_run[static_cast<std::size_t>(i) + 1] > 0) {
+                    const Column& next = columns[static_cast<std::size_t>(i) + 1];
+                    const i32 here = cells[static_cast<std::size_t>(column.first_cell)].sample_offset;
+                    const i32 there = cells[static_cast<std::size_t>(next.first_cell)].sample_offset;
+                    if (there == here + planes) run += copy_run[static_cast<std::size_t>(i) + 1];
+                }
+                ++copy_columns;
             }
-            ++run_columns;
+            copy_run[static_cast<std::size_t>(i)] = run;
         }
-        copy_run[static_cast<std::size_t>(i)] = run;
     }
-    for (i32 y = 0; y < out_bottom - out_top; ++y) {
-        if (CopyRow(rows[static_cast<std::size_t>(y)])) copy_pixels += run_columns;
+    if (fit || repeat) {
+        for (i32 y = 0; y < row_count; ++y) {
+            if (RowCopiesSource(rows[static_cast<std::size_t>(y)])) plain_pixels += copy_columns;
+        }
+        return true;
+    }
+    // Outside the tile: the outside colour, and the fourth plane opaque or clear.
+    if (!outside_run.Allocate(n) || !outside_pixels.Allocate(n * static_cast<std::size_t>(planes))) return false;
+    i32 outside_columns = 0;
+    for (i32 i = count - 1; i >= 0; --i) {
+        const bool outside = !columns[static_cast<std::size_t>(i)].in_x;
+        outside_run[static_cast<std::size_t>(i)] =
+            outside ? 1 + (i + 1 < count ? outside_run[static_cast<std::size_t>(i) + 1] : 0) : 0;
+        if (outside) ++outside_columns;
+        std::uint8_t* pixel = &outside_pixels[static_cast<std::size_t>(i) * static_cast<std::size_t>(planes)];
+        for (int ch = 0; ch < 3; ++ch) pixel[ch] = static_cast<std::uint8_t>(colour[ch]);
+        for (i32 ch = 3; ch < planes; ++ch) pixel[ch] = opaque_out ? 255 : 0;
+    }
+    for (i32 y = 0; y < row_count; ++y) {
+        const RowInfo& row = rows[static_cast<std::size_t>(y)];
+        if (!row.in_y) {
+            plain_pixels += count;
+            continue;
+        }
+        plain_pixels += outside_columns;
+        if (RowCopiesSource(row)) plain_pixels += copy_columns;
     }
     return true;
 }

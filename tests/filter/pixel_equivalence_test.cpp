@@ -475,6 +475,19 @@ std::vector<Case> Cases() {
     fit_repeat.fit = true;
     fit_repeat.repeat = true;
     add("fit_and_repeat", fit_repeat, none);
+    // Fit with no horizontal overlap: every copy on a whole column, the rows of copies
+    // between source rows, and wide enough for groups of pixels.
+    for (const int planes : {3, 4}) {
+        Settings s = With(0, 40, kWave);
+        s.fit = true;
+        s.thru_bg = 30;
+        add("fit_whole_columns_planes_" + std::to_string(planes), s, [planes](Case& c) {
+            c.width = 61;
+            c.height = 23;
+            c.planes = planes;
+            c.picture = Picture::background;
+        });
+    }
     // Thru BG on an image that holds the background colour: hard (BGSmooth 0, and Thru
     // BG 1, where bg_lo = bg_hi = 0), soft, and the case where bg_hi equals a copy's
     // alpha with bg_lo 0, where rescale hands back the distance itself.
