@@ -228,11 +228,12 @@ struct Ops {
     }
 };
 
-// N of a group's pixels, from lane `first` of the group on. Each row of copies, and
+// N of a group's pixels, from lane `first` of the group on, their copies read from the
+// source rows (kWholePixels: the group's offsets) or from the cache rows. Each row of copies, and
 // then the rows, are a stack of layers laid one over the other: first every layer's
 // colour and alpha, then the layers combined channel by channel, so that few values
 // are live while they are combined.
-template <int N>
+template <int N, bool kWholePixels>
 class Kernel : Ops<N> {
     using O = Ops<N>;
     using Lanes = typename O::Lanes;
@@ -402,7 +403,7 @@ private:
     }
 
     LANE_INLINE Sample Take(const CopyRow& row, int k) const noexcept {
-        if (g_.offsets != nullptr) return TakePixels(row, k);
+        if constexpr (kWholePixels) return TakePixels(row, k);
         Sample s;
         const std::ptrdiff_t base = static_cast<std::ptrdiff_t>(k) * 4 * g_.plane_stride + g_.column + first_;
         for (int ch = 0; ch < 3; ++ch) s.c[ch] = Channel(row, base + ch * g_.plane_stride);
@@ -459,8 +460,12 @@ private:
 template <int N>
 LANE_INLINE void Colours(const PassConstants& constants, const Group& group, std::uint8_t* dst) noexcept {
     for (int first = 0; first < kLanes; first += N) {
-        Kernel<N> kernel(constants, group, first);
-        kernel.Run(dst + static_cast<std::ptrdiff_t>(first) * constants.planes);
+        std::uint8_t* lanes_dst = dst + static_cast<std::ptrdiff_t>(first) * constants.planes;
+        if (group.offsets != nullptr) {
+            Kernel<N, true>(constants, group, first).Run(lanes_dst);
+        } else {
+            Kernel<N, false>(constants, group, first).Run(lanes_dst);
+        }
     }
 }
 
