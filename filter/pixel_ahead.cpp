@@ -80,18 +80,33 @@ void TilingPixelPass::Impl::PrepareCheckSums() {
     sum_in_x.resize(count);
     sum_in_x_copies.resize(count);
     sum_copies.resize(count);
+    last_in_x.resize(count);
+    last_out_x.resize(count);
+    last_several.resize(count);
+    last_single.resize(count);
     std::uint32_t in_x = 0, in_x_copies = 0, copies = 0;
+    i32 in = -1, out = -1, several = -1, single = -1;
     for (std::size_t i = 0; i < count; ++i) {
         const Column& column = columns[i];
         const auto c = static_cast<std::uint32_t>(column.copies);
         if (column.in_x) {
             ++in_x;
             in_x_copies += c;
+            in = static_cast<i32>(i);
+        } else {
+            out = static_cast<i32>(i);
+        }
+        if (fit || repeat || column.in_x) {
+            (column.copies == 1 ? single : several) = static_cast<i32>(i);
         }
         copies += c;
         sum_in_x[i] = in_x;
         sum_in_x_copies[i] = in_x_copies;
         sum_copies[i] = copies;
+        last_in_x[i] = in;
+        last_out_x[i] = out;
+        last_several[i] = several;
+        last_single[i] = single;
     }
 }
 
@@ -147,7 +162,30 @@ void TilingPixelPass::Impl::ReplayCells(const RowInfo& row, i32 from, i32 to, co
     // Without pixels of several copies in the row, the scan ends at its last pixel of one.
     const bool several_possible = row.copies > 1 || any_several_columns;
     i32 several = -1, one = -1, outside = -1;
-    for (i32 i = to - 1; i >= from; --i) {
+    if (mask == nullptr && to > from) {
+        // Without a mask, from the last columns of each kind up to a column.
+        const auto last = [from](const std::vector<i32>& of, i32 at) {
+            const i32 c = of[static_cast<std::size_t>(at)];
+            return c >= from ? c : -1;
+        };
+        const i32 end = to - 1;
+        if (!all_inside && !row.in_y) {
+            outside = end;
+        } else {
+            if (row.copies != 1) {
+                several = all_inside ? end : last(last_in_x, end);
+            } else {
+                several = last(last_several, end);
+                one = last(last_single, end);
+                if (one < several) one = -1;
+            }
+            if (!all_inside) {
+                outside = last(last_out_x, end);
+                if (outside < several || outside < one) outside = -1;
+            }
+        }
+    }
+    for (i32 i = to - 1; mask != nullptr && i >= from; --i) {
         if (mask != nullptr && mask[i] == 0) continue;
         const Column& column = columns[static_cast<std::size_t>(i)];
         if (!(all_inside || (row.in_y && column.in_x))) {

@@ -363,6 +363,26 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
         if (row.band_x.span > kMaxSpan) lanes = false;
     }
     if (!lanes) return true;
+    // Per group of kLanes columns from each column on: what Groupable asks of them.
+    const std::size_t starts = n - (tiling_lanes::kLanes - 1);
+    if (!group_flags.Allocate(starts) || !group_copy_sum.Allocate(starts) || !group_copy_most.Allocate(starts)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < starts; ++i) {
+        std::uint8_t flags = kGroupInX | kGroupReadable | kGroupNoneSingle;
+        std::uint32_t sum = 0;
+        i32 most = 0;
+        for (std::size_t l = i; l < i + tiling_lanes::kLanes; ++l) {
+            const Column& col = columns[l];
+            if (!col.in_x) flags &= static_cast<std::uint8_t>(~kGroupInX);
+            if (col.copies == 1) flags &= static_cast<std::uint8_t>(~kGroupNoneSingle);
+            sum += static_cast<std::uint32_t>(col.copies);
+            if (col.copies > most) most = col.copies;
+        }
+        group_flags[i] = flags;
+        group_copy_sum[i] = sum;
+        group_copy_most[i] = most;
+    }
     const std::size_t cell_slots = n * static_cast<std::size_t>(max_column_copies);
     if (direct) {
         // The kernels read whole source pixels at each copy's offset, four bytes at a
@@ -377,6 +397,13 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
                 const i32 offset = k < col.copies ? cells[static_cast<std::size_t>(col.first_cell + k)].left : 0;
                 lane_offset[static_cast<std::size_t>(k) * n + i] = offset;
                 if (offset > readable - 4) lane_readable[i] = false;
+            }
+            if (!lane_readable[i]) {
+                // Every group that holds the column.
+                for (std::size_t g = i >= tiling_lanes::kLanes - 1 ? i - (tiling_lanes::kLanes - 1) : 0;
+                     g <= i && g < starts; ++g) {
+                    group_flags[g] &= static_cast<std::uint8_t>(~kGroupReadable);
+                }
             }
         }
         return true;
@@ -407,20 +434,19 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
 // copies inside the tile, and the abort checks they make together.
 bool TilingPixelPass::Impl::Groupable(const RowInfo& row, i32 first, const std::uint8_t* mask,
                                       std::uint32_t* checks, int* copies) const noexcept {
-    const auto r = static_cast<std::uint32_t>(row.copies);
-    std::uint32_t total = 0;
-    int most = 0;
-    for (i32 l = 0; l < tiling_lanes::kLanes; ++l) {
-        if (mask != nullptr && mask[first + l] == 0) return false;
-        const Column& column = columns[static_cast<std::size_t>(first + l)];
-        if (!(fit || repeat || (row.in_y && column.in_x))) return false;
-        if (row.copies == 1 && column.copies == 1) return false;
-        if (direct && !lane_readable[static_cast<std::size_t>(first + l)]) return false;
-        total += 4 * r + 5 + 7 * r * static_cast<std::uint32_t>(column.copies);
-        if (column.copies > most) most = column.copies;
+    const auto at = static_cast<std::size_t>(first);
+    const std::uint8_t flags = group_flags[at];
+    if (!(fit || repeat || (row.in_y && (flags & kGroupInX) != 0))) return false;
+    if ((flags & kGroupReadable) == 0) return false;
+    if (row.copies == 1 && (flags & kGroupNoneSingle) == 0) return false;
+    if (mask != nullptr) {
+        for (i32 l = 0; l < tiling_lanes::kLanes; ++l) {
+            if (mask[first + l] == 0) return false;
+        }
     }
-    *checks = total;
-    *copies = most;
+    const auto r = static_cast<std::uint32_t>(row.copies);
+    *checks = tiling_lanes::kLanes * (4 * r + 5) + 7 * r * group_copy_sum[at];
+    *copies = group_copy_most[at];
     return true;
 }
 

@@ -254,6 +254,14 @@ struct TilingPixelPass::Impl {
     Block<i32> fill_left, fill_right, fill_up, fill_down;
     Block<i32> lane_offset;
     Block<bool> lane_readable;
+    // Per group of kLanes columns from a column on (see Groupable): flags, the sum of
+    // their copy counts and the largest.
+    static constexpr std::uint8_t kGroupInX = 1;         // every column in the tile's x range
+    static constexpr std::uint8_t kGroupReadable = 2;    // every column's copies can go to the lanes
+    static constexpr std::uint8_t kGroupNoneSingle = 4;  // no column with exactly one copy
+    Block<std::uint8_t> group_flags;
+    Block<std::uint32_t> group_copy_sum;
+    Block<i32> group_copy_most;
     tiling_lanes::CacheFill cache_fill{};
     // Runs of pixels whose bytes are copied rather than computed. Per column of outRect:
     // copy_run, how many columns from it on are inside the tile with one copy at a
@@ -273,6 +281,10 @@ struct TilingPixelPass::Impl {
     // For the row's abort checks without a mask (CheckSum), per column from the first:
     // the columns inside the tile's x range and their copies, and every column's copies.
     std::vector<std::uint32_t> sum_in_x, sum_in_x_copies, sum_copies;
+    // For ReplayCells without a mask, per column: the last column up to it in the tile's
+    // x range, outside it, and of those inside (all with Fit or Repeat) the last with
+    // other than one copy and the last with one; -1 for none.
+    std::vector<i32> last_in_x, last_out_x, last_several, last_single;
 
     // The abort counter the pass counts in: the process-wide one; or, for a pass that
     // computes rows ahead on a thread of its own, a counter of its own whose limit is
@@ -376,7 +388,7 @@ inline void TilingPixelPass::Impl::SampleCopy(const RowSampling& s, i32 offset, 
 // its slot is free, so no thread runs more than a few rows ahead of the row handed out.
 struct TilingPixelPass::Ahead {
     static constexpr int kSlotsPerThread = 2;
-    static constexpr i32 kPixelsPerBlock = 16 * 1024;
+    static constexpr i32 kPixelsPerBlock = 64 * 1024;
     static constexpr i32 kMaxRowsPerBlock = 8;
 
     std::vector<std::unique_ptr<Impl>> passes;  // 0: the host's thread's helper pass
