@@ -230,9 +230,10 @@ i32 TilingPixelPass::Impl::CommitRow(i32 y, const std::uint8_t* src, std::uint8_
     // The row's checks summed from its first pixel: worked out by the pass that
     // computed the row when there is a mask, else from the column sums.
     const auto sum = [&](i32 i) { return checks != nullptr ? checks[i] : CheckSum(row, i); };
-    i32 from = 0;          // the first pixel of the stretch
-    std::uint32_t before = 0;  // the row's checks before it
-    i32 handed = -1;       // the last pixel handed to the reference routine
+    i32 from = 0;              // the first pixel of the stretch, whose cells are replayed
+    i32 next = 0;              // where the next pixel at the counter's limit is looked for
+    std::uint32_t before = 0;  // the row's checks before `next`
+    i32 handed = -1;           // the last pixel handed to the reference routine
     i32 copied = 0;
     const auto copy_up_to = [&](i32 end) {
         if (end > copied) {
@@ -247,7 +248,7 @@ i32 TilingPixelPass::Impl::CommitRow(i32 y, const std::uint8_t* src, std::uint8_
         // A counter already past its limit (a host's abortProc set it so) asks at the
         // next pixel that makes a check.
         const std::uint32_t room = *calls > calls_limit ? 0 : calls_limit - *calls;
-        i32 lo = from, hi = width_px;
+        i32 lo = next, hi = width_px;
         while (lo < hi) {
             const i32 mid = lo + (hi - lo) / 2;
             if (sum(mid) - before > room) {
@@ -258,18 +259,24 @@ i32 TilingPixelPass::Impl::CommitRow(i32 y, const std::uint8_t* src, std::uint8_
         }
         const i32 crossing = lo;
         if (crossing == width_px) break;
-        ReplayCells(row, from, crossing, mask, dst);
-        *calls += (crossing > from ? sum(crossing - 1) : before) - before;
+        const std::uint32_t up_to = crossing > next ? sum(crossing - 1) : before;
+        *calls += up_to - before;
+        // As the single pass does it at this pixel, with the pixels before it in the
+        // host's buffer: a host that answers "go on" gets the pixel computed ahead, and
+        // the stretch goes on over it.
         copy_up_to(crossing);
-        // As the single pass does it at this pixel.
+        const bool going_on = AskedAndGoingOn(sum(crossing) - up_to);
+        before = sum(crossing);
+        next = crossing + 1;
+        if (going_on) continue;
+        ReplayCells(row, from, crossing, mask, dst);
         HandToReference(y, crossing, src, dst, mask);
         handed = crossing;
         copied = crossing + 1;
-        before = sum(crossing);
         from = crossing + 1;
     }
     ReplayCells(row, from, width_px, mask, dst);
-    *calls += (width_px > from ? sum(width_px - 1) : before) - before;
+    *calls += (width_px > next ? sum(width_px - 1) : before) - before;
     copy_up_to(width_px);
     // The last pixel processed, unless the reference routine had it.
     i32 last = width_px - 1;

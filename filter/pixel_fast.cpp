@@ -550,18 +550,21 @@ i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst
         std::uint8_t* pixel_dst = dst + static_cast<std::ptrdiff_t>(i) * planes;
         last_column = i;
         if (*calls > calls_limit - checks) {
-            // The counter reaches its limit inside this pixel: the reference routine
-            // makes the calls one by one, asks the host or the watchdog at the right
-            // one, and stops the pixel where it says so.
-            HandToReference(y, i, src, dst, mask);
-            last_column = -1;
-            if (preview_start == -1) {
-                *stop = true;
-                return i + 1;
+            // The counter reaches its limit inside this pixel. Unless the host answers
+            // "go on", the reference routine makes the calls one by one, asks the host
+            // or the watchdog at the right one, and stops the pixel where it says so.
+            if (!AskedAndGoingOn(checks)) {
+                HandToReference(y, i, src, dst, mask);
+                last_column = -1;
+                if (preview_start == -1) {
+                    *stop = true;
+                    return i + 1;
+                }
+                continue;
             }
-            continue;
+        } else {
+            *calls += checks;
         }
-        *calls += checks;
         if (!inside) {
             pixel_dst[0] = static_cast<std::uint8_t>(colour[0]);
             pixel_dst[1] = static_cast<std::uint8_t>(colour[1]);
@@ -608,6 +611,27 @@ i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst
     return width_px;
 }
 
+// For a pixel of `checks` abort checks in which the counter reaches its limit: asks the
+// host there and then, where a run outside a preview asks nothing but the host, and
+// whether it answered "go on". Then the pixel's result is the one computed without
+// asking, and the counter is left as after the pixel; otherwise it is put back, and the
+// answer waits for the reference routine's call at the same check.
+bool TilingPixelPass::Impl::AskedAndGoingOn(std::uint32_t checks) noexcept {
+    if (calls != &abort_check_calls || preview_start != 0) return false;
+    const std::uint32_t before = *calls;
+    // The pixel's check that asks: the one past the limit, or its first when the
+    // counter is past the limit already (a host's abortProc can set it).
+    const std::uint32_t at = before > calls_limit ? 1 : calls_limit - before + 1;
+    const i32 answer = abort_ask();
+    if (answer == 0) {
+        *calls = checks - at;
+        return true;
+    }
+    *calls = before;
+    abort_answer_ahead = answer;
+    return false;
+}
+
 // Pixel i of row y through the reference routine, with the mirror stored before and
 // loaded after; the pixel becomes the last one processed.
 void TilingPixelPass::Impl::HandToReference(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst,
@@ -621,6 +645,7 @@ void TilingPixelPass::Impl::HandToReference(i32 y, i32 i, const std::uint8_t* sr
     run_record.cur_x = out_left + i - origin_x;
     run_record.cur_y = y - origin_y;
     run_phase(kPhasePixel);
+    abort_answer_ahead = -1;  // taken by the call that asks, which the pixel makes
     LoadState();
     NoteLastFastPixel(y, i, src, dst, mask);
     last_fast = false;

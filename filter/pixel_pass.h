@@ -327,6 +327,7 @@ struct TilingPixelPass::Impl {
     void SampleCopy(const RowSampling& s, i32 offset, i32* rgb, i32* alpha) const noexcept;
     void WritePositionCells(const RowInfo& row, const Column& column) noexcept;
     void FillCell(std::uint8_t* slot, const std::uint8_t* row, const Cell& cell) const noexcept;
+    bool AskedAndGoingOn(std::uint32_t checks) noexcept;
     void HandToReference(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask) noexcept;
     void NoteLastFastPixel(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst,
                            const std::uint8_t* mask) noexcept;

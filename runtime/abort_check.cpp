@@ -25,9 +25,20 @@ i32 ElapsedMs(i32 start, i32 now) noexcept {
     return elapsed;
 }
 
+i32 abort_answer_ahead = -1;
+
 i32 abort_check() noexcept {
     if (++abort_check_calls <= kCallsBetweenTests) return 0;
+    return abort_ask();
+}
+
+i32 abort_ask() noexcept {
     abort_check_calls = 0;
+    if (abort_answer_ahead >= 0) {
+        const i32 answer = abort_answer_ahead;
+        abort_answer_ahead = -1;
+        return answer;
+    }
     // Outside a preview (or once it has been abandoned) the host's answer is passed on.
     if (preview_start == 0 || preview_start == -1) return TestAbort();
     // A preview render gives up after its time limit, or as soon as the user clicks a

@@ -76,6 +76,14 @@ i32 NextRandom() noexcept;  // 0..32767
 
 // Calls of abort_check since the last expensive test (0 at load, never reset by runs).
 extern std::uint32_t abort_check_calls;
+// The expensive test itself, which abort_check makes on the call that takes the counter
+// past its limit: sets the counter to 0 and asks the host (or the preview's watchdog).
+// A code path that asks ahead of the routine that would have asked (the pixel pass,
+// before it computes a pixel itself) and then runs that routine after all sets
+// abort_answer_ahead to the answer: the next expensive test returns it instead of
+// asking again, and sets it back to -1.
+i32 abort_ask() noexcept;
+extern i32 abort_answer_ahead;
 
 // The grid array's extents and element size, for tests.
 struct GridArrayShape {

@@ -243,15 +243,31 @@ std::int32_t TweakedSetup(ExecutionContext& c, const BuiltinTable& builtins) noe
     return result;
 }
 
-// The host's calls in their order: 'a' for abortProc, 'p' for progressProc.
+// The host's calls in their order: 'a' for abortProc, followed by what the host then
+// sees in its output buffer, and 'p' for progressProc.
 std::string host_calls;
+
+// The output buffer's rows of outRect, folded into one number (FNV-1a).
+std::string OutputSeen() {
+    const psapi::FilterRecord& r = *filter_record;
+    std::uint32_t hash = 2166136261u;
+    if (r.outData != nullptr) {
+        const auto row_bytes = static_cast<std::size_t>(r.outRect.right - r.outRect.left) *
+                               static_cast<std::size_t>(r.outHiPlane - r.outLoPlane + 1);
+        for (int y = 0; y < r.outRect.bottom - r.outRect.top; ++y) {
+            const auto* row = static_cast<const std::uint8_t*>(r.outData) + static_cast<std::ptrdiff_t>(y) * r.outRowBytes;
+            for (std::size_t b = 0; b < row_bytes; ++b) hash = (hash ^ row[b]) * 16777619u;
+        }
+    }
+    return std::to_string(hash);
+}
 
 // The scripted abortProc: stop on the listed calls only.
 std::vector<int> stop_on_calls;
 int scripted_abort_calls = 0;
 psapi::Boolean PSAPI_CALL ScriptedAbort() {
     ++scripted_abort_calls;
-    host_calls += 'a';
+    host_calls += 'a' + OutputSeen();
     return std::find(stop_on_calls.begin(), stop_on_calls.end(), scripted_abort_calls) != stop_on_calls.end() ? 1
                                                                                                              : 0;
 }
@@ -380,7 +396,8 @@ void ExpectSame(const Outcome& reference, const Outcome& fast) {
     EXPECT_EQ(fast.counter, reference.counter) << "abort_check_calls";
     EXPECT_EQ(fast.abort_calls, reference.abort_calls) << "abortProc calls";
     EXPECT_EQ(fast.progress, reference.progress);
-    EXPECT_EQ(fast.host_calls, reference.host_calls) << "the order of abortProc and progressProc calls";
+    EXPECT_EQ(fast.host_calls, reference.host_calls)
+        << "the order of abortProc and progressProc calls, and the output the host sees at abortProc";
     EXPECT_EQ(fast.done, reference.done);
     const int word = FirstDifferentWord(reference.context, fast.context);
     EXPECT_EQ(word, -1) << "context word " << word << " (byte offset 0x" << std::hex << word * 4 << std::dec
