@@ -5,6 +5,7 @@
 //   row_cache.cpp       the rows of horizontal steps that samples under Fit read;
 //   context_mirror.cpp  the cells between the pass and the execution context;
 //   pixel_fast.cpp      the pixels themselves and the pass's public face;
+//   pixel_groups.cpp    groups of pixels for the lane kernels;
 //   pixel_ahead.cpp     rows computed ahead on other threads.
 // Private to filter/. No Windows headers.
 #pragma once
