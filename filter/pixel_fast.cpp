@@ -36,7 +36,18 @@
 // trades a second computation of one pixel per row for skipping a third to a half of
 // the copies of all the others (75 % overlap with Fit). Runs of eight such pixels go
 // through the lane kernels of filter/pixel_lanes together, which compute the same
-// colours with exact multiply-shift arithmetic, one pixel per vector lane.
+// colours with exact multiply-shift arithmetic, one pixel per vector lane. Runs of
+// pixels of one copy on whole source pixels are copies of the source row, and runs
+// outside the tile copies of a row of the outside colour: both are copied whole, and
+// only the run's last pixel is left pending, since each pixel of a run writes the cells
+// of the one before.
+//
+// Asking the host. The abort counter passes its limit inside some pixel now and then,
+// where the per-pixel calls ask the host (or the preview's watchdog) whether to stop.
+// Outside a preview the pass asks the host there itself; when it answers "go on" the
+// pixel is the one computed without asking, and the counter is left as after it. Only a
+// pixel in which the run has to stop, or a preview's, goes through the reference
+// routine, which is handed the host's answer for the check that asks (abort_ask).
 //
 // State. The pass keeps, as the per-pixel calls do, every variable cell the pixel code
 // writes and put-array cells 0..12, in a mirror that goes back into the context and the
