@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <new>
 
 namespace tessellon {
 
@@ -285,6 +286,23 @@ i32 TilingPixelPass::Impl::CommitRow(i32 y, const std::uint8_t* src, std::uint8_
     return width_px;
 }
 
+namespace {
+// The worker threads of the current filtering run, while a PixelPassThreads keeps them.
+WorkerThreads* run_threads = nullptr;
+}  // namespace
+
+PixelPassThreads::PixelPassThreads() noexcept {
+    if (run_threads != nullptr) return;
+    run_threads = new (std::nothrow) WorkerThreads;
+    owner_ = run_threads != nullptr;
+}
+
+PixelPassThreads::~PixelPassThreads() {
+    if (!owner_) return;
+    delete run_threads;
+    run_threads = nullptr;
+}
+
 void TilingPixelPass::StartAhead() noexcept {
     Impl& serial = *impl_;
     const i32 width_px = serial.out_right - serial.out_left;
@@ -312,7 +330,13 @@ void TilingPixelPass::StartAhead() noexcept {
         }
         ahead->Allocate(threads, width_px, row_count, serial.planes);
         Ahead* raw = ahead.get();
-        ahead->workers = std::make_unique<WorkerThreads>(threads - 1, [raw](int pass) { raw->Work(pass); });
+        ahead->job = [raw](int pass) { raw->Work(pass); };
+        ahead->workers = run_threads;
+        if (ahead->workers == nullptr) {
+            ahead->own_workers = std::make_unique<WorkerThreads>();
+            ahead->workers = ahead->own_workers.get();
+        }
+        ahead->workers->Run(threads - 1, ahead->job);
         ahead_ = ahead.release();
         ++tiling_threaded_passes;
     } catch (const std::exception&) {

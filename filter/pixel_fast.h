@@ -123,6 +123,21 @@ struct StripDescription {
 // The pixel pass over the host's current outRect, row by row. ProcessOutRect keeps the
 // rows, the masks' row starts, the row-end abort test and the progress; the pass does
 // the pixels of each row.
+// Keeps the worker threads of the pixel passes from one strip to the next: while one
+// exists (the filtering run holds one), the strips' passes share one set of threads,
+// started by the first pass that wants them and ended with this object. Without one a
+// pass starts and ends threads of its own. Belongs to the host's thread.
+class PixelPassThreads {
+public:
+    PixelPassThreads() noexcept;
+    ~PixelPassThreads();
+    PixelPassThreads(const PixelPassThreads&) = delete;
+    PixelPassThreads& operator=(const PixelPassThreads&) = delete;
+
+private:
+    bool owner_ = false;  // false for one made while another keeps the threads
+};
+
 class TilingPixelPass {
 public:
     TilingPixelPass() = default;

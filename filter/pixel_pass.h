@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -404,7 +405,11 @@ struct TilingPixelPass::Ahead {
     bool quit = false;
     std::mutex mutex;
     std::condition_variable changed;
-    std::unique_ptr<WorkerThreads> workers;
+    // The threads computing ahead: the run's (PixelPassThreads), or the strip's own when
+    // the run keeps none. The job lives as long as they may run it.
+    WorkerThreads* workers = nullptr;
+    std::unique_ptr<WorkerThreads> own_workers;
+    std::function<void(int)> job;
 
     void Allocate(int threads, i32 width, i32 rows, i32 planes) {
         row_width = width;
@@ -487,7 +492,9 @@ struct TilingPixelPass::Ahead {
             quit = true;
             changed.notify_all();
         }
-        workers.reset();
+        if (workers != nullptr) workers->Wait();
+        workers = nullptr;
+        own_workers.reset();
     }
 };
 

@@ -44,16 +44,51 @@ int ConfiguredThreadCount() noexcept {
 
 bool ThreadCountForced() noexcept { return ForcedCount() > 0; }
 
-WorkerThreads::WorkerThreads(int count, const std::function<void(int)>& job) noexcept {
+int WorkerThreads::Run(int count, const std::function<void(int)>& job) noexcept {
+    std::unique_lock<std::mutex> lock(mutex_);
+    job_ = &job;
+    ++round_;
     try {
         threads_.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
-        for (int i = 1; i <= count; ++i) threads_.emplace_back(job, i);
+        // A new thread waits for the lock, then finds the job of this round.
+        for (int i = started() + 1; i <= count; ++i) threads_.emplace_back([this, i] { Loop(i); });
     } catch (const std::exception&) {
-        // Out of threads or memory: the run goes on with those that started.
+        // Out of threads or memory: the job goes on with those that run.
+    }
+    taking_ = count < started() ? count : started();
+    if (taking_ < 0) taking_ = 0;
+    busy_ = taking_;
+    changed_.notify_all();
+    return taking_;
+}
+
+void WorkerThreads::Wait() noexcept {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return busy_ == 0; });
+}
+
+void WorkerThreads::Loop(int index) {
+    std::uint64_t done = 0;  // the last round this thread has seen
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return quit_ || (round_ != done && index <= taking_); });
+        if (quit_) return;
+        done = round_;
+        const std::function<void(int)>& job = *job_;
+        lock.unlock();
+        job(index);
+        lock.lock();
+        if (--busy_ == 0) changed_.notify_all();
     }
 }
 
 WorkerThreads::~WorkerThreads() {
+    Wait();
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+        changed_.notify_all();
+    }
     for (std::thread& thread : threads_) thread.join();
 }
 

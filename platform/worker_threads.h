@@ -1,10 +1,13 @@
-// Threads that share one job for the length of a filtering run: started once when the
-// run needs them and joined when it ends, never one per row. std::thread throughout;
+// Threads that share the jobs of a filtering run: started when the run first needs them
+// and joined when it ends, never one per row or per strip. std::thread throughout;
 // the Windows modules link the threading runtime statically, so no DLL is added. No
 // Windows headers.
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -17,20 +20,33 @@ int ConfiguredThreadCount() noexcept;
 // True when TESSELLON_THREADS sets the count, which then holds for every image size.
 bool ThreadCountForced() noexcept;
 
-// `count` threads, each running job(i) for its own index i = 1..count, from the
-// constructor on; the destructor waits for them. A thread that cannot be started is
-// left out: started() says how many run.
+// Worker threads that take one job after another: Run hands job(i) to threads
+// i = 1..count, starting those not yet running, and Wait waits until each of them has
+// returned from it. The threads stay for the next job until the object goes, which
+// waits for them. A thread that cannot be started is left out: Run says how many took
+// the job. Run and Wait belong to one thread, and a job's function lives until Wait.
 class WorkerThreads {
 public:
-    WorkerThreads(int count, const std::function<void(int)>& job) noexcept;
+    WorkerThreads() = default;
     ~WorkerThreads();
     WorkerThreads(const WorkerThreads&) = delete;
     WorkerThreads& operator=(const WorkerThreads&) = delete;
 
+    int Run(int count, const std::function<void(int)>& job) noexcept;
+    void Wait() noexcept;
     int started() const { return static_cast<int>(threads_.size()); }
 
 private:
+    void Loop(int index);
+
     std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const std::function<void(int)>* job_ = nullptr;
+    std::uint64_t round_ = 0;  // counts the jobs handed out
+    int taking_ = 0;           // threads 1..taking_ take the current job
+    int busy_ = 0;             // of them, those not yet back from it
+    bool quit_ = false;
 };
 
 }  // namespace tessellon

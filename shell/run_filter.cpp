@@ -245,6 +245,9 @@ psapi::int16 RunFilter() noexcept {
     // three bytes per pixel into such buffers would run past them.
     if (record.imageMode != psapi::plugInModeRGBColor || record.planes < 3) return psapi::filterBadMode;
 
+    // The pixel passes of every strip share one set of worker threads.
+    const PixelPassThreads pass_threads;
+
     SetOriginAndLimit();
     RequestStrip(strip_x, strip_y);
     RequestPlanes();

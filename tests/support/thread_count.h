@@ -14,9 +14,11 @@ namespace tessellon::testing {
 
 class ScopedThreadCount {
 public:
-    explicit ScopedThreadCount(int threads) {
+    explicit ScopedThreadCount(int threads) : ScopedThreadCount(std::to_string(threads).c_str()) {}
+    // Any text, or unset for null.
+    explicit ScopedThreadCount(const char* value) {
         if (const char* old = std::getenv(kName)) previous_ = old;
-        Set(std::to_string(threads).c_str());
+        Set(value);
     }
     ~ScopedThreadCount() { Set(previous_ ? previous_->c_str() : nullptr); }
     ScopedThreadCount(const ScopedThreadCount&) = delete;
