@@ -100,6 +100,29 @@ TEST_F(AbortCheck, CountCarriesOverBetweenRuns) {
     EXPECT_EQ(abort_check_calls, 0u);
 }
 
+// An answer given ahead is the next stop test's, once, and the host is not asked for
+// it; the test after that asks the host again.
+TEST_F(AbortCheck, AnAnswerGivenAheadIsTakenOnceInsteadOfAskingTheHost) {
+    host.answer = 0;
+    abort_check_calls = kQuietCalls;
+    abort_answer_ahead = 1;
+    EXPECT_EQ(abort_check(), 1);
+    EXPECT_EQ(host.calls, 0);
+    EXPECT_EQ(abort_answer_ahead, -1);
+    EXPECT_EQ(abort_check_calls, 0u);
+
+    abort_check_calls = kQuietCalls;
+    EXPECT_EQ(abort_check(), 0);
+    EXPECT_EQ(host.calls, 1);
+
+    // Asking straight away, as the pixel pass does inside a pixel.
+    host.answer = 1;
+    abort_check_calls = 1234;
+    EXPECT_EQ(abort_ask(), 1);
+    EXPECT_EQ(host.calls, 2);
+    EXPECT_EQ(abort_check_calls, 0u);
+}
+
 TEST_F(AbortCheck, HostWithoutAbortProcNeverStops) {
     record.abortProc = nullptr;
     abort_check_calls = kQuietCalls;
