@@ -18,11 +18,13 @@ namespace tessellon {
 // their abort checks but never ask anyone. The pass of the host's own thread (the one
 // ProcessOutRect drives) then takes the rows in order, as the step-by-step code would
 // finish them: it copies each row's pixels into the host's buffer, keeps the abort
-// counter and, at the pixel where the counter reaches its limit, hands that pixel to
-// the reference routine itself, so that the host is asked at the same check as ever and
-// a host that says "stop" there gets the same pixels. It brings its cells up to date by
-// computing again, per stretch of a row between such pixels, only the pixels whose
-// cells are not written again later in the stretch: the last one of several copies, a
+// counter and, at the pixel where the counter reaches its limit, asks the host as the
+// single pass does (AskedAndGoingOn), so that the host is asked at the same check as
+// ever; a host that says "stop" there gets that pixel from the reference routine and
+// the same pixels as ever. Before the reference routine runs, and at the end of a row,
+// it brings its cells up to date by computing again, per stretch of the row since the
+// last such point, only the pixels whose cells are not written again later in the
+// stretch: the last one of several copies, a
 // later one of one copy, a later one outside the tile (each kind writes every cell the
 // kinds after it in that list write). Pixels never depend on cells a pixel before them
 // left, so every output byte, the cells, the context at the end and the count and order
@@ -53,9 +55,7 @@ void TilingPixelPass::Impl::RowChecks(const RowInfo& row, const std::uint8_t* ma
     for (i32 i = 0; i < out_right - out_left; ++i) {
         if (mask == nullptr || mask[i] != 0) {
             const Column& column = columns[static_cast<std::size_t>(i)];
-            const bool inside = all_inside || (row.in_y && column.in_x);
-            sum += inside ? counts.inside_base + counts.inside_per_copy * static_cast<std::uint32_t>(column.copies)
-                          : kOutsideChecks;
+            sum += ChecksOfPixel(counts, all_inside || (row.in_y && column.in_x), column.copies);
         }
         checks[i] = sum;
     }

@@ -411,9 +411,7 @@ i32 TilingPixelPass::Impl::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst
         if (mask != nullptr && mask[i] == 0) continue;
         const Column& column = columns[static_cast<std::size_t>(i)];
         const bool inside = all_inside || (row.in_y && column.in_x);
-        const std::uint32_t checks =
-            inside ? counts.inside_base + counts.inside_per_copy * static_cast<std::uint32_t>(column.copies)
-                   : kOutsideChecks;
+        const std::uint32_t checks = ChecksOfPixel(counts, inside, column.copies);
         std::uint8_t* pixel_dst = dst + static_cast<std::ptrdiff_t>(i) * planes;
         last_column = i;
         if (*calls > calls_limit - checks) {

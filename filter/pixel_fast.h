@@ -8,10 +8,11 @@
 // reference routine give.
 //
 // The abort checks a pixel would make are counted arithmetically and added to the
-// process-wide counter in one step. A pixel during which the counter would pass its
-// limit (when the check asks the host, or the preview watchdog looks at the clock) is
-// handed to the reference routine through run_phase, exactly as the generic loop
-// would; the pass then picks up the state that pixel left behind. No Windows headers.
+// process-wide counter in one step. In a pixel during which the counter would pass its
+// limit (when the check asks the host, or the preview watchdog looks at the clock) the
+// host is asked there; unless it answers "go on" outside a preview, the pixel is handed
+// to the reference routine through run_phase, exactly as the generic loop would, and
+// the pass then picks up the state that pixel left behind. No Windows headers.
 #pragma once
 
 #include <cstddef>

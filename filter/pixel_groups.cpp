@@ -65,17 +65,17 @@ bool TilingPixelPass::Impl::PrepareLanes() noexcept {
         // The kernels read whole source pixels at each copy's offset, four bytes at a
         // time: a column whose copies reach the last pixel of a three-plane row is left
         // to the scalar way.
-        if (!lane_offset.Allocate(cell_slots) || !lane_readable.Allocate(n)) return false;
+        if (!lane_offset.Allocate(cell_slots)) return false;
         const i32 readable = (in_right - in_left) * planes;
         for (std::size_t i = 0; i < n; ++i) {
             const Column& col = columns[i];
-            lane_readable[i] = true;
+            bool whole_words = true;
             for (i32 k = 0; k < max_column_copies; ++k) {
                 const i32 offset = k < col.copies ? cells[static_cast<std::size_t>(col.first_cell + k)].left : 0;
                 lane_offset[static_cast<std::size_t>(k) * n + i] = offset;
-                if (offset > readable - 4) lane_readable[i] = false;
+                if (offset > readable - 4) whole_words = false;
             }
-            if (!lane_readable[i]) {
+            if (!whole_words) {
                 // Every group that holds the column.
                 for (std::size_t g = i >= tiling_lanes::kLanes - 1 ? i - (tiling_lanes::kLanes - 1) : 0;
                      g <= i && g < starts; ++g) {

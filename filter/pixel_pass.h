@@ -176,6 +176,11 @@ inline RowCheckCounts ChecksOfRow(const RowInfo& row) noexcept {
     const auto r = static_cast<std::uint32_t>(row.copies);
     return {row.copies > 0 ? 4 * r + 5 : 4, 7 * r};
 }
+// The checks of one pixel of a row with these counts.
+inline std::uint32_t ChecksOfPixel(const RowCheckCounts& counts, bool inside, i32 copies) noexcept {
+    return inside ? counts.inside_base + counts.inside_per_copy * static_cast<std::uint32_t>(copies)
+                  : kOutsideChecks;
+}
 
 }  // namespace tiling_pass
 
@@ -252,10 +257,9 @@ struct TilingPixelPass::Impl {
     Block<float> lane_y_ratio;
     // Per cell in planar order, for the cache rows' horizontal steps; or, when the
     // copies are sampled straight from the source rows, each copy's byte offset in a
-    // source row, and per column whether all of them can be read as whole words.
+    // source row.
     Block<i32> fill_left, fill_right, fill_up, fill_down;
     Block<i32> lane_offset;
-    Block<bool> lane_readable;
     // Per group of kLanes columns from a column on (see Groupable): flags, the sum of
     // their copy counts and the largest.
     static constexpr std::uint8_t kGroupInX = 1;         // every column in the tile's x range
