@@ -15,8 +15,9 @@ if ! command -v import >/dev/null 2>&1; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends imagemagick
 fi
 
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target tessellon_dialog_tests
+# The 64-bit module: wine64 runs it on every machine, also where 32-bit programs cannot run.
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target tessellon_dialog_tests
 
 work=$(mktemp -d)
 display_number=$((200 + RANDOM % 400))
@@ -37,13 +38,13 @@ for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display_number}" ] && break; slee
 # Without a window manager wine draws the windows' frames and captions itself only when
 # they are unmanaged, as the build's wine prefix is meant to have it (cmake/wine_run.sh.in
 # sets it when it creates the prefix; an older prefix may lack it).
-./build/win32/wine_run.sh reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+./build/win64/wine_run.sh reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 
 # The test program sees this machine's files through wine's Z: drive.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 export TESSELLON_SCREENSHOT_RECT="$(windows_path "$work/rect.txt")"
 export TESSELLON_SCREENSHOT_DONE="$(windows_path "$work/done")"
-./build/win32/wine_run.sh build/win32/bin/tessellon_dialog_tests.exe --gtest_also_run_disabled_tests \
+./build/win64/wine_run.sh build/win64/bin/tessellon_dialog_tests.exe --gtest_also_run_disabled_tests \
   --gtest_filter='FilterDialog.DISABLED_HoldsTheDialogOpenForAScreenshot' >"$work/test.log" 2>&1 &
 holder_pid=$!
 

@@ -17,8 +17,9 @@ if ! command -v import >/dev/null 2>&1 || ! command -v convert >/dev/null 2>&1; 
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends imagemagick
 fi
 
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target tessellon_dialog_tests
+# The 64-bit module: wine64 runs it on every machine, also where 32-bit programs cannot run.
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target tessellon_dialog_tests
 
 work=$(mktemp -d)
 display_number=$((200 + RANDOM % 400))
@@ -37,7 +38,7 @@ export DISPLAY=":${display_number}"
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display_number}" ] && break; sleep 0.1; done
 
 # Unmanaged windows: wine draws their frames and captions itself (see screenshot_dialog.sh).
-./build/win32/wine_run.sh reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+./build/win64/wine_run.sh reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 
 # The host in the test program reads binary PPM.
 convert data/meadow.jpg -depth 8 "ppm:$work/meadow.ppm"
@@ -46,7 +47,7 @@ convert data/meadow.jpg -depth 8 "ppm:$work/meadow.ppm"
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 export TESSELLON_SCREENSHOT_IMAGE="$(windows_path "$work/meadow.ppm")"
 export TESSELLON_SCREENSHOT_DIR="$(windows_path "$work")"
-./build/win32/wine_run.sh build/win32/bin/tessellon_dialog_tests.exe --gtest_also_run_disabled_tests \
+./build/win64/wine_run.sh build/win64/bin/tessellon_dialog_tests.exe --gtest_also_run_disabled_tests \
   --gtest_filter='ScreenshotPicture.DISABLED_HoldsTheFilteredPreviewAtFitAndAt1To1' >"$work/test.log" 2>&1 &
 holder_pid=$!
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "module/module_support.h"
+#include "support/module_expectations.h"
 
 namespace tessellon::testing {
 namespace {
@@ -62,11 +63,6 @@ TEST_F(ModuleImage, ExportsOnlyTheEntryPointThePiplNames) {
 }
 
 TEST_F(ModuleImage, ImportsWindowsSystemDllsOnly) {
-    // The static C and C++ runtime must not leave a DLL of its own to ship.
-    static const char* const kSystemDlls[] = {
-        "kernel32.dll", "user32.dll", "gdi32.dll",  "advapi32.dll", "comctl32.dll", "comdlg32.dll",
-        "shell32.dll",  "shlwapi.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll",   "version.dll",
-    };
     static const char* const kRuntimeDllPrefixes[] = {"libgcc", "libstdc++", "libwinpthread"};
 
     const HMODULE base = module.handle();
