@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <new>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@
 
 #include "cli/image_io.h"
 #include "cli/options.h"
+#include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/row_pipeline.h"
 #include "cli/session.h"
@@ -132,7 +134,11 @@ int Filter(const Options& options, bool show_progress) {
     ReadLimits limits;
     limits.max_pixels = options.max_pixels.value_or(DefaultMaxPixels());
     limits.on_rows = [&progress](int rows, int height) { progress.Update(rows, height); };
+    // An interrupt while reading ends the program at once: nothing has been written.
+    SetInterruptNote("interrupted while reading '" + (options.input == "-" ? "standard input" : options.input) +
+                     "'; nothing was written");
     DecodeResult read = ReadInput(options.input, limits);
+    SetInterruptNote("interrupted");
     if (!read.ok) {
         progress.Finish();
         return Fail(kExitFailure, read.error);
@@ -176,10 +182,7 @@ int Filter(const Options& options, bool show_progress) {
 
     // Strips are blended one by one, so seams can show where they meet.
     if (NeedsStrips(image, options) && !options.allow_strips) {
-        return Fail(kExitRefused,
-                    "the image is too large for the filter to take in one pass with a memory budget of " +
-                        std::to_string(options.max_space) + " bytes; in strips the seams may show. Give a larger "
-                        "--max-space (at most 2147483647), or --allow-strips to accept strips");
+        return Fail(kExitRefused, StripsRefusal(image.planes, image.width, image.height, options));
     }
 
     PrepareSettings(options);
@@ -188,7 +191,11 @@ int Filter(const Options& options, bool show_progress) {
         // With the image on standard output the settings go to standard error.
         std::fputs(FormatSettings(options).c_str(), output.standard_output ? stderr : stdout);
     }
-    std::fflush(stdout);
+    // Standard output that no longer takes bytes (a reader that went away) fails the run
+    // before the output file is begun.
+    if (std::fflush(stdout) != 0) {
+        return Fail(kExitFailure, std::string("cannot write to standard output: ") + std::strerror(errno));
+    }
 
     // What OUT holds: the filtered image, or with --crop the tile of the filtered area
     // (the whole image or the selection).
@@ -272,6 +279,8 @@ int Filter(const Options& options, bool show_progress) {
     if (options.save) {
         // The run's settings become the saved ones only now that everything succeeded.
         RestoreSettings(prepared);
+        // An interrupt waits until the store has been written whole.
+        const InterruptsHeld held;
         if (std::string problem = StoreSettings(); !problem.empty()) {
             return Fail(kExitFailure, "the image was written, but " + problem);
         }
@@ -292,11 +301,54 @@ std::string OutputNameFor(const Options& options, const std::string& input) {
     } else if (extension.empty() || !OutputFormatFor("-." + extension)) {
         extension = "png";
     }
-    return options.out_dir + "/" + name + "." + extension;
+    std::string folder = options.out_dir;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder == "/") folder.clear();
+    return folder + "/" + name + "." + extension;
 }
 
+// The most files of a batch that run side by side.
+constexpr std::size_t kMaxBatchJobs = 256;
+
 volatile std::sig_atomic_t batch_interrupted = 0;
-extern "C" void OnBatchInterrupt(int) { batch_interrupted = 1; }
+// The processes of the files running, one per slot (0: none), so that the handler can
+// pass the signal on: a termination request sent to this process alone (not to its
+// group, as the terminal's Ctrl-C is) then reaches the files too, which stop and
+// remove what they were writing. A process's slot is cleared, with the signals held
+// back, before the process is reaped, so a pid never names a stranger.
+volatile pid_t batch_children[kMaxBatchJobs] = {};
+
+extern "C" void OnBatchInterrupt(int) {
+    const int saved = errno;
+    batch_interrupted = 1;
+    for (const volatile pid_t& child : batch_children) {
+        if (child > 0) kill(child, SIGTERM);
+    }
+    errno = saved;
+}
+
+// Refuses a batch that would write over one of its inputs: an output that is an input
+// itself (the same file, through any link or spelling of the folder), or one that
+// would become an input's name. The single `IN OUT` may replace IN; a batch never
+// does, since its inputs are read by processes running side by side with the writing.
+int CheckBatchOutputs(const Options& options, const std::vector<std::string>& outputs) {
+    std::map<FileIdentity, std::size_t> inputs;
+    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+        const FileIdentity identity = IdentityOf(options.inputs[i]);
+        if (identity.known) inputs.emplace(identity, i);
+    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const FileIdentity identity = IdentityOf(outputs[i]);
+        const auto found = identity.known ? inputs.find(identity) : inputs.end();
+        if (found == inputs.end()) continue;
+        const std::string& input = options.inputs[found->second];
+        return Fail(kExitUsage, "'" + outputs[i] + "', the output for '" + options.inputs[i] + "', is " +
+                                    (found->second == i ? "that input" : "the input '" + input + "'") +
+                                    " itself; a batch never writes over its inputs: give another --out-dir or "
+                                    "--format. Nothing was written");
+    }
+    return kExitOk;
+}
 
 // Several inputs into the output folder, each in a process of its own (the module
 // keeps its state in the process), up to `jobs` at a time. One file's failure is
@@ -318,8 +370,10 @@ int FilterMany(const Options& options) {
             }
         }
     }
+    if (int status = CheckBatchOutputs(options, outputs); status != kExitOk) return status;
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    const std::size_t jobs = static_cast<std::size_t>(options.jobs > 0 ? options.jobs : std::max(1L, cores));
+    const std::size_t jobs = std::min(
+        kMaxBatchJobs, static_cast<std::size_t>(options.jobs > 0 ? options.jobs : std::max(1L, cores)));
     // Files side by side share the cores: each filter gets its part of them, unless -t
     // or the environment says otherwise.
     if (!options.threads && std::getenv("TESSELLON_THREADS") == nullptr) {
@@ -329,26 +383,38 @@ int FilterMany(const Options& options) {
 
     // An interrupt reaches every process of the group: the running files stop on their
     // own, no new one starts, and the program ends once they have.
-    struct sigaction action {};
-    action.sa_handler = OnBatchInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous_interrupt {}, previous_terminate {};
-    sigaction(SIGINT, &action, &previous_interrupt);
-    sigaction(SIGTERM, &action, &previous_terminate);
+    InterruptHandler interrupts(OnBatchInterrupt);
 
     std::vector<int> statuses(options.inputs.size(), kExitOk);
-    std::vector<std::pair<pid_t, std::size_t>> running;
+    struct Running {
+        pid_t pid;
+        std::size_t input;
+        std::size_t slot;
+    };
+    std::vector<Running> running;
+    std::vector<bool> slot_used(jobs, false);
     std::size_t next = 0;
+    // Waits for a file to end (an interrupt cuts the wait short); false when there is
+    // none left to wait for.
     const auto reap_one = [&]() {
-        int status = 0;
-        const pid_t done = waitpid(-1, &status, 0);
-        if (done < 0) return errno != EINTR;
-        for (auto it = running.begin(); it != running.end(); ++it) {
-            if (it->first != done) continue;
-            statuses[it->second] = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
-            running.erase(it);
-            break;
+        siginfo_t ended{};
+        if (waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) != 0) {
+            if (errno == EINTR) return true;
+            running.clear();
+            return false;
         }
+        const InterruptsHeld held;
+        int status = 0;
+        for (auto it = running.begin(); it != running.end(); ++it) {
+            if (it->pid != ended.si_pid) continue;
+            batch_children[it->slot] = 0;
+            slot_used[it->slot] = false;
+            waitpid(it->pid, &status, 0);
+            statuses[it->input] = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
+            running.erase(it);
+            return true;
+        }
+        waitpid(ended.si_pid, &status, 0);  // not one of ours
         return true;
     };
     while ((next < options.inputs.size() && batch_interrupted == 0) || !running.empty()) {
@@ -356,11 +422,23 @@ int FilterMany(const Options& options) {
             Options one = options;
             one.input = options.inputs[next];
             one.output = outputs[next];
+            const std::size_t slot =
+                static_cast<std::size_t>(std::find(slot_used.begin(), slot_used.end(), false) - slot_used.begin());
             std::fflush(nullptr);
-            const pid_t child = fork();
+            pid_t child = -1;
+            {
+                // The new process takes the handlers of a single run before any signal
+                // reaches it, and its slot is filled before the handler can look.
+                const InterruptsHeld held;
+                child = fork();
+                if (child == 0) {
+                    interrupts.Restore();
+                } else if (child > 0) {
+                    batch_children[slot] = child;
+                    slot_used[slot] = true;
+                }
+            }
             if (child == 0) {
-                sigaction(SIGINT, &previous_interrupt, nullptr);
-                sigaction(SIGTERM, &previous_terminate, nullptr);
                 int status = kExitFailure;
                 try {
                     status = Filter(one, false);
@@ -373,15 +451,14 @@ int FilterMany(const Options& options) {
             if (child < 0) {
                 statuses[next] = Fail(kExitFailure, "'" + one.input + "': cannot start a process: " + std::strerror(errno));
             } else {
-                running.emplace_back(child, next);
+                running.push_back({child, next, slot});
             }
             ++next;
             continue;
         }
         if (!reap_one()) break;
     }
-    sigaction(SIGINT, &previous_interrupt, nullptr);
-    sigaction(SIGTERM, &previous_terminate, nullptr);
+    interrupts.Restore();
     if (batch_interrupted != 0) return Fail(kExitCancelled, "interrupted; the files not yet started were skipped");
     for (int status : statuses) {
         if (status != kExitOk) return status;
@@ -389,18 +466,18 @@ int FilterMany(const Options& options) {
     return kExitOk;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    tessellon::LoadModule(nullptr, nullptr);
-    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const ParseResult parsed = ParseCommandLine(arguments);
-    if (!parsed.ok) {
-        Fail(kExitUsage, parsed.error);
-        std::fprintf(stderr, "Try 'tessellon --help'.\n");
-        return kExitUsage;
+// What the program printed must reach standard output: a reader that went away (a
+// closed pipe) or a full disk makes the run fail with a message, not end in silence.
+int FinishStandardOutput(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        const int reason = errno;
+        return Fail(status == kExitOk ? kExitFailure : status,
+                    std::string("cannot write to standard output: ") + std::strerror(reason != 0 ? reason : EIO));
     }
-    const Options& options = parsed.options;
+    return status;
+}
+
+int Run(const Options& options) {
     if (options.help) {
         std::fputs(HelpText().c_str(), stdout);
         return kExitOk;
@@ -412,16 +489,39 @@ int main(int argc, char** argv) {
     if (options.about) return ShowAbout();
     // The module reads its thread count from the environment, as any host's copy would.
     if (options.threads) setenv("TESSELLON_THREADS", std::to_string(*options.threads).c_str(), 1);
-    try {
-        if (!options.Filters()) {
-            // --print-settings on its own: nothing is run and nothing saved.
-            PrepareSettings(options);
-            std::fputs(FormatSettings(options).c_str(), stdout);
-            return kExitOk;
-        }
-        if (!options.out_dir.empty()) return FilterMany(options);
-        return Filter(options, StderrIsTerminal());
-    } catch (const std::bad_alloc&) {
-        return Fail(kExitFailure, "out of memory");
+    if (!options.Filters()) {
+        // --print-settings on its own: nothing is run and nothing saved.
+        PrepareSettings(options);
+        std::fputs(FormatSettings(options).c_str(), stdout);
+        return kExitOk;
     }
+    if (!options.out_dir.empty()) return FilterMany(options);
+    return Filter(options, StderrIsTerminal());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A reader that goes away makes writes fail with EPIPE, which is reported like any
+    // failed write, instead of ending the program by the signal.
+    signal(SIGPIPE, SIG_IGN);
+    // Until a stage sets its own, an interrupt or a termination request ends the program
+    // with the cancel status, removing the temporary file being written, if any. A
+    // signal ignored when the program started stays ignored.
+    const WriteInterruptGuard interrupts;
+    tessellon::LoadModule(nullptr, nullptr);
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const ParseResult parsed = ParseCommandLine(arguments);
+    if (!parsed.ok) {
+        Fail(kExitUsage, parsed.error);
+        std::fprintf(stderr, "Try 'tessellon --help'.\n");
+        return kExitUsage;
+    }
+    int status = kExitFailure;
+    try {
+        status = Run(parsed.options);
+    } catch (const std::bad_alloc&) {
+        status = Fail(kExitFailure, "out of memory");
+    }
+    return FinishStandardOutput(status);
 }

@@ -11,11 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 namespace tessellon::cli {
 namespace {
@@ -43,13 +46,14 @@ char pending_temporary[PATH_MAX + 64];
 char pending_message[PATH_MAX + 128];
 std::size_t pending_message_length = 0;
 volatile sig_atomic_t temporary_live = 0;
+char interrupt_note[PATH_MAX + 128] = "tessellon: interrupted\n";
+std::size_t interrupt_note_length = std::strlen(interrupt_note);
 
 }  // namespace
 
 void LeaveOnInterrupt(int) noexcept {
-    static const char kBetweenFiles[] = "tessellon: interrupted\n";
-    const char* message = kBetweenFiles;
-    std::size_t length = sizeof kBetweenFiles - 1;
+    const char* message = interrupt_note;
+    std::size_t length = interrupt_note_length;
     if (temporary_live != 0) {
         unlink(pending_temporary);
         message = pending_message;
@@ -64,6 +68,30 @@ namespace {
 
 extern "C" void OnWriteInterrupt(int signal) { LeaveOnInterrupt(signal); }
 
+// The longest "<pid>-<n>" after a temporary file's prefix: a pid of up to ten digits
+// and an attempt number below 100.
+constexpr std::size_t kTemporarySuffixBytes = 10 + 1 + 2;
+constexpr char kTemporaryMark[] = ".tessellon-";
+
+// The longest file name the folder takes, in bytes.
+std::size_t NameLimitOf(const std::string& directory) {
+    errno = 0;
+    const long limit = pathconf(directory.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
+}
+
+// FNV-1a, 64 bits, in hexadecimal: stands for the part of a name cut off.
+std::string NameHash(const std::string& name) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : name) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ull;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
 void SetPendingMessage(const std::string& name) {
     const std::string text =
         "tessellon: interrupted while writing " + Quoted(name) + "; the file was left as it was\n";
@@ -71,39 +99,9 @@ void SetPendingMessage(const std::string& name) {
     pending_message_length = std::strlen(pending_message);
 }
 
-// Identity of a path: its device and inode when it exists, else those of its folder
-// together with its name.
-struct Identity {
-    bool known = false;
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::string name;
-};
-
-Identity IdentityOf(const std::string& path) {
-    Identity identity;
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0) {
-        identity.known = identity.exists = true;
-        identity.device = info.st_dev;
-        identity.inode = info.st_ino;
-        return identity;
-    }
-    if (stat(DirectoryOf(path).c_str(), &info) == 0) {
-        identity.known = true;
-        identity.device = info.st_dev;
-        identity.inode = info.st_ino;
-        identity.name = BaseNameOf(path);
-    }
-    return identity;
-}
-
-struct sigaction previous_interrupt {};
-struct sigaction previous_terminate {};
-
-// The temporary files of `base` ("<folder>/.<name>.tessellon-") that a killed run left:
-// those whose process no longer exists. Names of any other form are never touched.
+// The temporary files that a killed run left for a target: those in `directory` that
+// begin with its prefix (see TemporaryPrefix), followed by "<pid>-<n>", whose process
+// no longer exists. Names of any other form are never touched.
 void RemoveStaleTemporaries(const std::string& directory, const std::string& prefix) {
     DIR* folder = opendir(directory.c_str());
     if (folder == nullptr) return;
@@ -125,7 +123,48 @@ void RemoveStaleTemporaries(const std::string& directory, const std::string& pre
     closedir(folder);
 }
 
+// Creates a new temporary file for the target, open for writing and readable only by
+// us, and says where in *path. -1 when it cannot (errno says why). Called with the
+// interrupts held back, so that the handler learns of the file as it appears.
+int CreateTemporary(const OutputTarget& target, std::string* path) {
+    const std::string base =
+        target.directory + "/" + TemporaryPrefix(target.directory, BaseNameOf(target.path)) +
+        std::to_string(getpid()) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = base + std::to_string(attempt);
+        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            *path = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 }  // namespace
+
+std::string TemporaryPrefix(const std::string& directory, const std::string& name) {
+    const std::size_t limit = NameLimitOf(directory);
+    const std::size_t fixed = 1 + (sizeof kTemporaryMark - 1) + kTemporarySuffixBytes;
+    std::string prefix(1, '.');
+    if (fixed + name.size() <= limit) {
+        prefix.append(name);
+    } else {
+        // The name's start, "~" and 16 hexadecimal digits.
+        const std::size_t hashed = 1 + 16;
+        std::size_t keep = limit > fixed + hashed ? limit - fixed - hashed : 0;
+        keep = std::min(keep, name.size());
+        // Not in the middle of a UTF-8 character.
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+        prefix.append(name, 0, keep);
+        prefix += '~';
+        prefix += NameHash(name);
+    }
+    prefix += kTemporaryMark;
+    return prefix;
+}
 
 std::string ResolveOutput(const std::string& name, OutputTarget& target) {
     target = OutputTarget{};
@@ -171,16 +210,50 @@ std::string ResolveOutput(const std::string& name, OutputTarget& target) {
         return "cannot write " + Quoted(name) + ": the folder " + Quoted(target.directory) +
                " does not take new files: " + SystemReason();
     }
+    // The file is written under a temporary name first: one is made and removed at
+    // once, so that whatever would stop it (a read-only file system, a name the folder
+    // does not take) is found before any work is done.
+    const InterruptsHeld held;
+    std::string trial;
+    const int fd = CreateTemporary(target, &trial);
+    if (fd < 0) {
+        return "cannot write " + Quoted(name) + ": the folder " + Quoted(target.directory) +
+               " does not take new files: " + SystemReason();
+    }
+    close(fd);
+    unlink(trial.c_str());
     return {};
+}
+
+FileIdentity IdentityOf(const std::string& path) {
+    FileIdentity identity;
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) {
+        identity.known = identity.exists = true;
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+        return identity;
+    }
+    if (stat(DirectoryOf(path).c_str(), &info) == 0) {
+        identity.known = true;
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+        identity.name = BaseNameOf(path);
+    }
+    return identity;
+}
+
+bool FileIdentity::operator<(const FileIdentity& other) const {
+    return std::tie(known, exists, device, inode, name) <
+           std::tie(other.known, other.exists, other.device, other.inode, other.name);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
     if (a == "-" || b == "-") return a == b;
-    const Identity first = IdentityOf(a);
-    const Identity second = IdentityOf(b);
+    const FileIdentity first = IdentityOf(a);
+    const FileIdentity second = IdentityOf(b);
     if (!first.known || !second.known) return a == b;
-    return first.exists == second.exists && first.device == second.device && first.inode == second.inode &&
-           first.name == second.name;
+    return first == second;
 }
 
 OutputFile::~OutputFile() { Discard(); }
@@ -223,17 +296,12 @@ bool OutputFile::Open(const OutputTarget& target) {
         umask(mask);
         mode &= ~mask;
     }
-    std::string prefix(1, '.');
-    prefix += BaseNameOf(target.path);
-    prefix += ".tessellon-";
-    RemoveStaleTemporaries(target.directory, prefix);
-    const std::string base = target.directory + "/" + prefix + std::to_string(getpid()) + "-";
-    InterruptsHeld block;
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-        const std::string candidate = base + std::to_string(attempt);
-        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    RemoveStaleTemporaries(target.directory, TemporaryPrefix(target.directory, BaseNameOf(target.path)));
+    {
+        InterruptsHeld block;
+        std::string candidate;
+        const int fd = CreateTemporary(target, &candidate);
         if (fd < 0) {
-            if (errno == EEXIST) continue;
             Fail("write", target.name);
             return false;
         }
@@ -242,11 +310,6 @@ bool OutputFile::Open(const OutputTarget& target) {
         std::snprintf(pending_temporary, sizeof pending_temporary, "%s", candidate.c_str());
         SetPendingMessage(target.name);
         temporary_live = 1;
-    }
-    if (fd_ < 0) {
-        errno = EEXIST;
-        Fail("write", target.name);
-        return false;
     }
     if (replacing) {
         fchmod(fd_, old.st_mode & 07777);
@@ -342,19 +405,34 @@ InterruptsHeld::InterruptsHeld() noexcept {
 
 InterruptsHeld::~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
-WriteInterruptGuard::WriteInterruptGuard() {
+void SetInterruptNote(const std::string& note) {
+    const InterruptsHeld held;
+    std::snprintf(interrupt_note, sizeof interrupt_note, "tessellon: %s\n", note.c_str());
+    interrupt_note_length = std::strlen(interrupt_note);
+}
+
+InterruptHandler::InterruptHandler(void (*handler)(int)) noexcept {
     struct sigaction action {};
-    action.sa_handler = OnWriteInterrupt;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     sigaddset(&action.sa_mask, SIGINT);
     sigaddset(&action.sa_mask, SIGTERM);
-    sigaction(SIGINT, &action, &previous_interrupt);
-    sigaction(SIGTERM, &action, &previous_terminate);
+    const int signals[2] = {SIGINT, SIGTERM};
+    for (int i = 0; i < 2; ++i) {
+        if (sigaction(signals[i], nullptr, &previous_[i]) != 0) continue;
+        if (!(previous_[i].sa_flags & SA_SIGINFO) && previous_[i].sa_handler == SIG_IGN) continue;
+        replaced_[i] = sigaction(signals[i], &action, nullptr) == 0;
+    }
 }
 
-WriteInterruptGuard::~WriteInterruptGuard() {
-    sigaction(SIGINT, &previous_interrupt, nullptr);
-    sigaction(SIGTERM, &previous_terminate, nullptr);
+void InterruptHandler::Restore() noexcept {
+    const int signals[2] = {SIGINT, SIGTERM};
+    for (int i = 0; i < 2; ++i) {
+        if (replaced_[i]) sigaction(signals[i], &previous_[i], nullptr);
+        replaced_[i] = false;
+    }
 }
+
+WriteInterruptGuard::WriteInterruptGuard() : handler_(OnWriteInterrupt) {}
 
 }  // namespace tessellon::cli

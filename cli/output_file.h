@@ -28,9 +28,33 @@ struct OutputTarget {
 // else why not.
 std::string ResolveOutput(const std::string& name, OutputTarget& target);
 
+// What a path names, comparable with another: the device and inode of the file when it
+// exists (so that links and every spelling of its folder count as the same), else
+// those of its folder together with its name. Unknown when neither can be looked at.
+struct FileIdentity {
+    bool known = false;
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string name;  // for a file that does not exist (yet)
+
+    bool operator==(const FileIdentity& other) const {
+        return known && other.known && exists == other.exists && device == other.device && inode == other.inode &&
+               name == other.name;
+    }
+    bool operator<(const FileIdentity& other) const;
+};
+FileIdentity IdentityOf(const std::string& path);
+
 // True when the two paths name the same file (existing or to be created); "-" is the
 // same only as "-".
 bool SameFile(const std::string& a, const std::string& b);
+
+// How the temporary files of a target named `name` in `directory` begin:
+// "." + name + ".tessellon-", followed by "<pid>-<n>". When that would pass the folder's
+// name limit, the name is cut (at a character's start) and a hash of the whole name
+// stands for the rest, so that every name the folder takes can be written.
+std::string TemporaryPrefix(const std::string& directory, const std::string& name);
 
 // Receives the bytes of an encoded image.
 class ByteSink {
@@ -84,19 +108,44 @@ private:
     sigset_t previous_;
 };
 
+// Sets `handler` for SIGINT and SIGTERM (each held back while the handler runs) and
+// puts the previous actions back when destroyed or restored. A signal that is ignored
+// stays ignored: the program never ignores them itself, so an ignored one was ignored
+// when the program started, as SIGINT is in a shell's background job.
+class InterruptHandler {
+public:
+    explicit InterruptHandler(void (*handler)(int)) noexcept;
+    ~InterruptHandler() { Restore(); }
+    InterruptHandler(const InterruptHandler&) = delete;
+    InterruptHandler& operator=(const InterruptHandler&) = delete;
+
+    // Puts the previous actions back now (the destructor then does nothing).
+    void Restore() noexcept;
+
+private:
+    struct sigaction previous_[2] = {};
+    bool replaced_[2] = {};
+};
+
 // What an interrupt does while a file is written: removes the temporary file being
-// written (if any), says so, and ends the program with status 130. Safe in a signal
-// handler.
+// written (if any), says so, and ends the program with status 130. With no file being
+// written it says the note of SetInterruptNote. Safe in a signal handler.
 [[noreturn]] void LeaveOnInterrupt(int signal) noexcept;
 
-// For the lifetime of the guard an interrupt or a termination request removes the
-// temporary file being written (if any), says so, and ends the program with status 130.
+// What LeaveOnInterrupt says when no file is being written ("interrupted" until set),
+// without the program's name.
+void SetInterruptNote(const std::string& note);
+
+// For the lifetime of the guard an interrupt or a termination request ends the program
+// through LeaveOnInterrupt: with status 130, removing the temporary file being written.
 class WriteInterruptGuard {
 public:
     WriteInterruptGuard();
-    ~WriteInterruptGuard();
     WriteInterruptGuard(const WriteInterruptGuard&) = delete;
     WriteInterruptGuard& operator=(const WriteInterruptGuard&) = delete;
+
+private:
+    InterruptHandler handler_;
 };
 
 }  // namespace tessellon::cli

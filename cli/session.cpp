@@ -24,8 +24,6 @@ namespace {
 
 volatile std::sig_atomic_t cancel_requested = 0;
 ProgressBar* active_progress = nullptr;
-struct sigaction previous_interrupt {};
-struct sigaction previous_terminate {};
 
 // The first interrupt asks the filter to stop; a second one ends the program at once,
 // removing the output file being written, if any.
@@ -196,12 +194,16 @@ std::string FormatSettings(const Options& options) {
 
 std::string StoreSettings() {
     const PlatformApi& api = Platform();
-    if (api.settings_open_key(settings_key_name) != SettingsStatus::ok) {
-        api.settings_create_key(settings_key_name, kSettingsKeyClass);
+    // Why the key's folder could not be made, if it could not: the save then fails too,
+    // and only this says why (the save itself finds just that the folder is missing).
+    std::string create_reason;
+    if (api.settings_open_key(settings_key_name) != SettingsStatus::ok &&
+        api.settings_create_key(settings_key_name, kSettingsKeyClass) != SettingsStatus::ok) {
+        create_reason = api.settings_error();
     }
     SaveSettings();
     // The store's own account of a failure names the file and the reason.
-    const std::string reason = api.settings_error();
+    const std::string reason = !create_reason.empty() ? create_reason : api.settings_error();
     if (!ReadsBack(kSliderSettingsName, control_values, sizeof control_values) ||
         !ReadsBack(kCustomColorsName, definition_block.colours, sizeof definition_block.colours)) {
         const std::string detail = api.settings_error();
@@ -277,26 +279,42 @@ RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* pro
 }
 
 bool NeedsStrips(const Image& image, const Options& options) {
-    const Selection area = options.selection.value_or(Selection{0, 0, image.width, image.height});
-    return StripHeightFor(options.max_space, image.planes, area.width, area.height) < area.height;
+    return NeedsStrips(image.planes, image.width, image.height, options);
+}
+
+bool NeedsStrips(int planes, int width, int height, const Options& options) {
+    const Selection area = options.selection.value_or(Selection{0, 0, width, height});
+    return StripHeightFor(options.max_space, planes, area.width, area.height) < area.height;
+}
+
+std::string StripsRefusal(int planes, int width, int height, const Options& options) {
+    constexpr std::int32_t kLargest = 0x7FFFFFFF;
+    std::string message = "the image is too large for the filter to take in one pass with a memory budget of " +
+                          std::to_string(options.max_space) + " bytes; in strips the seams may show. ";
+    Options larger = options;
+    larger.max_space = kLargest;
+    if (options.max_space >= kLargest || NeedsStrips(planes, width, height, larger)) {
+        // No budget the host interface can express takes it whole.
+        return message + "No --max-space takes " + (options.selection ? "this selection" : "an image this large") +
+               " in one pass: give a smaller --selection, or --allow-strips to accept strips";
+    }
+    // The smallest budget that takes the area in one pass: the budget's rows per strip
+    // only grow with it.
+    std::int32_t low = std::max<std::int32_t>(options.max_space, 0), high = kLargest;
+    while (high - low > 1) {
+        const std::int32_t middle = low + (high - low) / 2;
+        larger.max_space = middle;
+        (NeedsStrips(planes, width, height, larger) ? low : high) = middle;
+    }
+    return message + "Give --max-space " + std::to_string(high) +
+           " or more (at most 2147483647), or --allow-strips to accept strips";
 }
 
 void RequestCancel() noexcept { cancel_requested = 1; }
 bool CancelRequested() noexcept { return cancel_requested != 0; }
 void ClearCancel() noexcept { cancel_requested = 0; }
 
-InterruptGuard::InterruptGuard() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_interrupt);
-    sigaction(SIGTERM, &action, &previous_terminate);
-}
-
-InterruptGuard::~InterruptGuard() {
-    sigaction(SIGINT, &previous_interrupt, nullptr);
-    sigaction(SIGTERM, &previous_terminate, nullptr);
-}
+InterruptGuard::InterruptGuard() : handler_(OnInterrupt) {}
 
 std::string ResultMessage(psapi::int16 result) {
     if (result == psapi::noErr) return {};

@@ -12,6 +12,7 @@
 
 #include "cli/image_io.h"
 #include "cli/options.h"
+#include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/row_pipeline.h"
 #include "hostapi/filter_record.h"
@@ -80,6 +81,12 @@ RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* pro
 // True when the module, offered the options' memory budget, would take the filtered
 // area in strips instead of in one pass, as it decides itself.
 bool NeedsStrips(const Image& image, const Options& options);
+bool NeedsStrips(int planes, int width, int height, const Options& options);
+
+// Why a run that would work in strips is refused, with the advice that can help: the
+// smallest --max-space that takes the area in one pass when there is one, else a
+// smaller --selection; and --allow-strips.
+std::string StripsRefusal(int planes, int width, int height, const Options& options);
 
 // The run's cancellation: set by an interrupt while InterruptGuard is alive (or by
 // RequestCancel), answered to the module's abort checks.
@@ -87,14 +94,17 @@ void RequestCancel() noexcept;
 bool CancelRequested() noexcept;
 void ClearCancel() noexcept;
 
-// Catches the interrupt and termination signals for its lifetime; a second one ends the
-// program.
+// Catches the interrupt and termination signals for its lifetime: the first asks the
+// filter to stop, a second one ends the program. A signal ignored when the program
+// started stays ignored.
 class InterruptGuard {
 public:
     InterruptGuard();
-    ~InterruptGuard();
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    InterruptHandler handler_;
 };
 
 // What a nonzero result word means to the user, and the exit status for it.
