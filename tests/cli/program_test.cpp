@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,12 +17,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/image_io.h"
 #include "cli/options.h"
+#include "cli/output_file.h"
 #include "cli/session.h"
 #include "filter/definition.h"
 #include "resources/version.h"
@@ -70,11 +73,24 @@ private:
 // file past that many bytes fails as on a full disk (EFBIG).
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-pid_t StartProgram(const ScratchDirectory& directory, const std::vector<std::string>& arguments,
-                   rlim_t file_size_limit = RLIM_INFINITY, const Environment& environment = {},
-                   const std::string& output_prefix = "", const std::string& standard_input = "/dev/null") {
-    const std::string out_path = directory / (output_prefix + "stdout.txt");
-    const std::string err_path = directory / (output_prefix + "stderr.txt");
+// How the program is started: what StartProgram's arguments say, and what a shell or
+// a pipeline may have set up before it.
+struct Launch {
+    rlim_t file_size_limit = RLIM_INFINITY;
+    Environment environment;
+    std::string output_prefix;
+    std::string standard_input = "/dev/null";
+    // Set to be ignored before the program starts, as a shell does with SIGINT for a
+    // background job; every other signal starts with its default action.
+    std::vector<int> ignored_signals;
+    // Standard output a pipe whose reader has gone, as when `| head` has ended.
+    bool standard_output_closed = false;
+};
+
+pid_t StartProgramWith(const ScratchDirectory& directory, const std::vector<std::string>& arguments,
+                       const Launch& launch) {
+    const std::string out_path = directory / (launch.output_prefix + "stdout.txt");
+    const std::string err_path = directory / (launch.output_prefix + "stderr.txt");
     const std::string config = directory / "config";
     std::vector<std::string> words{TESSELLON_CLI_PATH};
     words.insert(words.end(), arguments.begin(), arguments.end());
@@ -85,22 +101,43 @@ pid_t StartProgram(const ScratchDirectory& directory, const std::vector<std::str
     if (child == 0) {
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int in = open(standard_input.c_str(), O_RDONLY);
+        const int in = open(launch.standard_input.c_str(), O_RDONLY);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
             chdir(directory.path().c_str()) != 0) {
             _exit(126);
         }
+        if (launch.standard_output_closed) {
+            int ends[2];
+            if (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], 1) < 0) _exit(126);
+            close(ends[1]);
+        }
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-        if (file_size_limit != RLIM_INFINITY) {
+        for (const auto& [name, value] : launch.environment) setenv(name.c_str(), value.c_str(), 1);
+        for (const int signal_number : {SIGINT, SIGTERM, SIGPIPE}) signal(signal_number, SIG_DFL);
+        for (const int signal_number : launch.ignored_signals) signal(signal_number, SIG_IGN);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (launch.file_size_limit != RLIM_INFINITY) {
             signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{file_size_limit, file_size_limit};
+            const rlimit limit{launch.file_size_limit, launch.file_size_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         execv(argv[0], argv.data());
         _exit(127);
     }
     return child;
+}
+
+pid_t StartProgram(const ScratchDirectory& directory, const std::vector<std::string>& arguments,
+                   rlim_t file_size_limit = RLIM_INFINITY, const Environment& environment = {},
+                   const std::string& output_prefix = "", const std::string& standard_input = "/dev/null") {
+    Launch launch;
+    launch.file_size_limit = file_size_limit;
+    launch.environment = environment;
+    launch.output_prefix = output_prefix;
+    launch.standard_input = standard_input;
+    return StartProgramWith(directory, arguments, launch);
 }
 
 // Waits for the program; a program ended by a signal gets 128 + the signal's number.
@@ -586,6 +623,422 @@ TEST(CliProgramTest, ASettingsStoreThatCannotBeWrittenIsNamedWithItsReason) {
         << outcome.err;
     EXPECT_NE(outcome.err.find("'" + key + "': Is a directory"), std::string::npos) << outcome.err;
     EXPECT_TRUE(ReadImageFile(directory / "out.png").ok);
+}
+
+// Every file and link under a folder with what it holds (a link: where it points), to
+// tell that a run changed nothing there.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string relative = entry.path().lexically_relative(root).string();
+        if (entry.is_symlink()) {
+            files[relative] = "link to " + std::filesystem::read_symlink(entry.path()).string();
+        } else if (entry.is_regular_file()) {
+            files[relative] = ReadText(entry.path());
+        } else {
+            files[relative] = "(folder)";
+        }
+    }
+    return files;
+}
+
+TEST(CliProgramTest, ABatchThatWouldWriteOverItsInputsIsRefusedBeforeAnyFileChanges) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"the inputs' own folder", {"w/d/a.ppm", "w/d/b.pam", "--out-dir", "w/d"},
+         "'w/d/a.ppm', the output for 'w/d/a.ppm', is that input itself"},
+        {"the second input in its own folder", {"w/src/x.ppm", "w/d/b.pam", "--out-dir", "w/d"},
+         "'w/d/b.pam', the output for 'w/d/b.pam', is that input itself"},
+        {"the same folder spelled otherwise", {"w/d/a.ppm", "--out-dir", "./w/../w/d/"},
+         "'./w/../w/d/a.ppm', the output for 'w/d/a.ppm', is that input itself"},
+        {"a link to the folder", {"w/d/a.ppm", "--out-dir", "w/link"},
+         "'w/link/a.ppm', the output for 'w/d/a.ppm', is that input itself"},
+        {"the format given is the input's", {"w/b.png", "--out-dir", "w", "--format", "png"},
+         "'w/b.png', the output for 'w/b.png', is that input itself"},
+        {"an output that links to its input", {"w/src/x.ppm", "--out-dir", "w/out"},
+         "'w/out/x.ppm', the output for 'w/src/x.ppm', is that input itself"},
+        {"an output that links to another input", {"w/d/a.ppm", "w/src/x.ppm", "--out-dir", "w/other"},
+         "'w/other/a.ppm', the output for 'w/d/a.ppm', is the input 'w/src/x.ppm' itself"},
+        {"an input in the folder under another input's output name", {"w/d/a.ppm", "w/a.ppm", "--out-dir", "w"},
+         "would both be written to 'w/a.ppm'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDirectory directory;
+        ASSERT_FALSE(directory.path().empty());
+        for (const char* folder : {"w/d", "w/src", "w/out", "w/other"}) std::filesystem::create_directories(directory / folder);
+        ASSERT_EQ(WriteImageFile(directory / "w/d/a.ppm", Gradient(40, 30)), "");
+        ASSERT_EQ(WriteImageFile(directory / "w/d/b.pam", WithOpaqueAlpha(Gradient(30, 20))), "");
+        ASSERT_EQ(WriteImageFile(directory / "w/b.png", Gradient(20, 10)), "");
+        ASSERT_EQ(WriteImageFile(directory / "w/a.ppm", Gradient(10, 10)), "");
+        ASSERT_EQ(WriteImageFile(directory / "w/src/x.ppm", Gradient(12, 9)), "");
+        std::filesystem::create_directory_symlink("d", directory / "w/link");
+        std::filesystem::create_symlink("../src/x.ppm", directory / "w/out/x.ppm");
+        std::filesystem::create_symlink("../src/x.ppm", directory / "w/other/a.ppm");
+        const std::map<std::string, std::string> before = Snapshot(directory / "w");
+
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), {"-j", "2"});
+        const Outcome outcome = RunProgram(directory, arguments);
+        EXPECT_EQ(outcome.status, kExitUsage) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_EQ(Snapshot(directory / "w"), before) << "every file as it was, nothing added";
+
+        // The same inputs into a folder of their own are tiled.
+        std::filesystem::create_directory(directory / "fresh");
+        std::vector<std::string> elsewhere;
+        for (std::size_t i = 0; i < c.arguments.size() && c.arguments[i] != "--out-dir"; ++i) {
+            elsewhere.push_back(c.arguments[i]);
+        }
+        const std::size_t inputs = elsewhere.size();
+        elsewhere.insert(elsewhere.end(), {"--out-dir", "fresh"});
+        const Outcome fresh = RunProgram(directory, elsewhere);
+        EXPECT_EQ(fresh.status, inputs > 1 && c.arguments.back() == "w" ? kExitUsage : kExitOk) << fresh.err;
+        if (fresh.status == kExitOk) {
+            EXPECT_EQ(Entries(directory / "fresh").size(), inputs);
+        }
+    }
+}
+
+TEST(CliProgramTest, TemporaryNamesFitTheFoldersNameLimit) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    const long limit = pathconf(directory.path().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(limit, 40);
+    const std::string accented = [] {
+        std::string text;
+        for (int i = 0; i < 200; ++i) text += "\xC3\xA9";  // é, two bytes
+        return text;
+    }();
+    for (std::size_t length = 1; length <= static_cast<std::size_t>(limit); ++length) {
+        const std::string ascii(length, 'n');
+        const std::string utf8 = accented.substr(0, length - length % 2);
+        for (const std::string& name : {ascii, utf8}) {
+            if (name.empty()) continue;
+            SCOPED_TRACE(name.size());
+            const std::string prefix = TemporaryPrefix(directory.path(), name);
+            // "<pid>-<n>" follows: up to ten digits, a dash and two digits.
+            EXPECT_LE(prefix.size() + 13, static_cast<std::size_t>(limit));
+            EXPECT_NE(prefix.find(".tessellon-"), std::string::npos);
+            if (prefix.size() + name.size() < static_cast<std::size_t>(limit) - 24) {
+                EXPECT_EQ(prefix, "." + name + ".tessellon-") << "a name that fits is kept whole";
+            }
+            // A name cut short is cut between characters.
+            std::size_t at = prefix.find('~');
+            if (at != std::string::npos && &name == &utf8) {
+                EXPECT_EQ((at - 1) % 2, 0u) << prefix;
+            }
+        }
+    }
+    // Long names that differ only at their end still get temporary names of their own.
+    const std::string long_a = std::string(250, 'x') + "a.png";
+    const std::string long_b = std::string(250, 'x') + "b.png";
+    EXPECT_NE(TemporaryPrefix(directory.path(), long_a), TemporaryPrefix(directory.path(), long_b));
+}
+
+TEST(CliProgramTest, NamesAsLongAsTheFolderTakesAreWritten) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    const long limit = pathconf(directory.path().c_str(), _PC_NAME_MAX);
+    if (limit < 255) {
+        GTEST_SKIP() << "the test folder's file system takes names of at most " << limit << " bytes, not 255";
+    }
+    ASSERT_EQ(WriteImageFile(directory / "in.ppm", Gradient(8, 6)), "");
+    const std::string longest = std::string(251, 'o') + ".png";  // 255 bytes
+    const std::string preview = std::string(251, 'p') + ".ppm";
+    std::string accented;
+    for (int i = 0; i < 125; ++i) accented += "\xC3\xA9";
+    accented += "x.tif";  // 255 bytes, 130 characters
+    const std::string too_long = std::string(252, 'q') + ".png";  // 256 bytes
+    ASSERT_EQ(longest.size(), 255u);
+    ASSERT_EQ(accented.size(), 255u);
+
+    struct Case {
+        const char* name;
+        std::string output, preview;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"longest output", longest, "", kExitOk, ""},
+        {"longest tile preview", "out.png", preview, kExitOk, ""},
+        {"both, one of them in two-byte characters", accented, preview, kExitOk, ""},
+        {"tile preview too long", "out.png", too_long, kExitFailure, "File name too long"},
+        {"output too long", too_long, "", kExitFailure, "File name too long"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::string& name : Entries(directory.path())) {
+            if (name != "in.ppm") std::filesystem::remove(directory / name);
+        }
+        // A temporary file that a killed run left for this output, to be cleared away.
+        const std::string stale = TemporaryPrefix(directory.path(), c.output) + "999999999-0";
+        if (c.status == kExitOk) std::ofstream(directory / stale) << "left by a killed run";
+        std::vector<std::string> arguments{"in.ppm", c.output};
+        if (!c.preview.empty()) arguments.insert(arguments.end(), {"--tile-preview", c.preview});
+        const Outcome outcome = RunProgram(directory, arguments);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        if (c.status == kExitOk) {
+            const DecodeResult written = ReadImageFile(directory / c.output);
+            ASSERT_TRUE(written.ok) << written.error;
+            EXPECT_EQ(written.image.width, 8);
+            if (!c.preview.empty()) {
+                EXPECT_EQ(ReadImageFile(directory / c.preview).image.width, 16);
+            }
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(directory / "out.png")) << "checked before any file is written";
+        }
+        for (const std::string& name : Entries(directory.path())) EXPECT_FALSE(IsTemporary(name)) << name;
+    }
+
+    // A batch of inputs with such names.
+    std::filesystem::create_directory(directory / "tiles");
+    const std::string input = std::string(251, 'b') + ".ppm";
+    ASSERT_EQ(WriteImageFile(directory / input, Gradient(8, 6)), "");
+    const Outcome batch = RunProgram(directory, {input, "in.ppm", "--out-dir", "tiles"});
+    EXPECT_EQ(batch.status, kExitOk) << batch.err;
+    EXPECT_EQ(Entries(directory / "tiles"), (std::vector<std::string>{input, "in.ppm"}));
+}
+
+TEST(CliProgramTest, MessagesGiveTheReasonAndOnlyAdviceThatHelps) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    ASSERT_EQ(WriteImageFile(directory / "in.ppm", Gradient(8, 6)), "");
+
+    // A reader that went away: a status-1 error that says so, never the end by SIGPIPE.
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* message;
+    };
+    const Case closed[] = {
+        {{"in.ppm", "-", "--format", "ppm"}, "cannot write 'standard output': Broken pipe"},
+        {{"in.ppm", "out.png", "--print-settings"}, "cannot write to standard output: Broken pipe"},
+        {{"--print-settings"}, "cannot write to standard output: Broken pipe"},
+        {{"--help"}, "cannot write to standard output: Broken pipe"},
+        {{"--version"}, "cannot write to standard output: Broken pipe"},
+    };
+    for (const Case& c : closed) {
+        SCOPED_TRACE(c.arguments.front());
+        Launch launch;
+        launch.standard_output_closed = true;
+        const Outcome outcome = WaitProgram(directory, StartProgramWith(directory, c.arguments, launch));
+        EXPECT_EQ(outcome.status, kExitFailure) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_FALSE(std::filesystem::exists(directory / "out.png")) << "the settings fail before the file is begun";
+    }
+
+    // --save into a folder where the store's folder cannot be made: the system's reason.
+    // (The superuser may write into any folder; a folder of the kernel's refuses even it.)
+    std::string unwritable = directory / "locked";
+    std::filesystem::create_directory(unwritable);
+    chmod(unwritable.c_str(), 0555);
+    int refused = mkdir((unwritable + "/probe").c_str(), 0700) == 0 ? 0 : errno;
+    if (refused == 0) {
+        rmdir((unwritable + "/probe").c_str());
+        unwritable = "/sys/kernel";
+        refused = mkdir((unwritable + "/tessellon-probe").c_str(), 0700) == 0 ? 0 : errno;
+        if (refused == 0) rmdir((unwritable + "/tessellon-probe").c_str());
+    }
+    if (refused == 0 || refused == ENOENT) {
+        ADD_FAILURE() << "no folder here refuses a new folder; the message for --save could not be checked";
+    } else {
+        const Outcome saving =
+            RunProgram(directory, {"in.ppm", "saved.png", "--save"}, RLIM_INFINITY, {{"XDG_CONFIG_HOME", unwritable}});
+        EXPECT_EQ(saving.status, kExitFailure);
+        EXPECT_NE(saving.err.find("cannot create '" + unwritable + "/Dravik-Vextrel': " + std::strerror(refused)),
+                  std::string::npos)
+            << saving.err;
+        EXPECT_EQ(saving.err.find("does not exist"), std::string::npos) << saving.err;
+    }
+    chmod((directory / "locked").c_str(), 0755);
+
+    // Strips: the smallest budget that helps, or none when none can.
+    const Outcome small = RunProgram(directory, {"in.ppm", "out.png", "--max-space", "100"});
+    EXPECT_EQ(small.status, kExitRefused);
+    const std::size_t at = small.err.find("Give --max-space ");
+    ASSERT_NE(at, std::string::npos) << small.err;
+    const std::string budget = small.err.substr(at + 17, small.err.find(' ', at + 17) - at - 17);
+    EXPECT_EQ(RunProgram(directory, {"in.ppm", "out.png", "--max-space", budget}).status, kExitOk) << budget;
+    EXPECT_EQ(RunProgram(directory, {"in.ppm", "out.png", "--max-space", std::to_string(std::stol(budget) - 1)}).status,
+              kExitRefused)
+        << "the smallest budget that helps";
+}
+
+TEST(CliProgramTest, NoMaxSpaceIsAdvisedWhenNoneHelps) {
+    Options options;
+    const std::string largest = StripsRefusal(3, 32767, 32767, options);
+    EXPECT_TRUE(NeedsStrips(3, 32767, 32767, options));
+    EXPECT_EQ(largest.find("Give --max-space"), std::string::npos) << largest;
+    EXPECT_NE(largest.find("No --max-space takes an image this large in one pass"), std::string::npos) << largest;
+    EXPECT_NE(largest.find("--allow-strips"), std::string::npos) << largest;
+    options.max_space = 1000000;
+    options.selection = Selection{0, 0, 32767, 32000};
+    const std::string selection = StripsRefusal(3, 32767, 32767, options);
+    EXPECT_NE(selection.find("No --max-space takes this selection in one pass: give a smaller --selection"),
+              std::string::npos)
+        << selection;
+    options.selection = Selection{0, 0, 4000, 3000};
+    const std::string helps = StripsRefusal(3, 32767, 32767, options);
+    EXPECT_NE(helps.find("Give --max-space "), std::string::npos) << helps;
+}
+
+// A PPM image's bytes, for writing down a pipe in parts.
+std::string PpmBytes(const Image& image) {
+    ScratchDirectory scratch;
+    EXPECT_EQ(WriteImageFile(scratch / "image.ppm", image), "");
+    return ReadText(scratch / "image.ppm");
+}
+
+// Writes all of `bytes` to `fd`.
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Waits until the program has taken every byte written into the pipe so far: it is
+// then reading and waiting for more.
+bool WaitUntilDrained(int read_end) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int pending = 1;
+    while (std::chrono::steady_clock::now() < give_up) {
+        if (ioctl(read_end, FIONREAD, &pending) != 0) return false;
+        if (pending == 0) return true;
+        usleep(1000);
+    }
+    return false;
+}
+
+// True once the child has ended; it is left to be waited for.
+bool HasEnded(pid_t child) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == child;
+}
+
+TEST(CliProgramTest, ASignalWhileReadingCancelsUnlessItWasIgnoredFromTheStart) {
+    const std::string image = PpmBytes(Gradient(64, 48));
+    struct Case {
+        int signal;
+        bool ignored;  // by the parent, before the program starts
+        int status;
+    };
+    const Case cases[] = {
+        {SIGTERM, false, kExitCancelled},
+        {SIGINT, false, kExitCancelled},
+        {SIGINT, true, kExitOk},
+        {SIGTERM, true, kExitOk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored from the start" : ""));
+        ScratchDirectory directory;
+        ASSERT_FALSE(directory.path().empty());
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        Launch launch;
+        launch.standard_input = "/dev/fd/" + std::to_string(ends[0]);
+        if (c.ignored) launch.ignored_signals = {c.signal};
+        const pid_t child = StartProgramWith(directory, {"-", "out.png"}, launch);
+        // Half the image, then the program waits for the rest.
+        ASSERT_TRUE(WriteAll(ends[1], image.substr(0, image.size() / 2)));
+        ASSERT_TRUE(WaitUntilDrained(ends[0]));
+        kill(child, c.signal);
+        if (c.ignored) {
+            usleep(200 * 1000);  // time for a signal wrongly caught to act
+            EXPECT_FALSE(HasEnded(child)) << "the program ended on an ignored signal";
+        }
+        WriteAll(ends[1], image.substr(image.size() / 2));
+        close(ends[1]);
+        close(ends[0]);
+        const Outcome outcome = WaitProgram(directory, child);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        if (c.status == kExitCancelled) {
+            EXPECT_NE(outcome.err.find("interrupted while reading 'standard input'; nothing was written"),
+                      std::string::npos)
+                << outcome.err;
+            EXPECT_FALSE(std::filesystem::exists(directory / "out.png"));
+        } else {
+            const DecodeResult written = ReadImageFile(directory / "out.png");
+            ASSERT_TRUE(written.ok) << written.error;
+            EXPECT_EQ(written.image.width, 64);
+        }
+        for (const std::string& name : Entries(directory.path())) EXPECT_FALSE(IsTemporary(name)) << name;
+    }
+}
+
+// Waits until the child runs the program itself (it has passed exec), so that a signal
+// sent from now on meets what the program set up, not the test's fork.
+bool WaitUntilRunning(pid_t child) {
+    const std::string program = std::filesystem::canonical(TESSELLON_CLI_PATH).string();
+    const std::string link = "/proc/" + std::to_string(child) + "/exe";
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < give_up) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(link, error).string() == program) return true;
+        usleep(500);
+    }
+    return false;
+}
+
+TEST(CliProgramTest, AnInterruptIgnoredFromTheStartLeavesFilteringAndWritingAlone) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    ASSERT_EQ(WriteImageFile(directory / "in.ppm", Noise(2400, 2000)), "");
+    Launch launch;
+    launch.ignored_signals = {SIGINT};
+    const pid_t child = StartProgramWith(directory, {"in.ppm", "out.png"}, launch);
+    ASSERT_TRUE(WaitUntilRunning(child));
+    // An interrupt every few milliseconds from the start to the end of the run.
+    int sent = 0;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!HasEnded(child) && std::chrono::steady_clock::now() < give_up) {
+        kill(child, SIGINT);
+        ++sent;
+        usleep(5000);
+    }
+    const Outcome outcome = WaitProgram(directory, child);
+    EXPECT_GT(sent, 10) << "the run was over before the interrupts could test it";
+    EXPECT_EQ(outcome.status, kExitOk) << outcome.err;
+    const DecodeResult written = ReadImageFile(directory / "out.png");
+    ASSERT_TRUE(written.ok) << written.error;
+    EXPECT_EQ(written.image.width, 2400);
+}
+
+TEST(CliProgramTest, ATerminationRequestToABatchReachesTheFilesItRuns) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    ASSERT_EQ(WriteImageFile(directory / "a.ppm", Gradient(40, 30)), "");
+    ASSERT_EQ(mkfifo((directory / "slow.ppm").c_str(), 0600), 0);
+    std::filesystem::create_directory(directory / "tiles");
+    const std::string image = PpmBytes(Gradient(64, 48));
+
+    const pid_t child = StartProgram(directory, {"slow.ppm", "a.ppm", "--out-dir", "tiles", "-j", "1"});
+    // The file being read is held open, half written: its process waits for the rest.
+    const int slow = open((directory / "slow.ppm").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(slow, 0);
+    ASSERT_TRUE(WriteAll(slow, image.substr(0, image.size() / 2)));
+    ASSERT_TRUE(WaitUntilDrained(slow));
+    kill(child, SIGTERM);  // to the batch alone, not its group
+    // The batch ends of itself; should it hang, the rest of the file lets it end.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!HasEnded(child) && std::chrono::steady_clock::now() < give_up) usleep(2000);
+    const bool ended = HasEnded(child);
+    if (!ended) WriteAll(slow, image.substr(image.size() / 2));
+    close(slow);
+    const Outcome outcome = WaitProgram(directory, child);
+    EXPECT_TRUE(ended) << "the file being read never heard of the request";
+    EXPECT_EQ(outcome.status, kExitCancelled) << outcome.err;
+    EXPECT_NE(outcome.err.find("interrupted while reading 'slow.ppm'"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("the files not yet started were skipped"), std::string::npos) << outcome.err;
+    EXPECT_TRUE(Entries(directory / "tiles").empty()) << "a.ppm was not started";
 }
 
 class CliSessionTest : public ::testing::Test {
