@@ -131,6 +131,98 @@ using DisplayPixelsProc = OSErr(PSAPI_CALL*)(const PSPixelMap* source, const VRe
 using AdvanceStateProc = OSErr(PSAPI_CALL*)();
 using ColorServicesProc = OSErr(PSAPI_CALL*)(ColorServicesInfo* info);
 
+// The handle suite: host-owned movable memory blocks. Only disposeProc is used, to give
+// back descriptor handles the host handed over or that the module created.
+using Handle = char**;
+struct HandleProcs {
+    int16 handleProcsVersion;
+    int16 numHandleProcs;
+    Handle(PSAPI_CALL* newProc)(int32 size);
+    void(PSAPI_CALL* disposeProc)(Handle handle);
+    int32(PSAPI_CALL* getSizeProc)(Handle handle);
+    OSErr(PSAPI_CALL* setSizeProc)(Handle handle, int32 size);
+    char*(PSAPI_CALL* lockProc)(Handle handle, Boolean moveHigh);
+    void(PSAPI_CALL* unlockProc)(Handle handle);
+    void(PSAPI_CALL* recoverSpaceProc)(int32 size);
+    void(PSAPI_CALL* disposeRegularHandleProc)(Handle handle);
+};
+
+// Scripting: descriptors, the host's records of a filter's values in actions, Smart
+// Filters and scripts. Keys, types, enumeration values and units are four-character
+// codes; handles and reader / writer tokens are opaque to the module.
+using DescriptorKeyID = std::uint32_t;
+using DescriptorTypeID = std::uint32_t;
+using DescriptorEnumID = std::uint32_t;
+using DescriptorUnitID = std::uint32_t;
+using PIDescriptorHandle = Handle;
+using PIReadDescriptor = void*;
+using PIWriteDescriptor = void*;
+using real64 = double;
+using Str255 = unsigned char[256];
+
+struct ReadDescriptorProcs {
+    int16 readDescriptorProcsVersion;
+    int16 numReadDescriptorProcs;
+    PIReadDescriptor(PSAPI_CALL* openReadDescriptorProc)(PIDescriptorHandle descriptor, DescriptorKeyID* keyArray);
+    OSErr(PSAPI_CALL* closeReadDescriptorProc)(PIReadDescriptor token);
+    Boolean(PSAPI_CALL* getKeyProc)(PIReadDescriptor token, DescriptorKeyID* key, DescriptorTypeID* type,
+                                    int32* flags);
+    OSErr(PSAPI_CALL* getIntegerProc)(PIReadDescriptor token, int32* value);
+    OSErr(PSAPI_CALL* getFloatProc)(PIReadDescriptor token, real64* value);
+    OSErr(PSAPI_CALL* getUnitFloatProc)(PIReadDescriptor token, DescriptorUnitID* unit, real64* value);
+    OSErr(PSAPI_CALL* getBooleanProc)(PIReadDescriptor token, Boolean* value);
+    OSErr(PSAPI_CALL* getTextProc)(PIReadDescriptor token, Handle* value);
+    OSErr(PSAPI_CALL* getAliasProc)(PIReadDescriptor token, Handle* value);
+    OSErr(PSAPI_CALL* getEnumeratedProc)(PIReadDescriptor token, DescriptorEnumID* value);
+    OSErr(PSAPI_CALL* getClassProc)(PIReadDescriptor token, DescriptorTypeID* value);
+    OSErr(PSAPI_CALL* getSimpleReferenceProc)(PIReadDescriptor token, void* reference);
+    OSErr(PSAPI_CALL* getObjectProc)(PIReadDescriptor token, DescriptorTypeID* objectClass,
+                                     PIDescriptorHandle* object);
+    OSErr(PSAPI_CALL* getCountProc)(PIReadDescriptor token, std::uint32_t* value);
+    OSErr(PSAPI_CALL* getStringProc)(PIReadDescriptor token, Str255* value);
+    OSErr(PSAPI_CALL* getPinnedIntegerProc)(PIReadDescriptor token, int32 min, int32 max, int32* value);
+    OSErr(PSAPI_CALL* getPinnedFloatProc)(PIReadDescriptor token, const real64* min, const real64* max,
+                                          real64* value);
+    OSErr(PSAPI_CALL* getPinnedUnitFloatProc)(PIReadDescriptor token, const real64* min, const real64* max,
+                                              DescriptorUnitID* unit, real64* value);
+};
+
+struct WriteDescriptorProcs {
+    int16 writeDescriptorProcsVersion;
+    int16 numWriteDescriptorProcs;
+    PIWriteDescriptor(PSAPI_CALL* openWriteDescriptorProc)();
+    OSErr(PSAPI_CALL* closeWriteDescriptorProc)(PIWriteDescriptor token, PIDescriptorHandle* descriptor);
+    OSErr(PSAPI_CALL* putIntegerProc)(PIWriteDescriptor token, DescriptorKeyID key, int32 value);
+    OSErr(PSAPI_CALL* putFloatProc)(PIWriteDescriptor token, DescriptorKeyID key, const real64* value);
+    OSErr(PSAPI_CALL* putUnitFloatProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorUnitID unit,
+                                        const real64* value);
+    OSErr(PSAPI_CALL* putBooleanProc)(PIWriteDescriptor token, DescriptorKeyID key, Boolean value);
+    OSErr(PSAPI_CALL* putTextProc)(PIWriteDescriptor token, DescriptorKeyID key, Handle value);
+    OSErr(PSAPI_CALL* putAliasProc)(PIWriteDescriptor token, DescriptorKeyID key, Handle value);
+    OSErr(PSAPI_CALL* putEnumeratedProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID type,
+                                         DescriptorEnumID value);
+    OSErr(PSAPI_CALL* putClassProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID value);
+    OSErr(PSAPI_CALL* putSimpleReferenceProc)(PIWriteDescriptor token, DescriptorKeyID key, const void* reference);
+    OSErr(PSAPI_CALL* putObjectProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID objectClass,
+                                     PIDescriptorHandle object);
+    OSErr(PSAPI_CALL* putCountProc)(PIWriteDescriptor token, DescriptorKeyID key, std::uint32_t value);
+    OSErr(PSAPI_CALL* putStringProc)(PIWriteDescriptor token, DescriptorKeyID key, const unsigned char* value);
+    OSErr(PSAPI_CALL* putScopedClassProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID value);
+    OSErr(PSAPI_CALL* putScopedObjectProc)(PIWriteDescriptor token, DescriptorKeyID key,
+                                           DescriptorTypeID objectClass, PIDescriptorHandle object);
+};
+
+// Natural alignment, like the suite tables: hosts declare these outside the record's
+// 4-byte packing, and on 64-bit the tables' first pointer would move under it.
+struct PIDescriptorParameters {
+    int16 descriptorParametersVersion;
+    int16 playInfo;    // plugInDialog...: whether the host wants the dialog on replay
+    int16 recordInfo;  // set by the module: whether the recorded step needs the dialog
+    PIDescriptorHandle descriptor;
+    WriteDescriptorProcs* writeDescriptorProcs;
+    ReadDescriptorProcs* readDescriptorProcs;
+};
+
 // The 4.0 layout (452 bytes in a 32-bit module, 544 in a 64-bit one) is all a host must
 // provide; nothing at a later offset is declared, so nothing can depend on it. Newer
 // hosts hand longer records, and some 64-bit hosts one that ends in the middle of a
@@ -185,7 +277,7 @@ struct FilterRecord {
     void* resourceProcs;
     ProcessEventProc processEvent;
     DisplayPixelsProc displayPixels;
-    void* handleProcs;
+    HandleProcs* handleProcs;
     Boolean supportsDummyChannels;
     Boolean supportsAlternateLayouts;
     int16 wantLayout;
@@ -243,7 +335,7 @@ struct FilterRecord {
     int16 maskTileHeight;
     int16 maskTileWidth;
     Point maskTileOrigin;
-    void* descriptorParameters;
+    PIDescriptorParameters* descriptorParameters;
     void* errorString;
     void* channelPortProcs;
     void* documentInfo;
@@ -266,6 +358,39 @@ constexpr OSErr noErr = 0;
 constexpr OSErr userCanceledErr = -128;
 constexpr OSErr filterBadParameters = -30100;
 constexpr OSErr filterBadMode = -30101;
+
+// Scripting: playInfo and recordInfo, the suites' versions and sizes, types and codes.
+constexpr int16 plugInDialogDontDisplay = 0;  // playInfo: the dialog only if values are missing
+constexpr int16 plugInDialogDisplay = 1;      // playInfo: show the dialog with the values
+constexpr int16 plugInDialogSilent = 2;       // playInfo: never show the dialog
+constexpr int16 plugInDialogOptional = 0;     // recordInfo: the dialog only when asked for
+constexpr int16 kDescriptorParametersVersion = 0;
+constexpr int16 kReadDescriptorProcsVersion = 0;
+constexpr int16 kReadDescriptorProcsCount = 18;
+constexpr int16 kWriteDescriptorProcsVersion = 0;
+constexpr int16 kWriteDescriptorProcsCount = 16;
+constexpr OSErr paramErr = -50;
+constexpr OSErr readErr = -19;
+
+// A four-character code as the host interface stores it: the first character in the
+// top byte.
+constexpr std::uint32_t FourCharCode(const char (&code)[5]) noexcept {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(code[3]));
+}
+constexpr DescriptorTypeID typeInteger = FourCharCode("long");
+constexpr DescriptorTypeID typeFloat = FourCharCode("doub");
+constexpr DescriptorTypeID typeUnitFloat = FourCharCode("UntF");
+constexpr DescriptorTypeID typeBoolean = FourCharCode("bool");
+constexpr DescriptorTypeID typeEnumerated = FourCharCode("enum");
+constexpr DescriptorTypeID typeObject = FourCharCode("Objc");
+constexpr DescriptorTypeID typeNull = FourCharCode("null");
+constexpr DescriptorTypeID classRGBColor = FourCharCode("RGBC");
+constexpr DescriptorKeyID keyRed = FourCharCode("Rd  ");
+constexpr DescriptorKeyID keyGreen = FourCharCode("Grn ");
+constexpr DescriptorKeyID keyBlue = FourCharCode("Bl  ");
 
 constexpr int16 plugInModeRGBColor = 3;
 constexpr int16 plugInModeGrayScale = 1;
@@ -371,6 +496,32 @@ PSAPI_ASSERT_OFFSET(ColorServicesInfo, colorComponents, 20, 32);
 PSAPI_ASSERT_OFFSET(ColorServicesInfo, reserved, 28, 40);
 PSAPI_ASSERT_OFFSET(ColorServicesInfo, selectorParameter, 32, 48);
 static_assert(sizeof(ColorServicesInfo) == (kWide ? 56 : 36));
+
+PSAPI_ASSERT_OFFSET(HandleProcs, newProc, 4, 8);
+PSAPI_ASSERT_OFFSET(HandleProcs, disposeProc, 8, 16);
+PSAPI_ASSERT_OFFSET(HandleProcs, lockProc, 20, 40);
+PSAPI_ASSERT_OFFSET(HandleProcs, disposeRegularHandleProc, 32, 64);
+static_assert(sizeof(HandleProcs) == (kWide ? 72 : 36));
+
+PSAPI_ASSERT_OFFSET(PIDescriptorParameters, playInfo, 2, 2);
+PSAPI_ASSERT_OFFSET(PIDescriptorParameters, recordInfo, 4, 4);
+PSAPI_ASSERT_OFFSET(PIDescriptorParameters, descriptor, 8, 8);
+PSAPI_ASSERT_OFFSET(PIDescriptorParameters, writeDescriptorProcs, 12, 16);
+PSAPI_ASSERT_OFFSET(PIDescriptorParameters, readDescriptorProcs, 16, 24);
+static_assert(sizeof(PIDescriptorParameters) == (kWide ? 32 : 20));
+
+PSAPI_ASSERT_OFFSET(ReadDescriptorProcs, openReadDescriptorProc, 4, 8);
+PSAPI_ASSERT_OFFSET(ReadDescriptorProcs, getKeyProc, 12, 24);
+PSAPI_ASSERT_OFFSET(ReadDescriptorProcs, getEnumeratedProc, 40, 80);
+PSAPI_ASSERT_OFFSET(ReadDescriptorProcs, getObjectProc, 52, 104);
+PSAPI_ASSERT_OFFSET(ReadDescriptorProcs, getPinnedUnitFloatProc, 72, 144);
+static_assert(sizeof(ReadDescriptorProcs) == (kWide ? 152 : 76));
+PSAPI_ASSERT_OFFSET(WriteDescriptorProcs, openWriteDescriptorProc, 4, 8);
+PSAPI_ASSERT_OFFSET(WriteDescriptorProcs, putIntegerProc, 12, 24);
+PSAPI_ASSERT_OFFSET(WriteDescriptorProcs, putEnumeratedProc, 36, 72);
+PSAPI_ASSERT_OFFSET(WriteDescriptorProcs, putObjectProc, 48, 96);
+PSAPI_ASSERT_OFFSET(WriteDescriptorProcs, putScopedObjectProc, 64, 128);
+static_assert(sizeof(WriteDescriptorProcs) == (kWide ? 136 : 68));
 
 PSAPI_ASSERT_OFFSET(AboutRecord, platformData, 0, 0);
 PSAPI_ASSERT_OFFSET(AboutRecord, sSPBasic, 4, 8);

@@ -1,6 +1,7 @@
 // The exported entry point and its selector dispatch. No Windows headers.
 #include "hostapi/host_state.h"
 #include "shell/host.h"
+#include "shell/scripting.h"
 
 namespace tessellon {
 namespace {
@@ -35,7 +36,16 @@ extern "C" void PSAPI_CALL ENTRYPOINT(psapi::int16 selector, void* record, std::
         case psapi::filterSelectorStart: {
             DetectHost();
             // A host that calls Start without a record gives the module nothing to work on.
-            const psapi::int16 outcome = filter_record != nullptr ? RunFilter() : psapi::filterBadParameters;
+            if (filter_record == nullptr) {
+                if (result != nullptr) *result = psapi::filterBadParameters;
+                break;
+            }
+            // A descriptor from the host's automation comes before the run; a successful
+            // run hands the host the values it used, for an action or a Smart Filter to
+            // record. A cancelled or failed run records nothing.
+            ReadScriptParameters();
+            const psapi::int16 outcome = RunFilter();
+            if (outcome == psapi::noErr) WriteScriptParameters();
             if (result != nullptr) *result = outcome;
             break;
         }

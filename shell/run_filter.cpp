@@ -225,7 +225,12 @@ psapi::int16 RunFilter() noexcept {
     fit_zoom = 32;
     preview_zoom = record.samplingSupport == 0 ? 1 : 32;
 
-    if (RunFilterDialog(parameters_requested, host_window) == 0) return psapi::userCanceledErr;
+    // With a descriptor from the host's automation the host's playInfo decides whether
+    // the dialog shows; otherwise whether the host asked for parameters.
+    const std::int32_t show = scripted_values.delivered
+                                  ? (scripted_values.play_info == psapi::plugInDialogDisplay ? 1 : 0)
+                                  : parameters_requested;
+    if (RunFilterDialog(show, host_window) == 0) return psapi::userCanceledErr;
     preview_zoom = 1;
 
     SetProcessedArea();

@@ -12,6 +12,7 @@
 namespace tessellon {
 
 std::int32_t show_dialog = 0;
+ScriptedValues scripted_values;
 BackgroundPicture background_picture = {nullptr, 0};
 
 namespace {
@@ -43,9 +44,17 @@ void ClampSliderValues() noexcept {
     }
 }
 
+void ApplyScriptedValues() noexcept {
+    for (int r = 0; r < kControlCount; ++r) {
+        if ((scripted_values.present & (1u << r)) != 0) control_values[r] = scripted_values.controls[r];
+    }
+    if ((scripted_values.present & kScriptedColourBit) != 0) definition_block.colours[0] = scripted_values.colour;
+}
+
 void InitialiseDialogValues() noexcept {
     ApplyControlDefaults();
     LoadSettings();
+    ApplyScriptedValues();
     ClampSliderValues();
 }
 

@@ -17,6 +17,22 @@ namespace tessellon {
 // parameters, and the dialog then ends itself with OK during its initialisation.
 extern std::int32_t show_dialog;
 
+// Values a host's descriptor delivered for this Start (an action's step replayed, a Smart
+// Filter rendered again, a script): the dialog's initialisation puts them over the saved
+// settings. Emptied at the start of every Start.
+struct ScriptedValues {
+    bool delivered = false;         // a descriptor was read
+    std::int16_t play_info = 0;     // the host's playInfo with it
+    std::uint32_t present = 0;      // bit r: control record r; kScriptedColourBit: the colour
+    std::int32_t controls[16] = {};
+    std::uint32_t colour = 0;       // 0x00BBGGRR
+};
+constexpr std::uint32_t kScriptedColourBit = 1u << 16;
+extern ScriptedValues scripted_values;
+
+// Puts the delivered values over control_values and the outside colour.
+void ApplyScriptedValues() noexcept;
+
 // Writes the slider defaults (plus their jitter) into control_values; entries 8..15
 // are never touched and nothing is clamped.
 void ApplyControlDefaults() noexcept;
@@ -26,7 +42,7 @@ void ApplyControlDefaults() noexcept;
 void ClampSliderValues() noexcept;
 
 // The dialog's initialisation as far as it needs no window: defaults, then the saved
-// settings, then the values clamped.
+// settings, then a descriptor's values, then the values clamped.
 void InitialiseDialogValues() noexcept;
 
 // Runs the filter dialog; 1 for OK, 0 for Cancel, -1 when no dialog could be created

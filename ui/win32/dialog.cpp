@@ -138,6 +138,7 @@ BOOL Initialise(HWND dialog) noexcept {
 
     ApplyControlDefaults();
     LoadSettings();
+    ApplyScriptedValues();
     SetUpControls(dialog);
 
     const std::int32_t sampling = filter_record != nullptr ? filter_record->samplingSupport : 0;
