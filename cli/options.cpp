@@ -572,7 +572,7 @@ std::string HelpText() {
     text +=
         "\nOptions take their value as --name=value or --name value.\n"
         "Exit status: 0 done, 1 file error, 2 bad command line, 3 run refused by the\n"
-        "filter, 130 run cancelled (interrupt).\n";
+        "filter, 130 run cancelled (Ctrl-C or SIGTERM).\n";
     return text;
 }
 
