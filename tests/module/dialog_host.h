@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -135,6 +136,8 @@ public:
     // Holds or releases Shift on the host's thread, the thread of the dialog, whose key
     // state GetKeyState reads there. Called from another thread while the dialog runs.
     void HoldShift(bool held);
+    // The filter record the module is handed, for hosts that add suites to it.
+    psapi::FilterRecord& record() { return record_; }
 
 private:
     psapi::int16 Call(psapi::int16 selector);
@@ -230,6 +233,44 @@ bool EndWith(HWND dialog, int button);
 // from a watcher thread; the dialog is cancelled if the handler leaves it open.
 // Returns Start's result.
 psapi::int16 RunDialog(DialogHost& host, const std::function<void(HWND dialog)>& handler);
+
+// Records, on the host's thread, which dialogs were created and whether one was shown.
+struct DialogSpy {
+    static inline int created = 0;
+    static inline int shown = 0;
+    HHOOK cbt = nullptr;
+    HHOOK calls = nullptr;
+
+    static bool IsDialogClass(HWND window) {
+        char name[16] = {};
+        GetClassNameA(window, name, sizeof name);
+        return std::strcmp(name, "#32770") == 0;
+    }
+    static LRESULT CALLBACK Cbt(int code, WPARAM wparam, LPARAM lparam) noexcept {
+        if (code == HCBT_CREATEWND && IsDialogClass(reinterpret_cast<HWND>(wparam))) ++created;
+        return CallNextHookEx(nullptr, code, wparam, lparam);
+    }
+    static LRESULT CALLBACK Calls(int code, WPARAM wparam, LPARAM lparam) noexcept {
+        const auto* message = reinterpret_cast<const CWPSTRUCT*>(lparam);
+        if (code == HC_ACTION && IsDialogClass(message->hwnd)) {
+            if (message->message == WM_SHOWWINDOW && message->wParam != 0) ++shown;
+            if (message->message == WM_WINDOWPOSCHANGING &&
+                (reinterpret_cast<const WINDOWPOS*>(message->lParam)->flags & SWP_SHOWWINDOW) != 0) {
+                ++shown;
+            }
+        }
+        return CallNextHookEx(nullptr, code, wparam, lparam);
+    }
+    DialogSpy() {
+        created = shown = 0;
+        cbt = SetWindowsHookExA(WH_CBT, Cbt, nullptr, GetCurrentThreadId());
+        calls = SetWindowsHookExA(WH_CALLWNDPROC, Calls, nullptr, GetCurrentThreadId());
+    }
+    ~DialogSpy() {
+        if (cbt != nullptr) UnhookWindowsHookEx(cbt);
+        if (calls != nullptr) UnhookWindowsHookEx(calls);
+    }
+};
 
 // ---- The filter's saved settings ---------------------------------------------------
 

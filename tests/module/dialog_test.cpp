@@ -39,44 +39,6 @@ constexpr SliderRow kRows[8] = {
     {"BGSmooth:", 0, 100, 10},  {"Freq:", 1, 128, 4},       {"Phase X:", 0, 100, 0}, {"Phase Y:", 0, 100, 0},
 };
 
-// Records, on the host's thread, which dialogs were created and whether one was shown.
-struct DialogSpy {
-    static inline int created = 0;
-    static inline int shown = 0;
-    HHOOK cbt = nullptr;
-    HHOOK calls = nullptr;
-
-    static bool IsDialogClass(HWND window) {
-        char name[16] = {};
-        GetClassNameA(window, name, sizeof name);
-        return std::strcmp(name, "#32770") == 0;
-    }
-    static LRESULT CALLBACK Cbt(int code, WPARAM wparam, LPARAM lparam) noexcept {
-        if (code == HCBT_CREATEWND && IsDialogClass(reinterpret_cast<HWND>(wparam))) ++created;
-        return CallNextHookEx(nullptr, code, wparam, lparam);
-    }
-    static LRESULT CALLBACK Calls(int code, WPARAM wparam, LPARAM lparam) noexcept {
-        const auto* message = reinterpret_cast<const CWPSTRUCT*>(lparam);
-        if (code == HC_ACTION && IsDialogClass(message->hwnd)) {
-            if (message->message == WM_SHOWWINDOW && message->wParam != 0) ++shown;
-            if (message->message == WM_WINDOWPOSCHANGING &&
-                (reinterpret_cast<const WINDOWPOS*>(message->lParam)->flags & SWP_SHOWWINDOW) != 0) {
-                ++shown;
-            }
-        }
-        return CallNextHookEx(nullptr, code, wparam, lparam);
-    }
-    DialogSpy() {
-        created = shown = 0;
-        cbt = SetWindowsHookExA(WH_CBT, Cbt, nullptr, GetCurrentThreadId());
-        calls = SetWindowsHookExA(WH_CALLWNDPROC, Calls, nullptr, GetCurrentThreadId());
-    }
-    ~DialogSpy() {
-        if (cbt != nullptr) UnhookWindowsHookEx(cbt);
-        if (calls != nullptr) UnhookWindowsHookEx(calls);
-    }
-};
-
 class FilterDialog : public ::testing::Test {
 protected:
     explicit FilterDialog(const std::string& module_path = ModuleFilePath()) : host(module_path) {}

@@ -17,7 +17,7 @@ TEST(ModulePipl, ResourceMatchesTheExpectedLayoutByteForByte) {
     ASSERT_NE(module.handle(), nullptr) << "LoadLibrary error " << module.load_error();
     const ResourceBytes pipl = PiplResource(module.handle(), "PIPL");
     ASSERT_NE(pipl.data, nullptr);
-    ASSERT_EQ(pipl.size, 222u);  // 10 + 7 * 16 + 4 + 24 + 24 + 4 + 12 + 4 + 28
+    ASSERT_EQ(pipl.size, 314u);  // 10 + 9 * 16 + 4 + 24 + 24 + 4 + 12 + 4 + 28 + 56 + 4
 
     const std::vector<int> expected = ExpectedPiplBytes(kCodePropertyKey);
     ASSERT_EQ(expected.size(), pipl.size);
@@ -47,6 +47,18 @@ TEST(ModulePipl, IsLanguageNeutral) {
     ASSERT_NE(module.handle(), nullptr) << "LoadLibrary error " << module.load_error();
     std::vector<WORD> languages;
     EnumResourceLanguagesA(module.handle(), "PIPL", MAKEINTRESOURCEA(16000), CollectLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    EXPECT_EQ(languages, std::vector<WORD>{MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)});
+}
+
+// Hosts look the terminology up by the PIPL's terminology id and the type "AETE"; the
+// neutral language is found whatever the user's.
+TEST(ModuleTerminology, IsFoundAsHostsLookItUpAndIsLanguageNeutral) {
+    LoadedModule module;
+    ASSERT_NE(module.handle(), nullptr) << "LoadLibrary error " << module.load_error();
+    EXPECT_NE(FindResourceA(module.handle(), MAKEINTRESOURCEA(16000), "AETE"), nullptr);
+    std::vector<WORD> languages;
+    EnumResourceLanguagesA(module.handle(), "AETE", MAKEINTRESOURCEA(16000), CollectLanguage,
                            reinterpret_cast<LONG_PTR>(&languages));
     EXPECT_EQ(languages, std::vector<WORD>{MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)});
 }

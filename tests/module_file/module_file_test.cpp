@@ -14,7 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "filter/terminology.h"
+#include "hostapi/host_state.h"
+#include "memhost/descriptor_host.h"
+#include "memhost/memhost.h"
 #include "resources/version.h"
+#include "support/aete.h"
+#include "support/golden_cases.h"
+#include "support/recording_platform.h"
 #include "support/module_expectations.h"
 #include "support/pe_file.h"
 
@@ -181,6 +188,84 @@ TEST_P(ModuleFile, DamagedCopiesAreRefused) {
                                 [&](const std::string& p) { return p.find(damage.problem) != std::string::npos; }))
             << ::testing::PrintToString(problems);
     }
+}
+
+// The scripting terminology as a host reads it: one suite, one event under the PIPL's
+// class and event, the reply and the image as Photoshop's filters declare them, and one
+// parameter per key the module knows, in its order, with the seam's enumeration.
+TEST_P(ModuleFile, TerminologyDeclaresEveryKeyOfTheFilter) {
+    std::string error;
+    const auto pe = ReadPeFile(file, error);
+    ASSERT_TRUE(pe.has_value()) << error;
+    const auto resources = pe->Find(ResourceKey::Name("AETE"), ResourceKey::Id(16000));
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0]->language, kLanguageNeutral);
+    const auto aete = ParseAete(resources[0]->data, error);
+    ASSERT_TRUE(aete.has_value()) << error;
+    EXPECT_EQ(aete->consumed, resources[0]->data.size()) << "bytes after the last enumerator";
+    EXPECT_EQ(aete->major, 1);
+    EXPECT_EQ(aete->minor, 0);
+    EXPECT_EQ(aete->suite_level, 1);
+    EXPECT_EQ(aete->suite_version, 1);
+    EXPECT_EQ(aete->suite_id, kScriptEvent);
+    EXPECT_EQ(aete->event_class, kScriptEvent);
+    EXPECT_EQ(aete->event_id, kScriptEvent);
+    EXPECT_EQ(aete->reply_type, psapi::typeNull);
+    EXPECT_EQ(aete->reply_description, "");
+    EXPECT_EQ(aete->reply_flags, 0);
+    EXPECT_EQ(aete->direct_type, FourCharCode("#ImR"));
+    EXPECT_EQ(aete->direct_description, "");
+    EXPECT_EQ(aete->direct_flags, 0xB000);
+
+    ASSERT_EQ(aete->parameters.size(), static_cast<std::size_t>(kScriptKeyCount));
+    for (int i = 0; i < kScriptKeyCount; ++i) {
+        const ScriptKey& key = kScriptKeys[i];
+        const AeteParameter& parameter = aete->parameters[static_cast<std::size_t>(i)];
+        SCOPED_TRACE(key.name);
+        EXPECT_EQ(parameter.name, key.name);
+        EXPECT_EQ(parameter.key, key.key);
+        const std::uint32_t types[] = {psapi::typeInteger, kSeamEnumeration, psapi::typeBoolean, psapi::classRGBColor};
+        EXPECT_EQ(parameter.type, types[static_cast<int>(key.kind)]);
+        EXPECT_EQ(parameter.flags, key.kind == ScriptValueKind::selector ? 0x2000 : 0);
+        // A code of this filter's own: a lower-case first letter and an upper-case one inside.
+        const std::string code = memhost::CodeText(key.key);
+        EXPECT_TRUE(std::islower(static_cast<unsigned char>(code[1])) &&
+                    std::any_of(code.begin() + 2, code.end() - 1, [](char c) { return std::isupper(c) != 0; }))
+            << code;
+    }
+    ASSERT_EQ(aete->enumerations.size(), 1u);
+    EXPECT_EQ(aete->enumerations[0].id, kSeamEnumeration);
+    ASSERT_EQ(aete->enumerations[0].values.size(), static_cast<std::size_t>(kSeamCount));
+    for (int i = 0; i < kSeamCount; ++i) {
+        EXPECT_EQ(aete->enumerations[0].values[static_cast<std::size_t>(i)].name, kSeamNames[i]);
+        EXPECT_EQ(aete->enumerations[0].values[static_cast<std::size_t>(i)].id, kSeamValues[i]);
+    }
+
+    // Every declared key is one the module writes after a run, with the declared type (an
+    // enumerated key reported as its enumeration, a colour as an object of its class).
+    testing::RecordingPlatform platform;
+    parameters_requested = 0;
+    memhost::DescriptorHost scripting;
+    std::optional<memhost::Descriptor> recorded;
+    {
+        memhost::MemHost host(testing::Picture(16, 12, 3));
+        scripting.Attach(host.record());
+        ASSERT_EQ(host.RunAsHost(), 0);
+        recorded = scripting.TakeRecorded();
+    }
+    ASSERT_TRUE(recorded.has_value());
+    for (const AeteParameter& parameter : aete->parameters) {
+        const memhost::DescriptorItem* item = recorded->Find(parameter.key);
+        ASSERT_NE(item, nullptr) << parameter.name;
+        if (parameter.type == psapi::classRGBColor) {
+            EXPECT_EQ(item->type, psapi::typeObject);
+            EXPECT_EQ(item->object_class, parameter.type);
+        } else {
+            EXPECT_EQ(item->type, parameter.type) << parameter.name;
+        }
+    }
+    EXPECT_EQ(recorded->items.size(), aete->parameters.size());
+    for (std::int32_t& value : control_values) value = 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ModuleFile, ::testing::ValuesIn(kModules),

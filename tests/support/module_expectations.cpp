@@ -10,7 +10,7 @@ namespace {
 // of any value and ??xN is N of them, <code> the code property's key.
 const char* const kExpectedPipl[] = {
     // reserved  version      property count
-    "01 00       00 00 00 00  07 00 00 00",
+    "01 00       00 00 00 00  09 00 00 00",
     // vendor key     id           length       data
     "'MIB8' 'dnik'  00 00 00 00  04 00 00 00  'MFB8'",
     "'MIB8' 'eman'  00 00 00 00  18 00 00 00  09 'Tessellon' 00 ??x13",
@@ -21,6 +21,11 @@ const char* const kExpectedPipl[] = {
     // fici: input handling, output handling, flags 1, flags 2 for filter cases 1..7
     "'MIB8' 'icif'  00 00 00 00  1C 00 00 00  01 01 07 00  01 01 0F 00  01 01 0F 00  01 01 07 00"
     "                                         01 01 0F 00  01 01 07 00  01 01 0F 00",
+    // hstm: version, class 'tsLn', event 'tsLn', terminology id 16000, scope, zero fill
+    "'MIB8' 'mtsh'  00 00 00 00  38 00 00 00  00 00 00 00  'nLst' 'nLst' 80 3E",
+    "                                         '3b0f6a52-8e1d-4c7a-9f25-6d04b1e8c973' 00 00 00 00 00 00",
+    // flly: Smart Filters
+    "'MIB8' 'yllf'  00 00 00 00  04 00 00 00  80 00 00 00",
 };
 
 }  // namespace
