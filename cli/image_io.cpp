@@ -161,6 +161,39 @@ public:
         return span;
     }
 
+    // For a stream of unknown size: reads the rest of it into memory, which later
+    // reads are then served from, so that its size is known from here on. False when
+    // it holds more than `most` bytes (or a read fails: error() then says why); what
+    // was read stays in the buffer either way.
+    bool BufferRest(std::uint64_t most) {
+        if (file_ == nullptr || size_) return true;
+        std::vector<std::uint8_t>& bytes = buffered_;
+        bytes.assign(pending_.begin() + static_cast<std::ptrdiff_t>(pending_used_), pending_.end());
+        pending_.clear();
+        pending_used_ = 0;
+        bool fits = true;
+        for (std::size_t piece = std::size_t{1} << 16;; piece = std::min(piece * 2, std::size_t{16} << 20)) {
+            if (bytes.size() > most) {
+                fits = false;
+                break;
+            }
+            const std::size_t have = bytes.size();
+            bytes.resize(have + piece);
+            const std::size_t got = std::fread(bytes.data() + have, 1, piece, file_);
+            bytes.resize(have + got);
+            if (got < piece) {
+                if (std::ferror(file_) != 0 && error_.empty()) error_ = std::strerror(errno);
+                break;
+            }
+        }
+        file_ = nullptr;
+        memory_ = bytes.data();
+        memory_size_ = bytes.size();
+        memory_position_ = 0;
+        size_ = consumed_ + bytes.size();
+        return fits && error_.empty();
+    }
+
     // The total size when known (a regular file or memory).
     std::optional<std::uint64_t> size() const { return size_; }
     std::uint64_t consumed() const { return consumed_; }
@@ -174,6 +207,7 @@ private:
     std::optional<std::uint64_t> size_;
     std::vector<std::uint8_t> pending_;
     std::size_t pending_used_ = 0;
+    std::vector<std::uint8_t> buffered_;  // a stream's rest, once BufferRest has read it
     std::uint64_t consumed_ = 0;
     std::string error_;
 };
@@ -375,11 +409,27 @@ void NoteDroppedMetadata(FileFormat format, const Metadata& metadata, std::vecto
 constexpr char kPngSignature[] = "\x89PNG\r\n\x1a\n";
 // zlib's deflate expands at most 1032 times; the chunk framing only adds to the file.
 constexpr std::uint64_t kDeflateRatio = 1032;
+// Room for what a file holds besides its pixels (metadata, other chunks and tags) when
+// a stream is read into memory.
+constexpr std::uint64_t kStreamSlack = std::uint64_t{64} << 20;
 
-// libpng's error and first warning texts.
+// The most libpng may take for one chunk: 16 MiB, as for an ICC profile. libpng
+// checks each chunk's declared length against it and keeps no chunk above it whole.
+constexpr std::size_t kMaxPngChunkBytes = kMaxIccBytes;
+// How many ancillary chunks libpng may keep whole, plus two (its count stops at 2,
+// where it says the cache is full): the only one kept here is eXIf, of which a file
+// has one.
+constexpr png_uint_32 kPngChunkCache = 3;
+
+// libpng's error and first warning texts, and the chunks it found longer than
+// kMaxPngChunkBytes (their names: a warning comes from a libpng callback, where
+// nothing may be allocated).
 struct PngMessages {
     char error[kMessageSize] = {};
     char warning[kMessageSize] = {};
+    static constexpr int kMaxLongChunks = 8;
+    char long_chunks[kMaxLongChunks][5] = {};
+    int long_chunk_count = 0;
 };
 
 [[noreturn]] void PngFail(png_structp png, png_const_charp message) {
@@ -393,6 +443,13 @@ struct PngMessages {
 void PngWarn(png_structp png, png_const_charp message) {
     auto* messages = static_cast<PngMessages*>(png_get_error_ptr(png));
     if (messages->warning[0] == '\0') std::snprintf(messages->warning, kMessageSize, "%s", message);
+    // "tEXt: chunk data is too large": a chunk's declared length is above the limit.
+    static constexpr char kTooLarge[] = ": chunk data is too large";
+    const std::size_t length = std::strlen(message);
+    if (length == 4 + sizeof kTooLarge - 1 && std::strcmp(message + 4, kTooLarge) == 0 &&
+        messages->long_chunk_count < PngMessages::kMaxLongChunks) {
+        std::memcpy(messages->long_chunks[messages->long_chunk_count++], message, 4);
+    }
 }
 
 struct PngReadState {
@@ -446,19 +503,51 @@ void ReadPngColourChunks(png_structp png, png_infop info, DecodeResult& result) 
     if (png_get_sRGB(png, info, &intent) != 0) result.metadata.srgb_intent = intent;
 }
 
+// Chunks that say nothing about the pixels or their colours, which libpng would read
+// whole into memory of their declared length, cleared, before it finds out whether
+// the bytes are there (2 GB for a text chunk that declares 0x7FFFFFFF bytes). libpng
+// 1.6 only warns when one is longer than its per-chunk limit and allocates it anyway,
+// so these are never kept: libpng then reads past them a piece at a time.
+constexpr png_byte kPngChunksSkipped[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL";
+constexpr int kPngChunksSkippedCount = 6;
+constexpr png_byte kPngExif[] = "eXIf";
+
 bool DecodePngGuarded(png_structp png, png_infop info, PngReadState& state) {
     if (setjmp(png_jmpbuf(png))) return false;
     std::vector<std::string>& notes = state.result->notes;
     png_set_read_fn(png, &state, PngReadBytes);
     // Our own size check below says more than libpng's default limit would.
     png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+    // The per-chunk limit also bounds an ICC profile and what a compressed chunk
+    // expands to. eXIf is kept as an unknown chunk, whose store keeps to the limits:
+    // one longer than the limit is read past, not allocated.
+    png_set_chunk_malloc_max(png, kMaxPngChunkBytes);
+    png_set_chunk_cache_max(png, kPngChunkCache);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kPngChunksSkipped, kPngChunksSkippedCount);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kPngExif, 1);
     png_read_info(png, info);
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
     state.refusal = DimensionProblem(width, height, *state.limits);
     if (!state.refusal.empty()) return false;
-    // The compressed rows must be able to fill the declared size.
     const std::uint64_t stored_bytes = std::uint64_t{height} * (png_get_rowbytes(png, info) + 1);
+    if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE && !state.input->size()) {
+        // An interlaced image comes in passes over the whole picture, so it needs all
+        // of its rows at once. From a stream its compressed bytes are read in first,
+        // so that their number bounds the picture as a file's size does below. They
+        // may be at most twice the rows stored (deflate's stored blocks and the chunk
+        // framing add far less) and some room for other chunks.
+        const std::uint64_t most = SaturatingProduct(stored_bytes, 2) + kStreamSlack;
+        if (!state.input->BufferRest(most)) {
+            if (state.input->error().empty()) {
+                state.refusal = "an interlaced PNG file of " + SizeText(width, height) +
+                                " read from a stream may be at most " + std::to_string(most) +
+                                " bytes; read it from a file";
+            }
+            return false;
+        }
+    }
+    // The compressed rows must be able to fill the declared size.
     const std::optional<std::uint64_t> plausible = PlausibleBytes(*state.input, kDeflateRatio);
     if (plausible && stored_bytes > 4096 && stored_bytes - 4096 > *plausible) {
         state.refusal = "damaged PNG file: " + std::to_string(*state.input->size()) + " bytes cannot hold a " +
@@ -497,9 +586,7 @@ bool DecodePngGuarded(png_structp png, png_infop info, PngReadState& state) {
     if (passes == 1) {
         for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, buffer.NextRow(), nullptr);
     } else {
-        // An interlaced image comes in passes over the whole picture, so it needs every
-        // row at once. For a file the size check above has tied that to the file's
-        // size; a stream of unknown length is bounded by the pixel limit alone.
+        // Every row at once; the size check above has tied them to the input's size.
         std::uint8_t* all = buffer.All();
         state.rows.resize(height);
         for (png_uint_32 y = 0; y < height; ++y) state.rows[y] = all + y * buffer.row_bytes();
@@ -507,12 +594,32 @@ bool DecodePngGuarded(png_structp png, png_infop info, PngReadState& state) {
     }
     // The chunks after the pixels too: an eXIf chunk may come there.
     png_read_end(png, info);
-    png_uint_32 exif_size = 0;
-    png_bytep exif = nullptr;
-    if (png_get_eXIf_1(png, info, &exif_size, &exif) != 0 && exif != nullptr) {
-        state.orientation = ExifOrientation(exif, exif_size);
+    png_unknown_chunkp chunks = nullptr;
+    const int count = png_get_unknown_chunks(png, info, &chunks);
+    for (int i = 0; i < count; ++i) {
+        if (std::memcmp(chunks[i].name, kPngExif, 4) == 0 && chunks[i].data != nullptr) {
+            state.orientation = ExifOrientation(chunks[i].data, chunks[i].size);
+            break;
+        }
     }
     return true;
+}
+
+// Notes for the chunks libpng read past for their length.
+void NoteLongPngChunks(const PngMessages& messages, std::vector<std::string>& notes) {
+    for (int i = 0; i < messages.long_chunk_count; ++i) {
+        const std::string name(messages.long_chunks[i], 4);
+        std::string what;
+        if (name == "tEXt" || name == "zTXt" || name == "iTXt") {
+            what = "a PNG text chunk (" + name + ")";
+        } else if (name == "eXIf") {
+            what = "the PNG EXIF chunk (eXIf), and the orientation it may give,";
+        } else {
+            continue;  // chunks never used, or read a piece at a time anyway
+        }
+        std::string note = what + " was skipped: it is larger than 16 MiB";
+        if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
+    }
 }
 
 DecodeResult DecodePng(Input& input, const ReadLimits& limits) {
@@ -528,6 +635,7 @@ DecodeResult DecodePng(Input& input, const ReadLimits& limits) {
     if (!DecodePngGuarded(guard.png, guard.info, state)) {
         return Failure(state.refusal.empty() ? "damaged PNG file: " + std::string(state.messages.error) : state.refusal);
     }
+    NoteLongPngChunks(state.messages, result.notes);
     Finish(result, state.orientation, "EXIF");
     return result;
 }
@@ -706,10 +814,30 @@ void JpegSkip(j_decompress_ptr info, long count) {
 
 void JpegTermSource(j_decompress_ptr) {}
 
+// The most scans a JPEG file may have. A progressive file sends the DC coefficients
+// of its components and then bands of AC coefficients of one component at a time, each
+// band in a first scan and, with successive approximation, in refinements of one bit
+// each. libjpeg's standard script has 10 scans for colour and 6 for grey; one that
+// split each of 3 components into 6 bands and sent every band and the DC in 14 scans,
+// one per bit position the format allows, would have 266. No encoder goes near that,
+// and 300 allows it. The bound matters because each scan may make libjpeg go over
+// every coefficient of the image again, and a scan can take a few bytes: a file of
+// 0.5 MB with 3000 empty scans over an 8192 x 8192 picture kept it busy for 15 s.
+constexpr int kMaxJpegScans = 300;
+
+struct JpegReadState;
+
+// libjpeg calls its progress monitor as it reads a file's scans.
+struct JpegProgress {
+    jpeg_progress_mgr base;  // first: libjpeg hands back a pointer to it
+    JpegReadState* state;
+};
+
 struct JpegReadState {
     jpeg_decompress_struct info{};
     JpegErrorManager error{};
     JpegSource source{};
+    JpegProgress progress{};
     const ReadLimits* limits = nullptr;
     DecodeResult* result = nullptr;
     std::string refusal;
@@ -730,12 +858,26 @@ void TakeJpegIcc(JpegReadState& state) {
     TakeIcc(*state.result, profile, length);
 }
 
+// Ends the decoding once a file has begun more scans than kMaxJpegScans.
+void JpegCountScans(j_common_ptr common) {
+    auto* progress = reinterpret_cast<JpegProgress*>(common->progress);
+    JpegReadState& state = *progress->state;
+    if (state.info.input_scan_number > kMaxJpegScans) {
+        state.refusal = "JPEG files of more than " + std::to_string(kMaxJpegScans) +
+                        " scans are not supported (real files have a few dozen at most)";
+        std::longjmp(state.error.jump, 1);
+    }
+}
+
 bool DecodeJpegGuarded(JpegReadState& state) {
     jpeg_decompress_struct& info = state.info;
     if (setjmp(state.error.jump)) return false;
     std::vector<std::string>& notes = state.result->notes;
     jpeg_create_decompress(&info);
     state.created = true;
+    state.progress.base.progress_monitor = JpegCountScans;
+    state.progress.state = &state;
+    info.progress = &state.progress.base;
     state.source.base.init_source = JpegInitSource;
     state.source.base.fill_input_buffer = JpegFillBuffer;
     state.source.base.skip_input_data = JpegSkip;
@@ -806,8 +948,17 @@ DecodeResult DecodeJpeg(Input& input, const ReadLimits& limits) {
     state->error.base.emit_message = JpegMessage;
     JpegReadGuard guard(state.get());
     if (!DecodeJpegGuarded(*state)) {
-        return Failure(state->refusal.empty() ? "damaged JPEG file: " + std::string(state->error.message)
-                                              : state->refusal);
+        if (!state->refusal.empty()) return Failure(state->refusal);
+        // Kinds of JPEG that are valid but that this libjpeg (8-bit, DCT) does not decode.
+        const int code = state->error.base.msg_code;
+        if (code == JERR_BAD_PRECISION && state->error.base.msg_parm.i[0] == 12) {
+            return Failure("12-bit JPEG is not supported; convert it to 8 bits");
+        }
+        if (code == JERR_SOF_UNSUPPORTED) {
+            return Failure("lossless and hierarchical JPEG files are not supported (" +
+                           std::string(state->error.message) + ")");
+        }
+        return Failure("damaged JPEG file: " + std::string(state->error.message));
     }
     Finish(result, state->orientation, "EXIF");
     return result;
@@ -933,7 +1084,11 @@ std::string EncodeJpeg(RowSource& rows, ByteSink& out, const Metadata& metadata,
 // libwebp decodes a whole file from memory. The file's bytes are read as they arrive,
 // up to the end its RIFF header gives, and the image's size is checked from its first
 // chunks as soon as they are in; the pixel buffer is taken only once every byte has
-// arrived, so a file that ends early costs no more than its bytes.
+// arrived, so a file that ends early costs no more than its bytes. WebP has no bound
+// on how far its bytes expand (a run of one colour can take no bits at all), so a
+// file whose pixels would take far more than its size is first decoded to a single
+// pixel, which takes libwebp's own memory only, to show that its image data is all
+// there before the buffer for its pixels is taken.
 
 std::string WebpProblem(VP8StatusCode status) {
     switch (status) {
@@ -947,6 +1102,29 @@ std::string WebpProblem(VP8StatusCode status) {
 struct WebpDemuxDelete {
     void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
 };
+
+// Pixels of a WebP file up to this many times its size are taken without the check.
+// Photographs come to 5 to 50 times their size, and real lossy files rarely beyond
+// a few hundred.
+constexpr std::uint64_t kWebpTrustedRatio = 1024;
+
+// Decodes the whole file into a picture of one pixel: libwebp parses all of the image
+// data, keeping none of the pixels (a lossless image, and the alpha of a lossy one,
+// still take libwebp's working memory of their size).
+VP8StatusCode CheckWebpData(const std::vector<std::uint8_t>& data) {
+    WebPDecoderConfig config;
+    if (WebPInitDecoderConfig(&config) == 0) return VP8_STATUS_INVALID_PARAM;
+    config.options.use_scaling = 1;
+    config.options.scaled_width = 1;
+    config.options.scaled_height = 1;
+    // What only makes pixels look better: none of it reads image data.
+    config.options.bypass_filtering = 1;
+    config.options.no_fancy_upsampling = 1;
+    config.output.colorspace = MODE_RGB;
+    const VP8StatusCode status = WebPDecode(data.data(), data.size(), &config);
+    WebPFreeDecBuffer(&config.output);
+    return status;
+}
 
 DecodeResult DecodeWebp(Input& input, const ReadLimits& limits) {
     std::vector<std::uint8_t> data(12);
@@ -985,6 +1163,12 @@ DecodeResult DecodeWebp(Input& input, const ReadLimits& limits) {
 
     DecodeResult result;
     const int planes = features.has_alpha ? 4 : 3;
+    const std::uint64_t pixel_bytes = std::uint64_t{static_cast<std::uint32_t>(features.width)} *
+                                      static_cast<std::uint32_t>(features.height) * static_cast<std::uint64_t>(planes);
+    if (pixel_bytes > SaturatingProduct(data.size(), kWebpTrustedRatio)) {
+        status = CheckWebpData(data);
+        if (status != VP8_STATUS_OK) return Failure(WebpProblem(status));
+    }
     RowBuffer buffer(result.image, features.width, features.height, planes, std::nullopt, limits);
     WebPDecoderConfig config;
     if (WebPInitDecoderConfig(&config) == 0) return Failure("the WebP decoder does not match its header");
@@ -1106,7 +1290,7 @@ struct TiffIo {
     std::uint64_t size = 0;
     std::uint64_t position = 0;
     bool writing = false;
-    std::vector<std::uint8_t> bytes;  // written, or a stream's bytes read
+    std::vector<std::uint8_t> bytes;  // written
     char error[kMessageSize] = {};
 };
 
@@ -1247,6 +1431,10 @@ struct TiffLayout {
     bool premultiplied = false;
     bool min_is_white = false;
     const std::uint16_t* map[3] = {};  // a palette's red, green and blue, 16 bits each
+    // The palette holds 8-bit colours moved up by 8 bits (each a multiple of 256, as
+    // some writers make them), which its high bytes give back exactly. Other palettes
+    // are rounded to 8 bits as 16-bit samples are.
+    bool palette_shifted = false;
 };
 
 // Sample `index` of a row of samples of `bits` bits each; rows start on a byte.
@@ -1287,7 +1475,10 @@ void ConvertTiffRow(const TiffLayout& layout, const std::uint8_t* row, int strid
             if (sample == layout.colour_samples) {
                 out[3] = TiffTo8(value, layout.bits);
             } else if (layout.kind == TiffLayout::Kind::palette) {
-                for (int c = 0; c < 3; ++c) out[c] = static_cast<std::uint8_t>(layout.map[c][value] >> 8);
+                for (int c = 0; c < 3; ++c) {
+                    const unsigned colour = layout.map[c][value];
+                    out[c] = layout.palette_shifted ? static_cast<std::uint8_t>(colour >> 8) : TiffTo8(colour, 16);
+                }
             } else if (layout.kind == TiffLayout::Kind::grey) {
                 const std::uint8_t grey = TiffTo8(value, layout.bits);
                 out[0] = out[1] = out[2] = layout.min_is_white ? static_cast<std::uint8_t>(255 - grey) : grey;
@@ -1399,6 +1590,10 @@ std::string TiffLayoutOf(TIFF* tiff, TiffLayout& layout, std::vector<std::string
             if (TIFFGetField(tiff, TIFFTAG_COLORMAP, &layout.map[0], &layout.map[1], &layout.map[2]) == 0) {
                 return "damaged TIFF file: its palette is missing";
             }
+            layout.palette_shifted = true;
+            for (int c = 0; c < 3; ++c) {
+                for (unsigned i = 0; i < 1u << bits; ++i) layout.palette_shifted &= (layout.map[c][i] & 0xFF) == 0;
+            }
             break;
         default:
             return std::string(PhotometricName(photometric)) +
@@ -1450,30 +1645,24 @@ std::uint64_t TiffAllocationBound(const ReadLimits& limits) {
 }
 
 DecodeResult DecodeTiff(Input& input, const ReadLimits& limits) {
-    TiffIo io;
-    if (const std::optional<Input::Span> span = input.Remaining()) {
-        io.memory = span->memory;
-        io.fd = span->fd;
-        io.offset = span->offset;
-        io.size = span->size;
-    } else {
+    if (!input.Remaining()) {
         // A stream: its bytes first, as they arrive, up to what the largest image
         // within the limit (16-bit RGBA, uncompressed) and its tags could take.
-        const std::uint64_t most = SaturatingProduct(limits.max_pixels, 8) + (std::uint64_t{64} << 20);
-        for (std::size_t piece = std::size_t{1} << 16;; piece = std::min(piece * 2, std::size_t{16} << 20)) {
-            const std::size_t have = io.bytes.size();
-            io.bytes.resize(have + piece);
-            const std::size_t got = input.Read(io.bytes.data() + have, piece);
-            io.bytes.resize(have + got);
-            if (got < piece) break;
-            if (io.bytes.size() > most) {
-                return Failure("a TIFF file read from a stream may be at most " + std::to_string(most) +
-                               " bytes with this pixel limit; read it from a file");
-            }
+        const std::uint64_t most = SaturatingProduct(limits.max_pixels, 8) + kStreamSlack;
+        if (!input.BufferRest(most)) {
+            return Failure(input.error().empty() ? "a TIFF file read from a stream may be at most " +
+                                                       std::to_string(most) +
+                                                       " bytes with this pixel limit; read it from a file"
+                                                 : input.error());
         }
-        io.memory = io.bytes.data();
-        io.size = io.bytes.size();
     }
+    const std::optional<Input::Span> span = input.Remaining();
+    if (!span) return Failure("the TIFF file cannot be read by position");
+    TiffIo io;
+    io.memory = span->memory;
+    io.fd = span->fd;
+    io.offset = span->offset;
+    io.size = span->size;
     const TiffHandle handle = OpenTiff(io, "rm", TiffAllocationBound(limits));
     if (!handle) return Failure(TiffDamage(io));
     TIFF* tiff = handle.get();
@@ -1519,7 +1708,19 @@ DecodeResult DecodeTiff(Input& input, const ReadLimits& limits) {
     }
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
-    if (TIFFLastDirectory(tiff) == 0) result.notes.push_back("the TIFF file holds more images; the first was read");
+    if (TIFFLastDirectory(tiff) == 0) {
+        // Another directory follows. libtiff counts those it can reach, stopping
+        // (with a warning only) where the list loops back to one it has seen.
+        io.error[0] = '\0';
+        if (TIFFNumberOfDirectories(tiff) >= 2) {
+            result.notes.push_back("the TIFF file holds more images; the first was read");
+        } else if (io.error[0] != '\0') {
+            result.notes.push_back("the TIFF file's next directory cannot be read (" + std::string(io.error) +
+                                   "); the first image was read");
+        } else {
+            result.notes.push_back("the TIFF file's directory points back to itself (a loop); its image was read");
+        }
+    }
     Finish(result, orientation, "TIFF");
     return result;
 }
@@ -1670,6 +1871,7 @@ DecodeResult DecodePam(Input& input, const ReadLimits& limits) {
     std::uint8_t magic[3];
     if (input.Read(magic, 3) != 3 || magic[2] != '\n') return Failure("damaged PAM header");
     std::uint64_t width = 0, height = 0, depth = 0, maxval = 0;
+    bool has_width = false, has_height = false, has_depth = false, has_maxval = false;
     std::string tuple_type;
     bool ended = false;
     std::string line;
@@ -1694,13 +1896,13 @@ DecodeResult DecodePam(Input& input, const ReadLimits& limits) {
         if (keyword == "ENDHDR") {
             ended = true;
         } else if (keyword == "WIDTH") {
-            good = number(width);
+            good = has_width = number(width);
         } else if (keyword == "HEIGHT") {
-            good = number(height);
+            good = has_height = number(height);
         } else if (keyword == "DEPTH") {
-            good = number(depth);
+            good = has_depth = number(depth);
         } else if (keyword == "MAXVAL") {
-            good = number(maxval);
+            good = has_maxval = number(maxval);
         } else if (keyword == "TUPLTYPE") {
             if (tuple_type.size() < 256) tuple_type += tuple_type.empty() ? value : " " + value;
         } else {
@@ -1709,8 +1911,24 @@ DecodeResult DecodePam(Input& input, const ReadLimits& limits) {
         if (!good) return Failure("damaged PAM header line '" + line + "'");
     }
     if (!ended) return Failure("damaged PAM header: no ENDHDR");
-    if (width == 0 || height == 0 || depth == 0 || maxval == 0) {
-        return Failure("damaged PAM header: WIDTH, HEIGHT, DEPTH and MAXVAL are needed");
+    // The fields that are missing, else those that are 0, by name.
+    const struct {
+        const char* name;
+        bool present;
+        std::uint64_t value;
+    } fields[] = {{"WIDTH", has_width, width}, {"HEIGHT", has_height, height}, {"DEPTH", has_depth, depth},
+                  {"MAXVAL", has_maxval, maxval}};
+    for (const bool missing : {true, false}) {
+        std::vector<std::string> names;
+        for (const auto& field : fields) {
+            if (missing ? !field.present : field.value == 0) names.push_back(field.name);
+        }
+        if (names.empty()) continue;
+        std::string list = names[0];
+        for (std::size_t i = 1; i < names.size(); ++i) list += (i + 1 == names.size() ? " and " : ", ") + names[i];
+        const bool one = names.size() == 1;
+        return Failure("damaged PAM header: " + list + (missing ? (one ? " is missing" : " are missing")
+                                                                : (one ? " is 0" : " are 0")));
     }
     if (maxval != 255) return Failure("PAM maxval " + std::to_string(maxval) + " is not supported (only 255)");
     const bool rgb = depth == 3 && (tuple_type.empty() || tuple_type == "RGB");

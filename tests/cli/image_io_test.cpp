@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -775,31 +777,59 @@ Bytes HugeDeclaredPng() {
     return png;
 }
 
+// The address space this process has mapped, in bytes.
+std::uint64_t AddressSpaceInUse() {
+    unsigned long long pages = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
+        std::fclose(statm);
+    }
+    return pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// What a child that decoded bytes from a pipe said, and how far its resident memory
+// grew while it did.
+struct ChildRead {
+    std::string text;  // the error, or "(decoded)" followed by the notes, one a line
+    std::uint64_t growth = 0;
+};
+
+// How a child's address space is bounded: not at all, at `bytes` in all, or at `bytes`
+// more than it has mapped when it starts to read.
+enum class Bound { none, total, more };
+
 // Decodes `bytes` read through a pipe, so that the reader cannot know the size, in a
-// child process whose address space is limited to `address_space` bytes: a reader that
-// reserved the declared image (3.2 GB at 32767 x 32767) would fail with "out of memory"
-// instead of the expected message. Returns the child's error text.
-std::string DecodeThroughPipeWithLittleMemory(const Bytes& bytes, const ReadLimits& limits = {},
-                                              [[maybe_unused]] std::uint64_t address_space = std::uint64_t{2} << 30) {
+// child process whose address space is bounded as `bound` says: a reader that took
+// more would fail with "out of memory" instead of the expected message.
+ChildRead ReadThroughPipeInChild(const Bytes& bytes, const ReadLimits& limits, Bound bound,
+                                 [[maybe_unused]] std::uint64_t address_space) {
     int data[2], report[2];
-    if (pipe(data) != 0 || pipe(report) != 0) return "(no pipe)";
+    if (pipe(data) != 0 || pipe(report) != 0) return {"(no pipe)", 0};
     const pid_t child = fork();
     if (child == 0) {
         close(data[1]);
         close(report[0]);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
         // The sanitizers reserve terabytes of address space; there the bound is not set.
-        const rlimit limit{static_cast<rlim_t>(address_space), static_cast<rlim_t>(address_space)};
-        setrlimit(RLIMIT_AS, &limit);
+        if (bound != Bound::none) {
+            const std::uint64_t most = address_space + (bound == Bound::more ? AddressSpaceInUse() : 0);
+            const rlimit limit{static_cast<rlim_t>(most), static_cast<rlim_t>(most)};
+            setrlimit(RLIMIT_AS, &limit);
+        }
 #endif
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
         std::string text;
         try {
             std::FILE* file = fdopen(data[0], "rb");
             const DecodeResult result = ReadImageStream(file, "pipe", limits);
             text = result.ok ? "(decoded)" : result.error;
+            for (const std::string& note : result.notes) text += "\n" + note;
         } catch (const std::bad_alloc&) {
             text = "out of memory";
         }
+        getrusage(RUSAGE_SELF, &after);
+        text = std::to_string(std::max(0L, after.ru_maxrss - before.ru_maxrss) * 1024L) + " " + text;
         const ssize_t ignored = write(report[1], text.data(), text.size());
         (void)ignored;
         _exit(0);
@@ -816,7 +846,19 @@ std::string DecodeThroughPipeWithLittleMemory(const Bytes& bytes, const ReadLimi
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    return text;
+    ChildRead read;
+    const std::size_t space = text.find(' ');
+    if (space == std::string::npos) return {text, 0};
+    read.growth = std::stoull(text.substr(0, space));
+    read.text = text.substr(space + 1);
+    return read;
+}
+
+// The child's error text, read with its address space limited to `address_space` bytes:
+// a reader that reserved the declared image (3.2 GB at 32767 x 32767) would fail.
+std::string DecodeThroughPipeWithLittleMemory(const Bytes& bytes, const ReadLimits& limits = {},
+                                              std::uint64_t address_space = std::uint64_t{2} << 30) {
+    return ReadThroughPipeInChild(bytes, limits, Bound::total, address_space).text;
 }
 
 TEST(CliImageIoTest, DeclaredSizesAreCheckedBeforeMemoryIsTaken) {
@@ -913,6 +955,433 @@ TEST(CliImageIoTest, ARectangleIsWrittenInPlaceAndRowsAreReportedAsTheyAreRead) 
             EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
             EXPECT_LE(reports.back(), 300);
         }
+    }
+}
+
+// ---- Small files that declare much, and files that ask for much work ----------------
+
+constexpr std::uint64_t kLittleMemory = std::uint64_t{64} << 20;
+
+// The first 33 bytes of a PNG of 1 x 1 pixel (its signature and IHDR), then the header
+// of a chunk of `type` that declares 0x7FFFFFFF bytes and holds 3: 44 bytes.
+Bytes PngDeclaringAHugeChunk(const char* type) {
+    Bytes png = Encoded(FileFormat::png, memhost::PatternImage(1, 1, 3));
+    png.resize(33);
+    png.insert(png.end(), {0x7F, 0xFF, 0xFF, 0xFF});
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), {'k', 0, 'x'});
+    return png;
+}
+
+// A PNG of `image` with `chunk` of `type` put in after its IHDR.
+Bytes PngWithChunk(const Image& image, const char* type, const Bytes& data) {
+    const Bytes png = Encoded(FileFormat::png, image);
+    Bytes out(png.begin(), png.begin() + 33);
+    AppendChunk(out, type, data);
+    out.insert(out.end(), png.begin() + 33, png.end());
+    return out;
+}
+
+// An Adam7-interlaced RGB PNG of `image`, through libpng's low-level writer.
+Bytes InterlacedPng(const Image& image) {
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        ADD_FAILURE() << "libpng could not write the interlaced image";
+        return {};
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t size) {
+            auto* bytes = static_cast<Bytes*>(png_get_io_ptr(p));
+            bytes->insert(bytes->end(), data, data + size);
+        },
+        nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < image.height; ++y) {
+        rows.push_back(const_cast<png_bytep>(&image.bytes[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) * 3]));
+    }
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// A PNG of 74 bytes that declares an interlaced 27000 x 27000 RGB image (2.2 GB of
+// pixels, within the host interface) and holds the start of a deflate stream.
+Bytes HugeInterlacedPng() {
+    Bytes png = Text("\x89PNG\r\n\x1a\n");
+    AppendChunk(png, "IHDR", Bytes{0, 0, 0x69, 0x78, 0, 0, 0x69, 0x78, 8, 2, 0, 0, 1});
+    Bytes row(4000, 0);
+    uLongf size = compressBound(static_cast<uLong>(row.size()));
+    Bytes packed(size);
+    EXPECT_EQ(compress(packed.data(), &size, row.data(), static_cast<uLong>(row.size())), Z_OK);
+    packed.resize(17);
+    AppendChunk(png, "IDAT", packed);
+    AppendChunk(png, "IEND", {});
+    return png;
+}
+
+// A lossy WebP of a small picture whose frame header is made to say 16383 x 16383: 
+// its image data ends long before the picture's.
+Bytes LossyWebpClaiming16383() {
+    Image noise(20, 20, 3);
+    for (std::size_t i = 0; i < noise.bytes.size(); ++i) noise.bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+    Bytes webp = EncodeWith(FileFormat::webp, noise, {}, {10, std::nullopt}).bytes;
+    // RIFF header, "VP8 " chunk header, frame tag, start code, then the 14-bit sizes.
+    EXPECT_EQ(std::string(webp.begin() + 12, webp.begin() + 16), "VP8 ");
+    EXPECT_EQ(webp[23], 0x9D);
+    for (const std::size_t at : {26u, 28u}) {
+        webp[at] = 0xFF;
+        webp[at + 1] = 0x3F;
+    }
+    return webp;
+}
+
+TEST(CliImageIoTest, SmallHostileFilesFailWithinLittleMemory) {
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::string error;
+    };
+    const Bytes interlaced = HugeInterlacedPng();
+    EXPECT_EQ(interlaced.size(), 74u);
+    const Bytes webp = LossyWebpClaiming16383();
+    EXPECT_LT(webp.size(), 300u);
+    std::vector<Case> cases;
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "eXIf", "sPLT", "pCAL", "sCAL", "iCCP", "prVt"}) {
+        cases.push_back({type, PngDeclaringAHugeChunk(type), "damaged PNG file: the file ends early"});
+        EXPECT_EQ(cases.back().bytes.size(), 44u);
+    }
+    cases.push_back({"interlaced 27000x27000", interlaced, "damaged PNG file: 74 bytes cannot hold a 27000x27000 image"});
+    cases.push_back({"lossy WebP of 16383x16383", webp, "damaged WebP file: the file ends early"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // As a file of known size, and from a pipe, where the size is known only once
+        // the bytes are in.
+        EXPECT_EQ(DecodeImage(c.bytes).error, c.error);
+        EXPECT_EQ(ReadThroughPipeInChild(c.bytes, {}, Bound::more, kLittleMemory).text, "'pipe': " + c.error);
+        // Without a bound on the address space, a reader that takes the memory and
+        // clears it shows in the resident size.
+        const ChildRead unbounded = ReadThroughPipeInChild(c.bytes, {}, Bound::none, 0);
+        EXPECT_EQ(unbounded.text, "'pipe': " + c.error);
+        EXPECT_LT(unbounded.growth, kLittleMemory);
+    }
+}
+
+TEST(CliImageIoTest, LongPngChunksAreSkippedAndTheImageRead) {
+    const Image image = memhost::PatternImage(5, 4, 3);
+    // Beyond the 16 MiB a chunk may take, each with a checksum that matches.
+    Bytes text = Text(std::string("Comment\0", 8));
+    text.resize((std::size_t{17} << 20), 'x');
+    Bytes exif = Exif(6, false);
+    exif.resize(std::size_t{17} << 20, 0);
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::vector<std::string> notes;
+        bool turned;
+    };
+    const Case cases[] = {
+        {"short tEXt", PngWithChunk(image, "tEXt", Text(std::string("Title\0short", 11))), {}, false},
+        {"long tEXt", PngWithChunk(image, "tEXt", text), {"a PNG text chunk (tEXt) was skipped: it is larger than 16 MiB"}, false},
+        {"long iTXt", PngWithChunk(image, "iTXt", text), {"a PNG text chunk (iTXt) was skipped: it is larger than 16 MiB"}, false},
+        {"long zTXt", PngWithChunk(image, "zTXt", text), {"a PNG text chunk (zTXt) was skipped: it is larger than 16 MiB"}, false},
+        {"short eXIf", PngWithChunk(image, "eXIf", Exif(6, false)), {"turned upright from EXIF orientation 6"}, true},
+        {"long eXIf", PngWithChunk(image, "eXIf", exif),
+         {"the PNG EXIF chunk (eXIf), and the orientation it may give, was skipped: it is larger than 16 MiB"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeResult decoded = DecodeImage(c.bytes);
+        ASSERT_TRUE(decoded.ok) << decoded.error;
+        EXPECT_EQ(decoded.notes, c.notes);
+        EXPECT_EQ(decoded.image.width, c.turned ? 4 : 5);
+        if (!c.turned) {
+            EXPECT_EQ(decoded.image, image);
+        }
+        // From a pipe in a child that may take 64 MB more than it has: the long
+        // chunks are read past, not held.
+        std::string expected = "(decoded)";
+        for (const std::string& note : c.notes) expected += "\n" + note;
+        const ChildRead piped = ReadThroughPipeInChild(c.bytes, {}, Bound::more, kLittleMemory);
+        EXPECT_EQ(piped.text, expected);
+        EXPECT_LT(piped.growth, std::uint64_t{16} << 20);
+    }
+}
+
+TEST(CliImageIoTest, WholePicturesFromAPipeAreTiedToTheirBytes) {
+    // An interlaced PNG needs all of its rows at once; from a pipe it reads as from memory.
+    const Image image = memhost::PatternImage(33, 17, 3);
+    const Bytes interlaced = InterlacedPng(image);
+    DecodeResult decoded = DecodeImage(interlaced);
+    ASSERT_TRUE(decoded.ok) << decoded.error;
+    EXPECT_EQ(decoded.image, image);
+    EXPECT_EQ(ReadThroughPipeInChild(interlaced, {}, Bound::more, kLittleMemory).text, "(decoded)");
+    // Cut short it fails, with the same message either way.
+    const Bytes cut(interlaced.begin(), interlaced.end() - 40);
+    const std::string error = DecodeImage(cut).error;
+    EXPECT_NE(error.find("damaged PNG file"), std::string::npos) << error;
+    EXPECT_EQ(ReadThroughPipeInChild(cut, {}, Bound::more, kLittleMemory).text, "'pipe': " + error);
+
+    // WebP files whose pixels take more than a thousand times their bytes are decoded
+    // to one pixel first; good ones still come out whole, lossy and lossless.
+    Image flat(1500, 1000, 4);
+    for (int y = 0; y < flat.height; ++y) {
+        for (int x = 0; x < flat.width; ++x) {
+            flat.At(x, y, 0) = 40, flat.At(x, y, 1) = 160, flat.At(x, y, 2) = 90;
+            flat.At(x, y, 3) = x < 700 ? 255 : 128;
+        }
+    }
+    const Image flat_rgb = memhost::Image(flat.width, flat.height, 3);
+    Image opaque = flat_rgb;
+    for (std::size_t i = 0, j = 0; i < opaque.bytes.size(); i += 3, j += 4) {
+        for (std::size_t c = 0; c < 3; ++c) opaque.bytes[i + c] = flat.bytes[j + c];
+    }
+    struct Case {
+        const char* name;
+        const Image& image;
+        WriteOptions options;
+    };
+    const Case cases[] = {
+        {"lossy", opaque, {90, std::nullopt}},
+        {"lossy with alpha", flat, {90, std::nullopt}},
+        {"lossless", opaque, {}},
+        {"lossless with alpha", flat, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes webp = EncodeWith(FileFormat::webp, c.image, {}, c.options).bytes;
+        EXPECT_GT(c.image.bytes.size(), webp.size() * 1024) << "the file is not small enough to be checked first";
+        decoded = DecodeImage(webp);
+        ASSERT_TRUE(decoded.ok) << decoded.error;
+        EXPECT_LE(LargestDifference(decoded.image, c.image), c.options.quality ? 4 : 0);
+        // Cut inside its image data, it fails before any pixel is kept.
+        Bytes cut_webp(webp.begin(), webp.begin() + static_cast<std::ptrdiff_t>(webp.size() * 3 / 4));
+        const std::uint32_t riff = static_cast<std::uint32_t>(cut_webp.size() - 8);
+        for (int i = 0; i < 4; ++i) cut_webp[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(riff >> (8 * i));
+        EXPECT_NE(DecodeImage(cut_webp).error, "");
+    }
+}
+
+// A grey progressive JPEG of `size` x `size` pixels (a gradient, or one level when
+// `flat`) with the scan script given, or libjpeg's standard one when it is empty.
+Bytes GreyProgressiveJpeg(int size, bool flat, const std::vector<jpeg_scan_info>& script) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long length = 0;
+    jpeg_mem_dest(&info, &buffer, &length);
+    info.image_width = static_cast<JDIMENSION>(size);
+    info.image_height = static_cast<JDIMENSION>(size);
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    if (script.empty()) {
+        jpeg_simple_progression(&info);
+    } else {
+        info.scan_info = script.data();
+        info.num_scans = static_cast<int>(script.size());
+    }
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(size));
+    while (info.next_scanline < info.image_height) {
+        for (std::size_t x = 0; x < row.size(); ++x) {
+            row[x] = flat ? 120 : static_cast<JSAMPLE>(x * 13 + info.next_scanline * 7);
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes bytes(buffer, buffer + length);
+    std::free(buffer);
+    return bytes;
+}
+
+// A grey progressive JPEG of 16 x 16 pixels with `count` scans (64..694): the DC, then
+// each AC coefficient in a band of its own, sent in a first scan and refinements of one
+// bit each, as many as make up the count (libjpeg's encoder allows 11 for 8 bits).
+Bytes JpegOfScans(int count) {
+    std::vector<jpeg_scan_info> scans;
+    scans.push_back({1, {0, 0, 0, 0}, 0, 0, 0, 0});
+    int left = count - 1;
+    for (int k = 1; k <= 63; ++k) {
+        const int here = std::min(11, left - (63 - k));  // at least one for each one after
+        left -= here;
+        scans.push_back({1, {0, 0, 0, 0}, k, k, 0, here - 1});
+        for (int bit = here - 1; bit > 0; --bit) scans.push_back({1, {0, 0, 0, 0}, k, k, bit, bit - 1});
+    }
+    EXPECT_EQ(static_cast<int>(scans.size()), count);
+    return GreyProgressiveJpeg(16, false, scans);
+}
+
+// A flat grey progressive JPEG of 64 x 64 pixels whose scan of all AC coefficients is
+// repeated until there are `count` scans. A first scan (no refinement) may come again
+// without a warning from libjpeg: each one makes it go over every block once more.
+Bytes JpegOfRepeatedScans(int count) {
+    const Bytes jpeg = GreyProgressiveJpeg(64, true, {{1, {0, 0, 0, 0}, 0, 0, 0, 0}, {1, {0, 0, 0, 0}, 1, 63, 0, 0}});
+    // The markers after the first scan's data (a Huffman table, the second SOS, its
+    // data) up to EOI make the second scan. In scan data a 0xFF byte is followed by 0
+    // or a restart marker.
+    std::vector<std::size_t> markers;
+    for (std::size_t i = 2; i + 1 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] != 0 && jpeg[i + 1] != 0xFF && (jpeg[i + 1] < 0xD0 || jpeg[i + 1] > 0xD7)) {
+            markers.push_back(i);
+        }
+    }
+    std::size_t first_sos = 0;
+    while (first_sos < markers.size() && jpeg[markers[first_sos] + 1] != 0xDA) ++first_sos;
+    if (first_sos + 1 >= markers.size()) {
+        ADD_FAILURE() << "no second scan";
+        return jpeg;
+    }
+    const std::size_t from = markers[first_sos + 1];
+    const std::size_t to = jpeg.size() - 2;  // EOI
+    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
+    for (int i = 2; i < count; ++i) {
+        out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(from), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+}
+
+TEST(CliImageIoTest, AProgressiveJpegMayHaveAFewHundredScans) {
+    const std::string refusal = "JPEG files of more than 300 scans are not supported (real files have a few dozen at most)";
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        bool read;
+    };
+    const Case cases[] = {
+        {"6 scans of libjpeg's standard script", GreyProgressiveJpeg(16, false, {}), true},
+        {"300 scans", JpegOfScans(300), true},
+        {"301 scans", JpegOfScans(301), false},
+        {"694 scans, the most libjpeg's encoder writes for grey", JpegOfScans(694), false},
+        {"3000 scans, one repeated", JpegOfRepeatedScans(3000), false},
+        {"300 scans, one repeated", JpegOfRepeatedScans(300), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto start = std::chrono::steady_clock::now();
+        const DecodeResult decoded = DecodeImage(c.bytes);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 1.0);
+        if (c.read) {
+            EXPECT_TRUE(decoded.ok) << decoded.error;
+        } else {
+            EXPECT_EQ(decoded.error, refusal);
+        }
+    }
+    // The repeated scans are all there to be read: without the bound they decode.
+    const DecodeResult grey = DecodeImage(JpegOfRepeatedScans(300));
+    ASSERT_TRUE(grey.ok) << grey.error;
+    EXPECT_NEAR(grey.image.At(30, 30, 1), 120, 1);
+}
+
+TEST(CliImageIoTest, PaletteColoursAreRoundedAsSixteenBitSamplesAre) {
+    // 2-bit palettes of 4 entries, red then green then blue. Rounding and cutting the
+    // low byte give different levels for 0x1CF0 (29, not 28), 0x00FF (1, not 0) and
+    // 0xFF00 (254, not 255); 0xFFFF and 0x8080 come out the same either way.
+    const auto palette = [](std::vector<std::uint32_t> values) { return TiffTag{320, 3, std::move(values)}; };
+    struct Case {
+        const char* name;
+        TiffTag map;
+        Bytes pixels;  // entries 0, 1, 2 and 3
+    };
+    const Case cases[] = {
+        {"16-bit colours",
+         palette({0x1CF0, 0x00FF, 0xFF00, 0xFFFF, 0x8080, 0, 0, 0, 0, 0, 0, 0x1CF0}),
+         {29, 128, 0, 1, 0, 0, 254, 0, 0, 255, 0, 29}},
+        // Every entry a multiple of 256: 8-bit colours moved up, whose high bytes are exact.
+        {"8-bit colours moved up",
+         palette({0x1C00, 0x0100, 0xFF00, 0xFF00, 0x8000, 0, 0, 0, 0, 0, 0, 0x1C00}),
+         {28, 128, 0, 1, 0, 0, 255, 0, 0, 255, 0, 28}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeResult decoded = DecodeImage(HandTiff(4, 1, kPalette, {2}, {{0b00011011}}, {c.map}));
+        ASSERT_TRUE(decoded.ok) << decoded.error;
+        EXPECT_EQ(decoded.image.bytes, c.pixels);
+    }
+}
+
+// A TIFF of one 2 x 1 grey image whose directory's next-directory offset is `next`.
+Bytes TiffWithNextDirectory(std::uint32_t next) {
+    Bytes tiff = HandTiff(2, 1, kMinIsBlack, {8}, {{10, 20}});
+    const std::size_t entries = tiff[8] | tiff[9] << 8;
+    const std::size_t at = 8 + 2 + 12 * entries;
+    for (int i = 0; i < 4; ++i) tiff[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(next >> (8 * i));
+    return tiff;
+}
+
+TEST(CliImageIoTest, MessagesSayWhatIsWrong) {
+    // A 12-bit JPEG: libjpeg reads its header and cannot go on.
+    Bytes twelve = GreyJpeg(8, 8, 90);
+    bool found = false;
+    for (std::size_t i = 2; i + 4 < twelve.size() && !found; ++i) {
+        if (twelve[i] == 0xFF && twelve[i + 1] == 0xC0) {
+            twelve[i + 1] = 0xC1;  // extended sequential, as 12-bit files are
+            twelve[i + 4] = 12;
+            found = true;
+        }
+    }
+    ASSERT_TRUE(found);
+    Bytes lossless = GreyJpeg(8, 8, 90);
+    for (std::size_t i = 2; i + 1 < lossless.size(); ++i) {
+        if (lossless[i] == 0xFF && lossless[i + 1] == 0xC0) lossless[i + 1] = 0xC3;
+    }
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"12-bit JPEG", twelve, "12-bit JPEG is not supported; convert it to 8 bits"},
+        {"lossless JPEG", lossless, "lossless and hierarchical JPEG files are not supported (Unsupported JPEG process: SOF type 0xc3)"},
+        {"0 x 0 PAM", Text("P7\nWIDTH 0\nHEIGHT 0\nDEPTH 3\nMAXVAL 255\nENDHDR\n"), "damaged PAM header: WIDTH and HEIGHT are 0"},
+        {"PAM of no rows", Text("P7\nWIDTH 4\nHEIGHT 0\nDEPTH 3\nMAXVAL 255\nENDHDR\n"), "damaged PAM header: HEIGHT is 0"},
+        {"PAM of depth 0", Text("P7\nWIDTH 4\nHEIGHT 2\nDEPTH 0\nMAXVAL 255\nENDHDR\n"), "damaged PAM header: DEPTH is 0"},
+        {"PAM without a depth", Text("P7\nWIDTH 4\nHEIGHT 2\nMAXVAL 255\nENDHDR\n"), "damaged PAM header: DEPTH is missing"},
+        {"PAM without sizes and maxval", Text("P7\nDEPTH 3\nENDHDR\n"), "damaged PAM header: WIDTH, HEIGHT and MAXVAL are missing"},
+        {"PAM without sizes and with a maxval of 0", Text("P7\nDEPTH 3\nMAXVAL 0\nENDHDR\n"), "damaged PAM header: WIDTH and HEIGHT are missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(DecodeImage(c.bytes).error, c.error);
+    }
+
+    // A TIFF's next directory: itself, another image, or past the end of the file.
+    Bytes two = TiffWithNextDirectory(0);
+    const std::uint32_t second = static_cast<std::uint32_t>(two.size());
+    const Bytes first_directory(two.begin() + 8, two.end());  // its directory, values and pixels
+    two = TiffWithNextDirectory(second);
+    two.insert(two.end(), first_directory.begin(), first_directory.end());  // offsets within stay right
+    struct NoteCase {
+        const char* name;
+        Bytes bytes;
+        std::string note;
+    };
+    const NoteCase notes[] = {
+        {"directory pointing to itself", TiffWithNextDirectory(8),
+         "the TIFF file's directory points back to itself (a loop); its image was read"},
+        {"two images", two, "the TIFF file holds more images; the first was read"},
+        {"next directory past the end", TiffWithNextDirectory(100000),
+         "the TIFF file's next directory cannot be read (TIFF: Error fetching directory count); the first image was read"},
+    };
+    for (const NoteCase& c : notes) {
+        SCOPED_TRACE(c.name);
+        const DecodeResult decoded = DecodeImage(c.bytes);
+        ASSERT_TRUE(decoded.ok) << decoded.error;
+        EXPECT_EQ(decoded.image.bytes, (Bytes{10, 10, 10, 20, 20, 20}));
+        EXPECT_EQ(decoded.notes, (std::vector<std::string>{"grey image converted to RGB", c.note}));
     }
 }
 
