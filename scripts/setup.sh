@@ -15,8 +15,10 @@ fuzz_pkgs=(clang libclang-rt-14-dev)
 # The command-line host's end-to-end timing (bench/end_to_end.sh): hyperfine for the
 # times, GNU time for the peak memory.
 bench_pkgs=(hyperfine time)
+# The GEGL operation (tessellon-gegl.so): GEGL's headers, and the gegl program its tests run.
+gegl_pkgs=(libgegl-dev gegl)
 
-for p in "${native_pkgs[@]}" "${win_pkgs[@]}" "${fuzz_pkgs[@]}" "${bench_pkgs[@]}"; do have "$p" || need+=("$p"); done
+for p in "${native_pkgs[@]}" "${win_pkgs[@]}" "${fuzz_pkgs[@]}" "${bench_pkgs[@]}" "${gegl_pkgs[@]}"; do have "$p" || need+=("$p"); done
 [ ${#need[@]} -eq 0 ] && exit 0
 
 SUDO=""
