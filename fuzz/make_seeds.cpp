@@ -16,6 +16,7 @@
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
 #include <png.h>
+#include <zlib.h>
 
 #include "cli/image_io.h"
 
@@ -140,6 +141,168 @@ Bytes IccProfile() {
     const char* signature = "acsp";
     std::copy(signature, signature + 4, profile.begin() + 36);
     return profile;
+}
+
+// ---- Small files that declare much, or ask for much work -----------------------------
+
+void Big32(Bytes& bytes, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+void Little32(Bytes& bytes, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+void AppendChunk(Bytes& png, const char* type, const Bytes& data) {
+    Big32(png, static_cast<std::uint32_t>(data.size()));
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    Big32(png, static_cast<std::uint32_t>(crc32(0, png.data() + start, static_cast<uInt>(png.size() - start))));
+}
+
+// A PNG of 1 x 1 pixel up to its IHDR, then a chunk of `type` that declares 0x7FFFFFFF
+// bytes and holds 3: 44 bytes.
+Bytes PngDeclaringAHugeChunk(const char* type) {
+    Bytes png = Encoded(FileFormat::png, PatternImage(1, 1, 3));
+    png.resize(33);
+    Big32(png, 0x7FFFFFFF);
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), {'k', 0, 'x'});
+    return png;
+}
+
+// An interlaced RGB PNG that declares `size` x `size` pixels and holds the start of a
+// deflate stream.
+Bytes PngInterlacedClaiming(std::uint32_t size) {
+    Bytes png = Text("\x89PNG\r\n\x1a\n");
+    Bytes header;
+    Big32(header, size);
+    Big32(header, size);
+    header.insert(header.end(), {8, 2, 0, 0, 1});
+    AppendChunk(png, "IHDR", header);
+    Bytes row(4000, 0);
+    uLongf length = compressBound(static_cast<uLong>(row.size()));
+    Bytes packed(length);
+    compress(packed.data(), &length, row.data(), static_cast<uLong>(row.size()));
+    packed.resize(17);
+    AppendChunk(png, "IDAT", packed);
+    AppendChunk(png, "IEND", {});
+    return png;
+}
+
+// A lossy WebP of a 20 x 20 picture whose frame header says `size` x `size`.
+Bytes LossyWebpClaiming(unsigned size) {
+    Image noise(20, 20, 3);
+    for (std::size_t i = 0; i < noise.bytes.size(); ++i) noise.bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+    Bytes webp = Encoded(FileFormat::webp, noise, {}, {10, std::nullopt});
+    for (const std::size_t at : {26u, 28u}) {
+        webp[at] = static_cast<std::uint8_t>(size);
+        webp[at + 1] = static_cast<std::uint8_t>(size >> 8);
+    }
+    return webp;
+}
+
+// A grey progressive JPEG of `size` x `size` pixels with a script of a DC scan and
+// one scan of the whole AC band, that second scan repeated until there are `count`.
+Bytes JpegOfRepeatedScans(int size, int count) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long length = 0;
+    jpeg_mem_dest(&info, &buffer, &length);
+    info.image_width = static_cast<JDIMENSION>(size);
+    info.image_height = static_cast<JDIMENSION>(size);
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    const jpeg_scan_info scans[2] = {{1, {0, 0, 0, 0}, 0, 0, 0, 0}, {1, {0, 0, 0, 0}, 1, 63, 0, 0}};
+    info.scan_info = scans;
+    info.num_scans = 2;
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(size), 120);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW pointer = row.data();
+        jpeg_write_scanlines(&info, &pointer, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const Bytes jpeg(buffer, buffer + length);
+    std::free(buffer);
+    // The second scan: from its SOS marker (its Huffman table stays defined) up to EOI.
+    std::size_t sos_count = 0, from = 0;
+    for (std::size_t i = 2; i + 1 < jpeg.size() && from == 0; ++i) {
+        const std::uint8_t next = jpeg[i + 1];
+        if (jpeg[i] != 0xFF || next != 0xDA) continue;  // in scan data 0xFF is followed by 0 or a restart
+        if (++sos_count == 2) from = i;
+    }
+    const std::size_t to = jpeg.size() - 2;
+    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
+    for (int i = 2; i < count; ++i) out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(from), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+}
+
+// A little-endian TIFF of one uncompressed 4 x 1 image: grey, or 2-bit palette colour
+// with `palette` (4 red, 4 green, 4 blue entries); its directory's next-directory
+// offset is `next`.
+Bytes SmallTiff(const std::vector<std::uint16_t>& palette, std::uint32_t next) {
+    struct Entry {
+        std::uint16_t tag, type;
+        std::uint32_t count, value;
+    };
+    const bool coloured = !palette.empty();
+    std::vector<Entry> entries = {{256, 3, 1, 4}, {257, 3, 1, 1}, {258, 3, 1, coloured ? 2u : 8u},
+                                  {262, 3, 1, coloured ? 3u : 1u}, {273, 4, 1, 0}, {277, 3, 1, 1},
+                                  {278, 3, 1, 1}, {279, 4, 1, coloured ? 1u : 4u}};
+    if (coloured) entries.push_back({320, 3, static_cast<std::uint32_t>(palette.size()), 0});
+    const std::uint32_t after = 8 + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
+    const std::uint32_t pixels = after + (coloured ? 2 * static_cast<std::uint32_t>(palette.size()) : 0);
+    Bytes tiff = Text("II*\0\x08\0\0\0");
+    tiff.push_back(static_cast<std::uint8_t>(entries.size()));
+    tiff.push_back(0);
+    for (Entry& entry : entries) {
+        if (entry.tag == 273) entry.value = pixels;
+        if (entry.tag == 320) entry.value = after;
+        tiff.insert(tiff.end(), {static_cast<std::uint8_t>(entry.tag), static_cast<std::uint8_t>(entry.tag >> 8),
+                                 static_cast<std::uint8_t>(entry.type), 0});
+        Little32(tiff, entry.count);
+        Little32(tiff, entry.value);
+    }
+    Little32(tiff, next);
+    for (const std::uint16_t value : palette) tiff.insert(tiff.end(), {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)});
+    if (coloured) {
+        tiff.push_back(0b00011011);
+    } else {
+        tiff.insert(tiff.end(), {10, 20, 30, 40});
+    }
+    return tiff;
+}
+
+void WriteHostileImageSeeds(const fs::path& dir) {
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "eXIf", "sPLT"}) {
+        Write(dir / (std::string("png_") + type + "_0x7fffffff.png"), PngDeclaringAHugeChunk(type));
+    }
+    Write(dir / "png_interlaced_27000_74b.png", PngInterlacedClaiming(27000));
+    Write(dir / "png_interlaced_2000_74b.png", PngInterlacedClaiming(2000));
+    Write(dir / "webp_lossy_16383_no_data.webp", LossyWebpClaiming(16383));
+    Write(dir / "webp_lossy_2000_no_data.webp", LossyWebpClaiming(2000));
+    Write(dir / "jpeg_progressive_310_scans.jpg", JpegOfRepeatedScans(16, 310));
+    Bytes twelve = Jpeg(8, 8, 1, false);
+    for (std::size_t i = 2; i + 4 < twelve.size(); ++i) {
+        if (twelve[i] == 0xFF && twelve[i + 1] == 0xC0) {
+            twelve[i + 1] = 0xC1;
+            twelve[i + 4] = 12;
+            break;
+        }
+    }
+    Write(dir / "jpeg_12bit_header.jpg", twelve);
+    Write(dir / "pam_0x0.pam", Text("P7\nWIDTH 0\nHEIGHT 0\nDEPTH 3\nMAXVAL 255\nENDHDR\n"));
+    Write(dir / "tiff_directory_loop.tif", SmallTiff({}, 8));
+    Write(dir / "tiff_palette_16bit.tif",
+          SmallTiff({0x1CF0, 0x00FF, 0xFF00, 0xFFFF, 0x8080, 0, 0, 0, 0, 0, 0, 0x1CF0}, 0));
 }
 
 // ---- fuzz_run inputs, in the order fuzz_run.cpp reads them ---------------------------
@@ -366,6 +529,7 @@ int main(int argc, char** argv) {
     }
     const fs::path root = argv[1];
     WriteImageSeeds(root / "fuzz_image_read");
+    WriteHostileImageSeeds(root / "fuzz_image_read");
     WriteRunSeeds(root / "fuzz_run");
     WriteSettingsSeeds(root / "fuzz_settings");
     return 0;
