@@ -1254,7 +1254,7 @@ Bytes JpegOfRepeatedScans(int count) {
 }
 
 TEST(CliImageIoTest, AProgressiveJpegMayHaveAFewHundredScans) {
-    const std::string refusal = "JPEG files of more than 300 scans are not supported (real files have a few dozen at most)";
+    const std::string refusal = "JPEG files of more than 300 scans are not supported (a progressive file usually has about 10)";
     struct Case {
         const char* name;
         Bytes bytes;
