@@ -17,8 +17,6 @@ namespace {
 
 using namespace tiling;
 
-i32 Div(i32 a, i32 b) noexcept { return b == 0 ? 0 : wrap_div(a, b); }
-i32 Rem(i32 a, i32 b) noexcept { return b == 0 ? 0 : wrap_rem(a, b); }
 
 // Blend weight of a copy at `position` across a band: from `before` at its start to
 // `after` at its end; a band of no width switches at its start, which still counts as
@@ -56,13 +54,13 @@ std::int32_t filter_pixel_reference(ExecutionContext& c, const BuiltinTable&) no
         if (fit) {
             v[kTilePx] = pos_x;
             v[kTilePy] = pos_y;
-            v[kSrcX0] = wrap_add(wrap_mul(v[kTileX0], scale), wrap_mul(Div(wrap_mul(v[kTileW], scale), width), pos_x));
-            v[kSrcY0] = wrap_add(wrap_mul(v[kTileY0], scale), wrap_mul(Div(wrap_mul(v[kTileH], scale), height), pos_y));
+            v[kSrcX0] = wrap_add(wrap_mul(v[kTileX0], scale), wrap_mul(div_or_zero(wrap_mul(v[kTileW], scale), width), pos_x));
+            v[kSrcY0] = wrap_add(wrap_mul(v[kTileY0], scale), wrap_mul(div_or_zero(wrap_mul(v[kTileH], scale), height), pos_y));
         } else {
             const i32 tile_w = v[kTileW];
             const i32 tile_h = v[kTileH];
-            v[kTilePx] = Rem(wrap_add(wrap_sub(pos_x, v[kTileX0]), wrap_mul(wrap_add(Div(width, tile_w), 1), tile_w)), tile_w);
-            v[kTilePy] = Rem(wrap_add(wrap_sub(pos_y, v[kTileY0]), wrap_mul(wrap_add(Div(height, tile_h), 1), tile_h)), tile_h);
+            v[kTilePx] = rem_or_zero(wrap_add(wrap_sub(pos_x, v[kTileX0]), wrap_mul(wrap_add(div_or_zero(width, tile_w), 1), tile_w)), tile_w);
+            v[kTilePy] = rem_or_zero(wrap_add(wrap_sub(pos_y, v[kTileY0]), wrap_mul(wrap_add(div_or_zero(height, tile_h), 1), tile_h)), tile_h);
             v[kSrcX0] = wrap_mul(wrap_add(v[kTileX0], v[kTilePx]), scale);
             v[kSrcY0] = wrap_mul(wrap_add(v[kTileY0], v[kTilePy]), scale);
         }
@@ -72,10 +70,10 @@ std::int32_t filter_pixel_reference(ExecutionContext& c, const BuiltinTable&) no
         const i32 len_y = v[kProfileLenY];
         v[kProfYHere] = ProfileAt(v, kCellProfileY, tile_py);
         v[kProfXHere] = ProfileAt(v, kCellProfileX, tile_px);
-        v[kProfYPrev] = ProfileAt(v, kCellProfileY, Rem(wrap_sub(wrap_add(len_y, tile_py), 1), len_y));
-        v[kProfYNext] = ProfileAt(v, kCellProfileY, Rem(wrap_add(tile_py, 1), len_y));
-        v[kProfXPrev] = ProfileAt(v, kCellProfileX, Rem(wrap_sub(wrap_add(len_x, tile_px), 1), len_x));
-        v[kProfXNext] = ProfileAt(v, kCellProfileX, Rem(wrap_add(tile_px, 1), len_x));
+        v[kProfYPrev] = ProfileAt(v, kCellProfileY, rem_or_zero(wrap_sub(wrap_add(len_y, tile_py), 1), len_y));
+        v[kProfYNext] = ProfileAt(v, kCellProfileY, rem_or_zero(wrap_add(tile_py, 1), len_y));
+        v[kProfXPrev] = ProfileAt(v, kCellProfileX, rem_or_zero(wrap_sub(wrap_add(len_x, tile_px), 1), len_x));
+        v[kProfXNext] = ProfileAt(v, kCellProfileX, rem_or_zero(wrap_add(tile_px, 1), len_x));
 
         // The neighbours' extremes widen a band where the seam moves between rows or
         // columns, so the blend stays continuous.

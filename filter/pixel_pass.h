@@ -25,6 +25,7 @@
 #include "filter/variables.h"
 #include "platform/worker_threads.h"
 #include "runtime/builtins.h"
+#include "runtime/wrap32.h"
 
 namespace tessellon {
 
@@ -49,9 +50,6 @@ constexpr std::size_t kMaxTableBytes = std::size_t{192} << 20;
 // Largest scale for which the sampling sums stay below 2^31 (510 * scale at most).
 constexpr std::int32_t kMaxScale = 1 << 22;
 
-inline i32 Div(i32 a, i32 b) noexcept { return b == 0 ? 0 : wrap_div(a, b); }
-inline i32 Rem(i32 a, i32 b) noexcept { return b == 0 ? 0 : wrap_rem(a, b); }
-inline i32 Clamp(i32 v, i32 lo, i32 hi) noexcept { return v < lo ? lo : v > hi ? hi : v; }
 inline std::uint8_t Clamp255(i32 v) noexcept { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 inline i32 Abs(i32 a) noexcept { return a < 0 ? wrap_neg(a) : a; }  // absval, -2^31 stays itself
 

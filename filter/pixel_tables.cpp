@@ -167,17 +167,17 @@ bool TilingPixelPass::Impl::PositionOnAxis(const AxisGeometry& axis, i32 pos, Ax
     if (!p.may_be_in) return true;
     if (fit) {
         p.tile_p = pos;
-        p.src0 = wrap_add(wrap_mul(axis.tile0, scale), wrap_mul(Div(wrap_mul(axis.tile_size, scale), axis.size), pos));
+        p.src0 = wrap_add(wrap_mul(axis.tile0, scale), wrap_mul(div_or_zero(wrap_mul(axis.tile_size, scale), axis.size), pos));
     } else {
-        p.tile_p = Rem(wrap_add(wrap_sub(pos, axis.tile0),
-                                wrap_mul(wrap_add(Div(axis.size, axis.tile_size), 1), axis.tile_size)),
+        p.tile_p = rem_or_zero(wrap_add(wrap_sub(pos, axis.tile0),
+                                wrap_mul(wrap_add(div_or_zero(axis.size, axis.tile_size), 1), axis.tile_size)),
                        axis.tile_size);
         p.src0 = wrap_mul(wrap_add(axis.tile0, p.tile_p), scale);
     }
     const i32 len = axis.profile_length;
     if (!ReadProfile(axis.profile_base, p.tile_p, &p.prof_here) ||
-        !ReadProfile(axis.profile_base, Rem(wrap_sub(wrap_add(len, p.tile_p), 1), len), &p.prof_prev) ||
-        !ReadProfile(axis.profile_base, Rem(wrap_add(p.tile_p, 1), len), &p.prof_next)) {
+        !ReadProfile(axis.profile_base, rem_or_zero(wrap_sub(wrap_add(len, p.tile_p), 1), len), &p.prof_prev) ||
+        !ReadProfile(axis.profile_base, rem_or_zero(wrap_add(p.tile_p, 1), len), &p.prof_next)) {
         return false;
     }
     const i32 here = p.prof_here;
@@ -240,8 +240,8 @@ bool TilingPixelPass::Impl::BuildColumns() noexcept {
             cell.xf = copy_x % scale;
             // Where sample_at reads: the image x moved by the origin, kept inside the
             // input band.
-            const i32 left = Clamp(wrap_add(xi, origin_x), in_left, in_right - 1);
-            const i32 right = Clamp(wrap_add(wrap_add(xi, 1), origin_x), in_left, in_right - 1);
+            const i32 left = clamp32(wrap_add(xi, origin_x), in_left, in_right - 1);
+            const i32 right = clamp32(wrap_add(wrap_add(xi, 1), origin_x), in_left, in_right - 1);
             cell.left = (left - in_left) * planes;
             cell.right = (right - in_left) * planes;
             if (cell.xf != 0) direct = false;
@@ -293,8 +293,8 @@ bool TilingPixelPass::Impl::BuildRows() noexcept {
             copy.copy_y = copy_y;
             const i32 yi = copy_y / scale;
             copy.yf = copy_y % scale;
-            copy.top = Clamp(wrap_add(yi, origin_y), in_top, in_bottom - 1) - in_top;
-            copy.under = Clamp(wrap_add(wrap_add(yi, 1), origin_y), in_top, in_bottom - 1) - in_top;
+            copy.top = clamp32(wrap_add(yi, origin_y), in_top, in_bottom - 1) - in_top;
+            copy.under = clamp32(wrap_add(wrap_add(yi, 1), origin_y), in_top, in_bottom - 1) - in_top;
         }
     }
     const i32 column_count = out_right - out_left;

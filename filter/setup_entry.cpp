@@ -14,8 +14,6 @@ namespace {
 using namespace tiling;
 
 // Division and remainder by a variable: a zero divisor gives 0.
-i32 Div(i32 a, i32 b) noexcept { return b == 0 ? 0 : wrap_div(a, b); }
-i32 Rem(i32 a, i32 b) noexcept { return b == 0 ? 0 : wrap_rem(a, b); }
 
 // One axis's tile span and blend band, written to seven consecutive cells: first and
 // past-last tile position, band start and end (sub-pixels), weight after and before the
@@ -89,29 +87,29 @@ bool BuildFractalProfile(ExecutionContext& c) noexcept {
         v[kLoopOuter] = level;
         if (abort_check() != 0) return false;
         i32 amp = top_amp >> (level - 1);
-        amp = min_of(amp, Div(top_amp, v[kFrequency]));
+        amp = min_of(amp, div_or_zero(top_amp, v[kFrequency]));
         v[kLevelAmp] = amp;
         v[kFirstPoint] = v[kNextPoint] = random_range(wrap_neg(amp), amp);
         const i32 segments = v[kSegments] = 1 << level;
         v[kSegment] = 0;
         v[kSegmentPos] = 0;
-        const i32 segment_len = Div(len, segments);
+        const i32 segment_len = div_or_zero(len, segments);
         for (i32 i = 0; i < len; ++i) {
             v[kLoopInner] = i;
             if (abort_check() != 0) return false;
-            if (i >= Div(wrap_mul(len, v[kSegment]), segments)) {
+            if (i >= div_or_zero(wrap_mul(len, v[kSegment]), segments)) {
                 v[kSegmentPos] = 0;
                 v[kPreviousPoint] = v[kNextPoint];
                 v[kSegment] = wrap_add(v[kSegment], 1);
                 // The last segment closes back on the level's first point.
-                v[kNextPoint] = Div(wrap_mul(len, v[kSegment]), segments) >= len
+                v[kNextPoint] = div_or_zero(wrap_mul(len, v[kSegment]), segments) >= len
                                     ? v[kFirstPoint]
                                     : random_range(wrap_neg(amp), amp);
             }
             const i32 d = blend(v[kNextPoint], v[kPreviousPoint], v[kSegmentPos], segment_len);
             v[kProfileValue] = d;
             const i32 cell = v[kCellIndex] =
-                wrap_add(base, Rem(wrap_add(wrap_add(i, v[kPhaseOffset]), segment_len / 2), len));
+                wrap_add(base, rem_or_zero(wrap_add(wrap_add(i, v[kPhaseOffset]), segment_len / 2), len));
             put_write(wrap_add(put_read(cell), d), cell);
             v[kSegmentPos] = wrap_add(v[kSegmentPos], 1);
         }
@@ -183,8 +181,8 @@ bool BuildProfile(ExecutionContext& c, i32 pass) noexcept {
             const i32 t = math_fn(0, wrap_mul(position, 2), len, amplitude);
             value = wrap_mul(wrap_add(t, amplitude), direction) / 2;
         } else if (shape == 2) {  // Zigzag: the slope is truncated once
-            const i32 p = v[kZigzagPos] = wrap_mul(Rem(position, len), 2);
-            value = wrap_mul(Div(wrap_mul(direction, amplitude), len), p <= len ? p : wrap_sub(wrap_mul(2, len), p));
+            const i32 p = v[kZigzagPos] = wrap_mul(rem_or_zero(position, len), 2);
+            value = wrap_mul(div_or_zero(wrap_mul(direction, amplitude), len), p <= len ? p : wrap_sub(wrap_mul(2, len), p));
         }
         v[kProfileValue] = value;
         put_write(value, wrap_add(base, j));

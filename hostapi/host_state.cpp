@@ -11,7 +11,7 @@ ModuleHandle module_instance = nullptr;
 psapi::FilterRecord* filter_record = nullptr;
 std::intptr_t* data_slot = nullptr;
 std::int32_t parameters_requested = 0;
-std::int32_t host_kind = kHostUnknown;
+HostKind host_kind = kHostUnknown;
 std::int32_t preview_zoom = 1;
 
 namespace {
@@ -26,7 +26,7 @@ std::int32_t WrappedProduct(std::int32_t a, std::int32_t b) noexcept {
 
 }  // namespace
 
-std::int32_t SamplingRate(std::int32_t kind, std::int32_t zoom) noexcept {
+std::int32_t SamplingRate(HostKind kind, std::int32_t zoom) noexcept {
     if (zoom >= 1) {
         // Photo-Paint reads the step with the zoom in its fraction as well.
         return WrappedProduct(zoom, kind == kHostPhotoPaint ? kUnitRate + 1 : kUnitRate);

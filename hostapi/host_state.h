@@ -28,11 +28,11 @@ extern ModuleHandle module_instance;
 extern psapi::FilterRecord* filter_record;
 extern std::intptr_t* data_slot;
 extern std::int32_t parameters_requested;  // set by Parameters, never cleared
-extern std::int32_t host_kind;             // a HostKind; kHostUnknown until recognised
+extern HostKind host_kind;                 // kHostUnknown until recognised
 extern std::int32_t preview_zoom;          // z >= 1 every z-th pixel, z <= 0 magnified 2 - z
 
 // 16.16 sampling step that asks the host for every z-th pixel (z >= 1) or magnifies.
-std::int32_t SamplingRate(std::int32_t kind, std::int32_t zoom) noexcept;
+std::int32_t SamplingRate(HostKind kind, std::int32_t zoom) noexcept;
 
 std::int32_t TestAbort() noexcept;
 void ReportProgress(std::int32_t done, std::int32_t total) noexcept;

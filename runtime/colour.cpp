@@ -3,6 +3,7 @@
 // after set_hls is the hue that was set. No Windows headers.
 #include "runtime/builtins.h"
 #include "runtime/context.h"
+#include "runtime/wrap32.h"
 
 namespace tessellon {
 namespace {
@@ -16,10 +17,9 @@ struct Triple {
 Triple cached_rgb{-1, -1, -1};
 Triple cached_hls{-1, -1, -1};
 
-i32 Clamp(i32 v, i32 lo, i32 hi) noexcept { return v < lo ? lo : v > hi ? hi : v; }
 
 const Triple& HlsOf(i32 r, i32 g, i32 b) noexcept {
-    const Triple rgb{Clamp(r, 0, 255), Clamp(g, 0, 255), Clamp(b, 0, 255)};
+    const Triple rgb{clamp32(r, 0, 255), clamp32(g, 0, 255), clamp32(b, 0, 255)};
     if (rgb == cached_rgb) return cached_hls;
     r = rgb.a;
     g = rgb.b;
@@ -67,7 +67,7 @@ i32 rgb_lightness(i32 r, i32 g, i32 b) noexcept { return HlsOf(r, g, b).b; }
 i32 rgb_saturation(i32 r, i32 g, i32 b) noexcept { return HlsOf(r, g, b).c; }
 
 i32 set_hls(i32 h, i32 l, i32 s) noexcept {
-    const Triple hls{h & 1023, Clamp(l, 0, 255), Clamp(s, 0, 255)};
+    const Triple hls{h & 1023, clamp32(l, 0, 255), clamp32(s, 0, 255)};
     if (!(hls == cached_hls)) {
         h = hls.a;
         l = hls.b;

@@ -18,7 +18,6 @@ i32 Refuse(i32 status) noexcept {
     return 0;
 }
 
-i32 Clamp(i32 v, i32 lo, i32 hi) noexcept { return v < lo ? lo : v > hi ? hi : v; }
 
 // Image position to buffer position: the preview's zoom undone.
 i32 BufferPosition(i32 v) noexcept {
@@ -52,8 +51,8 @@ const std::uint8_t* sample_at(i32 x, i32 y) noexcept {
     const psapi::FilterRecord& record = *filter_record;
     x = wrap_add(BufferPosition(x), origin_x);
     y = wrap_add(BufferPosition(y), origin_y);
-    x = Clamp(x, record.inRect.left, record.inRect.right - 1);
-    y = Clamp(y, record.inRect.top, record.inRect.bottom - 1);
+    x = clamp32(x, record.inRect.left, record.inRect.right - 1);
+    y = clamp32(y, record.inRect.top, record.inRect.bottom - 1);
     return static_cast<const std::uint8_t*>(record.inData) +
            static_cast<std::ptrdiff_t>(y - record.inRect.top) * record.inRowBytes +
            static_cast<std::ptrdiff_t>(x - record.inRect.left) * run_record.plane_count;

@@ -36,4 +36,14 @@ constexpr std::int32_t wrap_rem(std::int32_t a, std::int32_t b) noexcept {
     return b == -1 ? 0 : a % b;
 }
 
+// v brought into lo..hi: lo below lo, hi above hi.
+constexpr std::int32_t clamp32(std::int32_t v, std::int32_t lo, std::int32_t hi) noexcept {
+    return v < lo ? lo : v > hi ? hi : v;
+}
+
+// Quotient and remainder as the filter's own code forms them: a zero divisor gives 0
+// instead of a fault.
+constexpr std::int32_t div_or_zero(std::int32_t a, std::int32_t b) noexcept { return b == 0 ? 0 : wrap_div(a, b); }
+constexpr std::int32_t rem_or_zero(std::int32_t a, std::int32_t b) noexcept { return b == 0 ? 0 : wrap_rem(a, b); }
+
 }  // namespace tessellon

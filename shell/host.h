@@ -40,7 +40,7 @@ void UnloadModule(const WindowingHooks* windowing) noexcept;
 // Host recognition from the executable's file name; keeps host_kind when nothing
 // matches. MatchHostKind answers a HostKind, kHostUnknown for any other name.
 void DetectHost() noexcept;
-std::int32_t MatchHostKind(const char* executable_path) noexcept;
+HostKind MatchHostKind(const char* executable_path) noexcept;
 
 // The About box: filter name, author text and the credit line, under "About...".
 void ShowAbout(WindowHandle owner) noexcept;

@@ -23,7 +23,7 @@ bool NameEquals(const char* name, std::size_t length, const char* word) {
 
 }  // namespace
 
-std::int32_t MatchHostKind(const char* executable_path) noexcept {
+HostKind MatchHostKind(const char* executable_path) noexcept {
     if (executable_path == nullptr) return kHostUnknown;
     // The file name follows the last separator; '/' only ever separates, on any system.
     const char* name = executable_path;
@@ -46,7 +46,7 @@ std::int32_t MatchHostKind(const char* executable_path) noexcept {
 void DetectHost() noexcept {
     char path[kHostPathSize] = {};
     if (!Platform().host_path(path, sizeof path)) return;
-    const std::int32_t kind = MatchHostKind(path);
+    const HostKind kind = MatchHostKind(path);
     if (kind != kHostUnknown) host_kind = kind;
 }
 

@@ -70,7 +70,7 @@ TEST_F(HostServicesTest, AbortAndProgressReachTheHost) {
 
 TEST_F(HostServicesTest, AdvanceHostSetsBothRatesAndSignExtendsTheResult) {
     record.advanceState = Advance;
-    host_kind = 2;
+    host_kind = kHostPhotoPaint;
     preview_zoom = 3;
     calls.advance_answer = -50;
     EXPECT_EQ(AdvanceHost(), -50);

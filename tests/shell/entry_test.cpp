@@ -127,12 +127,12 @@ TEST_F(EntryTest, StartAndContinueDetectTheHost) {
     host_kind = kHostUnknown;
     platform.host_path = "C:\\Apps\\Editor 5.0\\PhotoPnt.EXE";
     Call(psapi::filterSelectorContinue, &record);
-    EXPECT_EQ(host_kind, 2);
+    EXPECT_EQ(host_kind, kHostPhotoPaint);
     platform.host_path = "C:\\Apps\\photoshp.exe";
     record.imageMode = psapi::plugInModeRGBColor;
     record.planes = 3;
     Call(psapi::filterSelectorStart, &record);
-    EXPECT_EQ(host_kind, 1);
+    EXPECT_EQ(host_kind, kHostPhotoshop);
     host_kind = kHostUnknown;
 }
 

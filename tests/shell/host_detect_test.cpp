@@ -12,7 +12,7 @@ namespace {
 struct HostCase {
     const char* name;
     const char* path;
-    std::int32_t kind;
+    HostKind kind;
 };
 void PrintTo(const HostCase& c, std::ostream* os) { *os << c.path; }
 
@@ -25,19 +25,19 @@ TEST_P(MatchHostKindTest, NameWithoutExtensionMustEqualAKnownHost) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, MatchHostKindTest,
     ::testing::Values(
-        HostCase{"photoshp_plain", "C:\\Adobe\\Photoshp.exe", 1},
-        HostCase{"photopnt_upper_case", "C:\\Apps\\PhotoPnt.EXE", 2},
-        HostCase{"psp", "D:\\Jasc\\PSP.exe", 3},
-        HostCase{"photoshop_is_not_photoshp", "C:\\Adobe\\photoshop.exe", 0},
-        HostCase{"dotted_folder_name", "C:\\Apps\\Editor 5.0\\photoshp.exe", 1},
-        HostCase{"cut_at_first_dot", "C:\\x\\psp.v9.exe", 3},
-        HostCase{"no_separator", "photopnt.exe", 2},
-        HostCase{"no_extension", "C:\\bin\\psp", 3},
-        HostCase{"prefix_only", "C:\\bin\\ps.exe", 0},
-        HostCase{"longer_name", "C:\\bin\\pspx.exe", 0},
-        HostCase{"empty", "", 0},
-        HostCase{"folder_matches_file_does_not", "C:\\psp\\editor.exe", 0},
-        HostCase{"posix_separator", "/opt/wine/photoshp.exe", 1}),
+        HostCase{"photoshp_plain", "C:\\Adobe\\Photoshp.exe", kHostPhotoshop},
+        HostCase{"photopnt_upper_case", "C:\\Apps\\PhotoPnt.EXE", kHostPhotoPaint},
+        HostCase{"psp", "D:\\Jasc\\PSP.exe", kHostPaintShop},
+        HostCase{"photoshop_is_not_photoshp", "C:\\Adobe\\photoshop.exe", kHostUnknown},
+        HostCase{"dotted_folder_name", "C:\\Apps\\Editor 5.0\\photoshp.exe", kHostPhotoshop},
+        HostCase{"cut_at_first_dot", "C:\\x\\psp.v9.exe", kHostPaintShop},
+        HostCase{"no_separator", "photopnt.exe", kHostPhotoPaint},
+        HostCase{"no_extension", "C:\\bin\\psp", kHostPaintShop},
+        HostCase{"prefix_only", "C:\\bin\\ps.exe", kHostUnknown},
+        HostCase{"longer_name", "C:\\bin\\pspx.exe", kHostUnknown},
+        HostCase{"empty", "", kHostUnknown},
+        HostCase{"folder_matches_file_does_not", "C:\\psp\\editor.exe", kHostUnknown},
+        HostCase{"posix_separator", "/opt/wine/photoshp.exe", kHostPhotoshop}),
     [](const ::testing::TestParamInfo<HostCase>& row) { return std::string(row.param.name); });
 
 TEST(DetectHost, KeepsThePreviousKindWhenNothingMatches) {
@@ -45,19 +45,19 @@ TEST(DetectHost, KeepsThePreviousKindWhenNothingMatches) {
     host_kind = kHostUnknown;
     platform.host_path = "C:\\Paint\\PHOTOPNT.exe";
     DetectHost();
-    EXPECT_EQ(host_kind, 2);
+    EXPECT_EQ(host_kind, kHostPhotoPaint);
     platform.host_path = "C:\\Paint\\other.exe";
     DetectHost();
-    EXPECT_EQ(host_kind, 2);
+    EXPECT_EQ(host_kind, kHostPhotoPaint);
     platform.host_path_known = false;
     DetectHost();
-    EXPECT_EQ(host_kind, 2);
+    EXPECT_EQ(host_kind, kHostPhotoPaint);
     host_kind = kHostUnknown;
 }
 
 struct RateCase {
     const char* name;
-    std::int32_t kind;
+    HostKind kind;
     std::int32_t zoom;
     std::int32_t rate;
 };
@@ -72,17 +72,17 @@ TEST_P(SamplingRateTest, SixteenDotSixteenStep) {
 INSTANTIATE_TEST_SUITE_P(
     Zooms, SamplingRateTest,
     ::testing::Values(
-        RateCase{"real_run", 0, 1, 65536},
-        RateCase{"real_run_host_2", 2, 1, 65537},
-        RateCase{"every_third_pixel", 0, 3, 196608},
-        RateCase{"every_third_pixel_host_2", 2, 3, 196611},
-        RateCase{"every_third_pixel_host_1", 1, 3, 196608},
-        RateCase{"zoom_zero_doubles", 0, 0, 32768},
-        RateCase{"zoom_minus_one_triples", 0, -1, 21845},
-        RateCase{"zoom_minus_two_magnifies_four_times", 0, -2, 16384},
-        RateCase{"host_2_magnifies_like_the_others", 2, -2, 16384},
-        RateCase{"large_zoom_wraps", 0, 40000, static_cast<std::int32_t>(40000u * 65536u)},
-        RateCase{"lowest_zoom_stays_defined", 0, INT32_MIN, 0}),
+        RateCase{"real_run", kHostUnknown, 1, 65536},
+        RateCase{"real_run_host_2", kHostPhotoPaint, 1, 65537},
+        RateCase{"every_third_pixel", kHostUnknown, 3, 196608},
+        RateCase{"every_third_pixel_host_2", kHostPhotoPaint, 3, 196611},
+        RateCase{"every_third_pixel_host_1", kHostPhotoshop, 3, 196608},
+        RateCase{"zoom_zero_doubles", kHostUnknown, 0, 32768},
+        RateCase{"zoom_minus_one_triples", kHostUnknown, -1, 21845},
+        RateCase{"zoom_minus_two_magnifies_four_times", kHostUnknown, -2, 16384},
+        RateCase{"host_2_magnifies_like_the_others", kHostPhotoPaint, -2, 16384},
+        RateCase{"large_zoom_wraps", kHostUnknown, 40000, static_cast<std::int32_t>(40000u * 65536u)},
+        RateCase{"lowest_zoom_stays_defined", kHostUnknown, INT32_MIN, 0}),
     [](const ::testing::TestParamInfo<RateCase>& row) { return std::string(row.param.name); });
 
 }  // namespace
