@@ -2,12 +2,14 @@
 // system would and talks to it only through ENTRYPOINT, as an image editor does: it
 // reads an image file, repeats the filter with the settings of the command line and
 // writes the result.
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -48,12 +50,68 @@ int Fail(int status, const std::string& message) {
     return status;
 }
 
+// The module shows its About text where a Linux build shows its messages, on standard
+// error; asked for on the command line it is the program's output, so standard error
+// points at standard output while the module shows it.
 int ShowAbout() {
     psapi::AboutRecord about{};
     std::intptr_t data = 0;
     psapi::int16 result = 1;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int saved_stderr = dup(STDERR_FILENO);
+    const bool redirected = saved_stderr >= 0 && dup2(STDOUT_FILENO, STDERR_FILENO) >= 0;
     ENTRYPOINT(psapi::filterSelectorAbout, &about, &data, &result);
+    std::fflush(stderr);
+    if (redirected) dup2(saved_stderr, STDERR_FILENO);
+    if (saved_stderr >= 0) close(saved_stderr);
     return result == psapi::noErr ? kExitOk : kExitFailure;
+}
+
+// The size written, in the words of a note: "3200 × 2400".
+std::string SizeWords(int width, int height) {
+    return std::to_string(width) + " \u00D7 " + std::to_string(height);
+}
+
+// One line for each option given that does nothing in this run, naming it and why.
+// `fit` is the run's Fit after the starting point and the options; `format` OUT's.
+std::vector<std::string> IdleOptionNotes(const Options& options, bool fit, std::optional<FileFormat> format) {
+    std::vector<std::string> notes;
+    const auto note = [&notes](const std::string& text) { notes.push_back("note: " + text); };
+    if (options.tiles_given && options.tile_preview.empty()) {
+        note("--tiles does nothing without --tile-preview FILE");
+    }
+    if (options.jobs_given && options.out_dir.empty()) note("-j does nothing without --out-dir: one file is one job");
+    if (options.save && !options.Filters()) {
+        note("--save does nothing with --print-settings alone: nothing is run, so nothing is saved");
+    }
+    if (!options.Filters()) return notes;
+    if (fit && options.crop == true) {
+        note("--crop does nothing with Fit on (from the saved settings): the tile already covers the picture");
+    }
+    // What lies outside the tile: with Fit nothing, and OUT the tile alone shows none of it.
+    const bool outside_shown = !fit && !options.Crops();
+    if (!outside_shown) {
+        const std::string why = fit ? "with --fit nothing lies outside the tile"
+                                    : "OUT is the tile alone (give --no-crop to write what lies outside it)";
+        if (options.colour) note("--colour does nothing: " + why);
+        for (const ControlOption& control : ControlOptions()) {
+            if ((control.name == "repeat" || control.name == "opaque-out") &&
+                options.controls[static_cast<std::size_t>(control.control)] == 1) {
+                note("--" + control.name + " does nothing: " + why);
+            }
+        }
+    }
+    if (format) {
+        const bool takes_quality = *format == FileFormat::jpeg || *format == FileFormat::webp;
+        const bool takes_compression = *format == FileFormat::png || *format == FileFormat::tiff;
+        const std::string name = FormatName(*format);
+        if (options.quality && !takes_quality) note("--quality does nothing for " + name + ": it is written lossless");
+        if (options.compression && !takes_compression) {
+            note("--compression does nothing for " + name + (takes_quality ? ": --quality sets its size" : ": it is not deflated"));
+        }
+    }
+    return notes;
 }
 
 // Said when the result equals the input, which a tile should not.
@@ -118,6 +176,23 @@ DecodeResult ReadInput(const std::string& input, const ReadLimits& limits) {
     if (input == "-") return ReadImageStream(stdin, "standard input", limits);
     return ReadImageFile(input, limits);
 }
+
+// True when the current settings have Fit on.
+bool FitIsOn() {
+    for (const ControlOption& control : ControlOptions()) {
+        if (control.name == "fit") return tessellon::control_values[control.control] != 0;
+    }
+    return false;
+}
+
+// What a file of a batch tells the program that runs the batch: the size it wrote, on a
+// line of its own after its messages, marked so that it is told apart from them.
+constexpr char kWrittenMark = '\x1e';
+bool in_batch = false;
+struct Written {
+    int width = 0, height = 0;
+};
+Written last_written;
 
 // One input to one output: options.input to options.output.
 int Filter(const Options& options, bool show_progress) {
@@ -187,6 +262,10 @@ int Filter(const Options& options, bool show_progress) {
 
     PrepareSettings(options);
     const RunSettings prepared = CurrentSettings();
+    const bool fit = FitIsOn();
+    if (!in_batch) {
+        for (const std::string& note : IdleOptionNotes(options, fit, FormatOf(options, options.output))) Say(note);
+    }
     if (options.print_settings) {
         // With the image on standard output the settings go to standard error.
         std::fputs(FormatSettings(options).c_str(), output.standard_output ? stderr : stdout);
@@ -201,7 +280,7 @@ int Filter(const Options& options, bool show_progress) {
     // (the whole image or the selection).
     const Selection area = options.selection.value_or(Selection{0, 0, image.width, image.height});
     TileBounds written{0, 0, image.width, image.height};
-    if (options.crop) {
+    if (options.Crops()) {
         written = TileOf(area.width, area.height);
         written.x += area.x;
         written.y += area.y;
@@ -264,7 +343,7 @@ int Filter(const Options& options, bool show_progress) {
     if (!file.Commit()) return Fail(kExitFailure, file.Error());
     for (const std::string& note : notes) Say("'" + options.output + "': " + note);
     if (!options.tile_preview.empty()) {
-        const Image tile = options.crop ? CropTo(run.output, written) : std::move(run.output);
+        const Image tile = options.Crops() ? CropTo(run.output, written) : std::move(run.output);
         const Image preview = Tiled(tile, options.tile_columns, options.tile_rows);
         notes.clear();
         if (std::string problem = WriteImageFile(preview_target, *FormatOf(options, options.tile_preview), preview,
@@ -276,6 +355,13 @@ int Filter(const Options& options, bool show_progress) {
     }
     progress.Update(1, 1);
     progress.Finish();
+    last_written = {written.width, written.height};
+    // The tile preset writes the tile alone, smaller than the picture: said, with how to
+    // keep the picture's size, so that a smaller file is no surprise.
+    if (!in_batch && !options.crop && !fit && (written.width != area.width || written.height != area.height)) {
+        Say("wrote the " + SizeWords(written.width, written.height) +
+            " tile: the picture less the overlap; --fit keeps " + SizeWords(area.width, area.height));
+    }
     if (options.save) {
         // The run's settings become the saved ones only now that everything succeeded.
         RestoreSettings(prepared);
@@ -381,49 +467,149 @@ int FilterMany(const Options& options) {
         setenv("TESSELLON_THREADS", std::to_string(share).c_str(), 1);
     }
 
+    // Notes on options that do nothing are said once for the whole batch.
+    PrepareSettings(options);
+    for (const std::string& note : IdleOptionNotes(options, FitIsOn(), FormatOf(options, outputs.front()))) Say(note);
+
     // An interrupt reaches every process of the group: the running files stop on their
     // own, no new one starts, and the program ends once they have.
     InterruptHandler interrupts(OnBatchInterrupt);
 
+    // Each file's messages come back through a pipe of its own, so that they reach the
+    // user as whole lines, one file after the other, between the lines of the bar.
+    const bool terminal = StderrIsTerminal();
+    const auto clock_start = std::chrono::steady_clock::now();
     std::vector<int> statuses(options.inputs.size(), kExitOk);
     struct Running {
         pid_t pid;
         std::size_t input;
         std::size_t slot;
+        int messages;  // the reading end of the file's standard error
+        std::string text;
+        std::chrono::steady_clock::time_point started;
     };
     std::vector<Running> running;
     std::vector<bool> slot_used(jobs, false);
-    std::size_t next = 0;
-    // Waits for a file to end (an interrupt cuts the wait short); false when there is
-    // none left to wait for.
-    const auto reap_one = [&]() {
-        siginfo_t ended{};
-        if (waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) != 0) {
-            if (errno == EINTR) return true;
-            running.clear();
-            return false;
-        }
-        const InterruptsHeld held;
-        int status = 0;
-        for (auto it = running.begin(); it != running.end(); ++it) {
-            if (it->pid != ended.si_pid) continue;
-            batch_children[it->slot] = 0;
-            slot_used[it->slot] = false;
-            waitpid(it->pid, &status, 0);
-            statuses[it->input] = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
-            running.erase(it);
-            return true;
-        }
-        waitpid(ended.si_pid, &status, 0);  // not one of ours
-        return true;
+    std::size_t next = 0, done = 0, failed = 0;
+    const std::size_t total = options.inputs.size();
+    const auto seconds_since = [](std::chrono::steady_clock::time_point from) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
     };
-    while ((next < options.inputs.size() && batch_interrupted == 0) || !running.empty()) {
-        if (next < options.inputs.size() && batch_interrupted == 0 && running.size() < jobs) {
+    const auto draw_bar = [&]() {
+        if (!terminal) return;
+        std::fprintf(stderr, "\r%s %zu/%zu files", ProgressLine(static_cast<std::int64_t>(done + failed),
+                                                               static_cast<std::int64_t>(total), 30).c_str(),
+                     done + failed, total);
+        std::fflush(stderr);
+    };
+    const auto clear_bar = [&]() {
+        if (terminal) std::fputs("\r\033[K", stderr);
+    };
+    // A file has ended: its messages, then its line (the size and time written, or
+    // that it failed).
+    const auto report = [&](Running& file, int status) {
+        clear_bar();
+        std::optional<Written> size;
+        std::size_t from = 0;
+        while (from < file.text.size()) {
+            std::size_t end = file.text.find('\n', from);
+            if (end == std::string::npos) end = file.text.size();
+            const std::string line = file.text.substr(from, end - from);
+            from = end + 1;
+            Written w;
+            if (!line.empty() && line[0] == kWrittenMark) {
+                if (std::sscanf(line.c_str() + 1, "%d %d", &w.width, &w.height) == 2) size = w;
+            } else if (!line.empty()) {
+                std::fprintf(stderr, "%s\n", line.c_str());
+            }
+        }
+        char time[32];
+        std::snprintf(time, sizeof time, "%.2f s", seconds_since(file.started));
+        const std::string& input = options.inputs[file.input];
+        if (status == kExitOk) {
+            ++done;
+            std::fprintf(stderr, "tessellon: '%s' -> '%s': %s, %s\n", input.c_str(), outputs[file.input].c_str(),
+                         size ? SizeWords(size->width, size->height).c_str() : "written", time);
+        } else {
+            ++failed;
+            std::fprintf(stderr, "tessellon: '%s' %s (status %d), %s\n", input.c_str(),
+                         status == kExitCancelled ? "cancelled" : "failed", status, time);
+        }
+        draw_bar();
+    };
+    // Reads what the files said so far, waiting up to `milliseconds` for any of it; an
+    // interrupt cuts the wait short.
+    const auto read_messages = [&](int milliseconds) {
+        std::vector<pollfd> fds;
+        for (const Running& file : running) fds.push_back({file.messages, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), milliseconds) <= 0) return;
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if ((fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+            char buffer[4096];
+            const ssize_t got = read(running[i].messages, buffer, sizeof buffer);
+            if (got > 0) running[i].text.append(buffer, static_cast<std::size_t>(got));
+        }
+    };
+    // Reaps the files that have ended. A process's slot is cleared, with the signals
+    // held back, before the process is reaped, so that the handler never signals a pid
+    // that has been given to another process.
+    const auto reap_ended = [&]() {
+        for (std::size_t i = 0; i < running.size();) {
+            int status = 0;
+            bool ended = false;
+            {
+                const InterruptsHeld held;
+                siginfo_t ended_info{};
+                if (waitid(P_PID, static_cast<id_t>(running[i].pid), &ended_info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                    ended_info.si_pid == running[i].pid) {
+                    batch_children[running[i].slot] = 0;
+                    slot_used[running[i].slot] = false;
+                    waitpid(running[i].pid, &status, 0);
+                    ended = true;
+                }
+            }
+            if (!ended) {
+                ++i;
+                continue;
+            }
+            // The process has gone and with it the pipe's writing end: the rest of its
+            // messages are read to the end.
+            char buffer[4096];
+            for (;;) {
+                const ssize_t got = read(running[i].messages, buffer, sizeof buffer);
+                if (got > 0) {
+                    running[i].text.append(buffer, static_cast<std::size_t>(got));
+                } else if (got == 0 || errno != EINTR) {
+                    break;
+                }
+            }
+            close(running[i].messages);
+            const int result = WIFEXITED(status) ? WEXITSTATUS(status)
+                               : WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM)
+                                   ? kExitCancelled
+                                   : kExitFailure;
+            statuses[running[i].input] = result;
+            report(running[i], result);
+            running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    };
+    draw_bar();
+    while ((next < total && batch_interrupted == 0) || !running.empty()) {
+        if (next < total && batch_interrupted == 0 && running.size() < jobs) {
             Options one = options;
             one.input = options.inputs[next];
             one.output = outputs[next];
             const std::size_t slot =
                 static_cast<std::size_t>(std::find(slot_used.begin(), slot_used.end(), false) - slot_used.begin());
+            int ends[2] = {-1, -1};
+            if (pipe(ends) != 0) {
+                clear_bar();
+                statuses[next] = Fail(kExitFailure, "'" + one.input + "': cannot start a process: " + std::strerror(errno));
+                ++failed;
+                ++next;
+                draw_bar();
+                continue;
+            }
             std::fflush(nullptr);
             pid_t child = -1;
             {
@@ -439,26 +625,51 @@ int FilterMany(const Options& options) {
                 }
             }
             if (child == 0) {
+                // The file's messages go into its pipe; the other files' pipes are not its.
+                for (const Running& other : running) close(other.messages);
+                close(ends[0]);
+                dup2(ends[1], STDERR_FILENO);
+                close(ends[1]);
+                in_batch = true;
                 int status = kExitFailure;
                 try {
                     status = Filter(one, false);
                 } catch (const std::bad_alloc&) {
                     status = Fail(kExitFailure, "'" + one.input + "': out of memory");
                 }
+                if (status == kExitOk) {
+                    std::fprintf(stderr, "%c%d %d\n", kWrittenMark, last_written.width, last_written.height);
+                }
                 std::fflush(nullptr);
                 _exit(status);
             }
+            close(ends[1]);
             if (child < 0) {
+                close(ends[0]);
+                clear_bar();
                 statuses[next] = Fail(kExitFailure, "'" + one.input + "': cannot start a process: " + std::strerror(errno));
+                ++failed;
+                draw_bar();
             } else {
-                running.push_back({child, next, slot});
+                running.push_back({child, next, slot, ends[0], {}, std::chrono::steady_clock::now()});
             }
             ++next;
             continue;
         }
-        if (!reap_one()) break;
+        read_messages(kProgressPollMilliseconds);
+        reap_ended();
     }
     interrupts.Restore();
+    const std::size_t skipped = total - done - failed;
+    if (terminal) {
+        clear_bar();
+        char summary[160];
+        std::snprintf(summary, sizeof summary, "%zu %s: %zu done, %zu failed%s, %.1f s", total,
+                      total == 1 ? "file" : "files", done, failed,
+                      skipped > 0 ? (", " + std::to_string(skipped) + " not started").c_str() : "",
+                      seconds_since(clock_start));
+        std::fprintf(stderr, "tessellon: %s\n", summary);
+    }
     if (batch_interrupted != 0) return Fail(kExitCancelled, "interrupted; the files not yet started were skipped");
     for (int status : statuses) {
         if (status != kExitOk) return status;
@@ -492,8 +703,13 @@ int Run(const Options& options) {
     if (!options.Filters()) {
         // --print-settings on its own: nothing is run and nothing saved.
         PrepareSettings(options);
+        for (const std::string& note : IdleOptionNotes(options, FitIsOn(), std::nullopt)) Say(note);
         std::fputs(FormatSettings(options).c_str(), stdout);
         return kExitOk;
+    }
+    // Image bytes would only garble a terminal.
+    if (options.out_dir.empty() && options.output == "-" && isatty(STDOUT_FILENO) == 1) {
+        return Fail(kExitUsage, "standard output is a terminal: use a file name or a pipe for OUT");
     }
     if (!options.out_dir.empty()) return FilterMany(options);
     return Filter(options, StderrIsTerminal());

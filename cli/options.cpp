@@ -4,6 +4,7 @@
 
 #include "cli/image_io.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -101,6 +102,14 @@ public:
                 return result;
             }
         }
+        // Options that contradict each other: whichever won, the result would not be what
+        // one of them asked for.
+        const int fit = FitControl();
+        if (fit >= 0 && options_.controls[static_cast<std::size_t>(fit)] == 1 && options_.crop == true) {
+            result.error = "--crop and --fit contradict each other: --fit stretches the tile over the whole "
+                           "picture, --crop writes the tile alone; give one of them";
+            return result;
+        }
         const bool informational = options_.help || options_.version || options_.about;
         if (!informational && !options_.out_dir.empty()) {
             if (positional.empty()) {
@@ -152,6 +161,13 @@ public:
     }
 
 private:
+    int FitControl() const {
+        for (const ControlOption& control : controls_) {
+            if (control.check_box && control.name == "fit") return control.control;
+        }
+        return -1;
+    }
+
     bool Fail(std::string message) {
         error_ = std::move(message);
         return false;
@@ -167,7 +183,11 @@ private:
             inline_value_ = argument.substr(2);
             return jobs ? Jobs() : SmallNumber(1, 64, options_.threads);
         }
-        if (argument.rfind("--", 0) != 0) return Fail("unknown option: " + argument);
+        if (argument.rfind("--", 0) != 0) {
+            // "-fit" for "--fit": a dash short.
+            const std::string nearest = argument.size() > 2 ? NearestOption(argument.substr(1)) : std::string();
+            return Fail("unknown option: " + argument + (nearest.empty() ? "" : "; did you mean --" + nearest + "?"));
+        }
         const std::size_t equals = argument.find('=');
         name_ = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
         has_inline_ = equals != std::string::npos;
@@ -181,7 +201,12 @@ private:
         if (name_ == "saved") return Start(StartingPoint::saved);
         if (name_ == "preset") return Preset();
         if (name_ == "save") return Flag(options_.save);
-        if (name_ == "crop") return Flag(options_.crop);
+        if (name_ == "crop" || name_ == "no-crop") {
+            bool set = false;
+            if (!Flag(set)) return false;
+            options_.crop = name_ == "crop";
+            return true;
+        }
         if (name_ == "alpha") return Flag(options_.alpha);
         for (const ControlOption& control : controls_) {
             if (control.check_box && (name_ == control.name || name_ == "no-" + control.name)) {
@@ -208,7 +233,8 @@ private:
         if (name_ == "threads") return SmallNumber(1, 64, options_.threads);
         if (name_ == "tile-preview") return TilePreview();
         if (name_ == "tiles") return Tiles();
-        return Fail("unknown option: --" + name_);
+        const std::string nearest = NearestOption(name_);
+        return Fail("unknown option: --" + name_ + (nearest.empty() ? "" : "; did you mean --" + nearest + "?"));
     }
 
     bool Flag(bool& target) {
@@ -350,6 +376,7 @@ private:
         std::optional<int> jobs;
         if (!SmallNumber(1, 256, jobs)) return false;
         options_.jobs = *jobs;
+        options_.jobs_given = true;
         return true;
     }
 
@@ -389,6 +416,7 @@ private:
             n[1] > kMaxTiles) {
             return Fail("--tiles: '" + text + "' is not CxR with C and R from 1 to " + std::to_string(kMaxTiles));
         }
+        options_.tiles_given = true;
         options_.tile_columns = static_cast<int>(n[0]);
         options_.tile_rows = static_cast<int>(n[1]);
         return true;
@@ -470,6 +498,60 @@ std::vector<std::string> SelectorItems() {
 
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments) { return Parser(arguments).Run(); }
 
+namespace {
+
+// Edits from `a` to `b`: letters added, removed or changed, and two neighbours swapped
+// counted as one (the optimal string alignment distance).
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    const std::size_t columns = b.size() + 1;
+    std::vector<std::size_t> d((a.size() + 1) * columns);
+    const auto at = [&d, columns](std::size_t i, std::size_t j) -> std::size_t& { return d[i * columns + j]; };
+    for (std::size_t i = 0; i <= a.size(); ++i) at(i, 0) = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) at(0, j) = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            at(i, j) = std::min({at(i - 1, j) + 1, at(i, j - 1) + 1, at(i - 1, j - 1) + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                at(i, j) = std::min(at(i, j), at(i - 2, j - 2) + 1);
+            }
+        }
+    }
+    return at(a.size(), b.size());
+}
+
+// Every long option the parser knows, without dashes.
+std::vector<std::string> LongOptionNames() {
+    std::vector<std::string> names = {
+        "help", "version", "about", "print-settings", "defaults", "saved", "preset", "save", "crop", "no-crop",
+        "alpha", "colour", "color", "background", "foreground", "selection", "max-space", "max-pixels",
+        "allow-strips", "format", "quality", "compression", "out-dir", "jobs", "threads", "tile-preview", "tiles"};
+    for (const ControlOption& control : ControlOptions()) {
+        names.push_back(control.name);
+        if (control.check_box) names.push_back("no-" + control.name);
+    }
+    if (!SelectorItems().empty()) names.push_back("seam");
+    return names;
+}
+
+}  // namespace
+
+std::string NearestOption(const std::string& name) {
+    // Within two edits, and never more edits than half the name's letters: "--x" is no
+    // misspelt "--fit".
+    std::string best;
+    std::size_t best_distance = 3;
+    const std::string lowered = LowerText(name);
+    for (const std::string& candidate : LongOptionNames()) {
+        const std::size_t distance = EditDistance(lowered, candidate);
+        if (distance < best_distance && distance * 2 <= std::min(lowered.size(), candidate.size())) {
+            best = candidate;
+            best_distance = distance;
+        }
+    }
+    return best;
+}
+
 std::string HexColour(const Rgb& rgb) {
     char text[8];
     std::snprintf(text, sizeof text, "%02X%02X%02X", rgb[0], rgb[1], rgb[2]);
@@ -497,9 +579,9 @@ const char* ControlMeaning(const std::string& name) {
         {"freq", "how many waves or zigzags the seam makes along an edge"},
         {"phase-x", "shifts the seam shape along the width, % of one wave"},
         {"phase-y", "shifts the seam shape along the height, % of one wave"},
-        {"fit", "stretch the tile over the whole picture (no colour outside it)"},
-        {"opaque-out", "make the area outside the tile opaque instead of see-through"},
-        {"repeat", "fill the area outside the tile with the tile repeated, not the colour"},
+        {"fit", "stretch the tile over the whole picture: keeps its size, but resamples and softens it"},
+        {"opaque-out", "make the area outside the tile opaque instead of see-through (with --no-crop)"},
+        {"repeat", "fill the area outside the tile with the tile repeated, not the colour (with --no-crop)"},
     };
     for (const auto& entry : kMeanings) {
         if (name == entry.name) return entry.meaning;
@@ -517,10 +599,12 @@ std::string HelpText() {
         "       tessellon --about | --version | --help\n"
         "\n"
         "Turns the image IN into a seamless tile OUT with the Tessellon filter. A run starts\n"
-        "from a preset (by default 'tile': overlap 20 % each way with Fit, a tile the size of\n"
-        "IN) plus the options given, and leaves the saved settings alone unless --save is\n"
-        "given. IN: PNG, JPEG, WebP, TIFF, PPM (P6) or PAM (P7). OUT: .png, .jpg, .webp,\n"
-        ".tif, .ppm or .pam. '-' is standard input or output.\n"
+        "from a preset (by default 'tile': overlap 20 % each way, OUT the tile alone, every\n"
+        "pixel of its inside IN's own) plus the options given, and leaves the saved settings\n"
+        "alone unless --save is given. The tile is IN less the overlap (80 % of each side by\n"
+        "default); --fit keeps IN's size by stretching the tile, which resamples and softens\n"
+        "it. IN: PNG, JPEG, WebP, TIFF, PPM (P6) or PAM (P7). OUT: .png, .jpg, .webp, .tif,\n"
+        ".ppm or .pam. '-' is standard input or output (a pipe or a file, not a terminal).\n"
         "\n"
         "Starting point:\n";
     const auto line = [&text](const std::string& option, const std::string& meaning) {
@@ -528,8 +612,8 @@ std::string HelpText() {
         std::snprintf(buffer, sizeof buffer, "  %-28s %s\n", option.c_str(), meaning.c_str());
         text += buffer;
     };
-    line("--preset tile", "overlap 20/20 with Fit over the filter's defaults (the default)");
-    line("--preset filter, --defaults", "the filter's own defaults (overlap 0: the picture unchanged)");
+    line("--preset tile", "overlap 20/20 over the filter's defaults, Fit off, OUT the tile alone (the default)");
+    line("--preset filter, --defaults", "the filter's own defaults (overlap 0: the picture unchanged), OUT the whole picture");
     line("--saved", "the settings the last --save run saved");
     line("--save", "save this run's settings for a later --saved run");
     text += "\nFilter settings:\n";
@@ -549,7 +633,7 @@ std::string HelpText() {
         line("--" + control.name + ", --no-" + control.name,
              meaning != nullptr ? std::string(meaning) : control.caption + " check box on or off");
     }
-    line("--colour RRGGBB", "colour outside the tile (the filter's colour entry)");
+    line("--colour RRGGBB", "colour outside the tile, seen with --no-crop (the filter's colour entry; default EB4BE9)");
     text += "\nHost:\n";
     line("--background RRGGBB", "the host's background colour (default FFFFFF)");
     line("--foreground RRGGBB", "the host's foreground colour (default 000000)");
@@ -559,7 +643,8 @@ std::string HelpText() {
     line("--alpha", "add an opaque alpha plane to an RGB image");
     line("--max-pixels N", "refuse larger images (default: what fits in half the memory)");
     text += "\nOutput:\n";
-    line("--crop", "write only the tile, the part that repeats (when Fit is off)");
+    line("--crop", "write only the tile, the part that repeats (the tile preset's default; not with --fit)");
+    line("--no-crop", "write the whole filtered picture: the tile and, past it, the colour outside it");
     line("--format NAME", "OUT's format, over its extension (needed for OUT '-')");
     line("--quality N", "JPEG and lossy WebP quality, 1..100");
     line("--compression N", "PNG and TIFF deflate level, 0..9 (default: PNG run-length, TIFF 4)");

@@ -53,7 +53,7 @@ struct Selection {
 
 // Where a run's settings start before the command line's options apply.
 enum class StartingPoint {
-    tile,    // a seamless tile the size of the input (the default)
+    tile,    // a seamless tile at the input's resolution, written alone (the default)
     filter,  // the filter's own defaults, as a first run in an image editor
     saved,   // the settings the last run saved
 };
@@ -69,11 +69,15 @@ struct Options {
     StartingPoint start = StartingPoint::tile;
     bool start_given = false;  // --preset, --defaults or --saved given
     bool save = false;         // save the run's settings for the next --saved run
-    bool crop = false;         // write only the tile when Fit is off
+    // Write only the tile (the part that repeats) rather than the whole filtered picture;
+    // unset: as the starting point says (the tile preset writes the tile alone).
+    std::optional<bool> crop;
     bool alpha = false;     // add an opaque alpha plane to an RGB image
     std::string input, output;
     std::string tile_preview;
     int tile_columns = 2, tile_rows = 2;
+    bool tiles_given = false;  // --tiles given
+    bool jobs_given = false;   // -j or --jobs given
     // Control values set on the command line, by control index.
     std::array<std::optional<std::int32_t>, kControlCount> controls{};
     std::optional<std::uint32_t> colour;  // colour entry 0, 0x00BBGGRR
@@ -101,6 +105,9 @@ struct Options {
     // for --print-settings on its own.
     bool files = false;
     bool Filters() const { return files; }
+    // True when OUT holds the tile alone (when Fit is off): --crop, --no-crop, else the
+    // tile preset.
+    bool Crops() const { return crop.value_or(start == StartingPoint::tile); }
 };
 
 struct ParseResult {
@@ -118,5 +125,9 @@ std::string HexColour(const Rgb& rgb);
 std::string HexColour(std::uint32_t bbggrr);
 
 std::string HelpText();
+
+// The long option (without dashes) closest to `name`, when one is at most two edits
+// away (a letter added, removed, changed, or two neighbours swapped); else empty.
+std::string NearestOption(const std::string& name);
 
 }  // namespace tessellon::cli

@@ -115,7 +115,8 @@ void PrepareSettings(const Options& options) {
             for (const char* name : {"overlap-x", "overlap-y"}) {
                 if (const int control = ControlNamed(name); control >= 0) control_values[control] = kTilePresetOverlap;
             }
-            if (const int fit = ControlNamed("fit"); fit >= 0) control_values[fit] = 1;
+            // Fit stays off: OUT is the tile at the picture's own resolution, and every
+            // pixel inside it is the picture's own.
             break;
     }
     ClampSliderValues();

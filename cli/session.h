@@ -22,7 +22,7 @@
 namespace tessellon::cli {
 
 // Fills control_values and the block's colours from the options' starting point: the
-// tile preset (the filter's defaults and colours with overlap 20/20 and Fit), the
+// tile preset (the filter's defaults and colours with overlap 20/20, Fit off), the
 // filter's own defaults, or the saved settings as the module loads them (slider
 // defaults, then the saved values; colours black when none are saved); slider values
 // clamped into their ranges as the dialog clamps them; then the options over them.

@@ -240,7 +240,7 @@ TEST(CliProgramTest, FiltersAFileAndSavesTheSettingsWhenAsked) {
     ASSERT_EQ(preset.status, kExitOk) << preset.err;
     EXPECT_EQ(Setting(preset.out, "Overlap X"), "20");
     EXPECT_EQ(Setting(preset.out, "Overlap Y"), "20");
-    EXPECT_EQ(Setting(preset.out, "Fit"), "on");
+    EXPECT_EQ(Setting(preset.out, "Fit"), "off");
     EXPECT_EQ(Setting(preset.out, "Colour"), "EB4BE9");
     const std::string filter = RunProgram(directory, {"--print-settings", "--preset", "filter"}).out;
     EXPECT_EQ(Setting(filter, "Overlap X"), "0");
@@ -326,18 +326,49 @@ TEST(CliProgramTest, ARunStartsFromAPresetAndLeavesTheSavedSettingsAlone) {
     ASSERT_TRUE(sample.ok) << sample.error;
     ASSERT_EQ(WriteImageFile(directory / "in.ppm", sample.image), "");
 
-    // The bare command makes a seamless tile of the input's size.
+    // The bare command makes a seamless tile at the input's resolution, written alone:
+    // 320 less 320 * 20 / 100 wide, 240 less 240 * 20 / 100 high, and says so.
     const Outcome bare = RunProgram(directory, {"in.ppm", "tile.ppm"});
     ASSERT_EQ(bare.status, kExitOk) << bare.err;
-    EXPECT_EQ(bare.err, "");
+    EXPECT_EQ(bare.err, "tessellon: wrote the 256 \u00D7 192 tile: the picture less the overlap; --fit keeps "
+                        "320 \u00D7 240\n");
     const DecodeResult tile = ReadImageFile(directory / "tile.ppm");
     ASSERT_TRUE(tile.ok) << tile.error;
-    EXPECT_EQ(tile.image.width, sample.image.width);
-    EXPECT_EQ(tile.image.height, sample.image.height);
+    ASSERT_EQ(tile.image.width, 256);
+    ASSERT_EQ(tile.image.height, 192);
     const Seams before = MeasureSeams(sample.image);
     const Seams after = MeasureSeams(tile.image);
     EXPECT_GT(before.across_edges, before.inside * 1.5) << "the photograph's own edges do not meet";
     EXPECT_LE(after.across_edges, after.inside) << "the tile's edges meet as smoothly as its neighbours do";
+    // Away from the blended margins (the overlap, 64 × 48, is blended over the near
+    // edges) every pixel is the photograph's own: nothing is resampled.
+    long differing = 0, compared = 0;
+    for (int y = 48; y < 192; ++y) {
+        for (int x = 64; x < 256; ++x, ++compared) {
+            for (int p = 0; p < 3; ++p) differing += tile.image.At(x, y, p) != sample.image.At(x, y, p) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(compared, 20000);
+    EXPECT_EQ(differing, 0) << "the tile's inside is the source's pixels";
+
+    // --fit keeps the picture's size by stretching the tile over it; --fit with --crop
+    // contradict each other.
+    const Outcome fitted = RunProgram(directory, {"in.ppm", "fit.ppm", "--fit"});
+    ASSERT_EQ(fitted.status, kExitOk) << fitted.err;
+    EXPECT_EQ(fitted.err, "");
+    const DecodeResult fit = ReadImageFile(directory / "fit.ppm");
+    ASSERT_TRUE(fit.ok) << fit.error;
+    EXPECT_EQ(fit.image.width, 320);
+    EXPECT_EQ(fit.image.height, 240);
+    const Seams fit_seams = MeasureSeams(fit.image);
+    EXPECT_LE(fit_seams.across_edges, fit_seams.inside);
+    // --no-crop writes the whole filtered picture, the tile at the same place in it.
+    const Outcome whole = RunProgram(directory, {"in.ppm", "whole.ppm", "--no-crop"});
+    ASSERT_EQ(whole.status, kExitOk) << whole.err;
+    const DecodeResult whole_image = ReadImageFile(directory / "whole.ppm");
+    ASSERT_TRUE(whole_image.ok) << whole_image.error;
+    EXPECT_EQ(whole_image.image.width, 320);
+    EXPECT_EQ(CropTo(whole_image.image, TileBounds{0, 0, 256, 192}), tile.image);
 
     // Settings that change nothing are named as such.
     const Outcome unchanged = RunProgram(directory, {"in.ppm", "same.ppm", "--preset", "filter"});
@@ -449,11 +480,12 @@ TEST(CliProgramTest, EveryFormatAndItsColourProfileGoThroughTheProgram) {
         ASSERT_EQ(outcome.status, kExitOk) << outcome.err;
         const DecodeResult result = ReadImageFile(directory / c.output);
         ASSERT_TRUE(result.ok) << result.error;
-        EXPECT_EQ(result.image.width, 40);
-        EXPECT_EQ(result.image.height, 30);
+        EXPECT_EQ(result.image.width, 32) << "the tile: 40 less 40 * 20 / 100";
+        EXPECT_EQ(result.image.height, 24);
         if (c.keeps_profile) {
             EXPECT_EQ(result.metadata.icc, metadata.icc);
-            EXPECT_EQ(outcome.err, "");
+            EXPECT_EQ(outcome.err, "tessellon: wrote the 32 \u00D7 24 tile: the picture less the overlap; --fit keeps 40 \u00D7 30\n")
+                << "the size note and nothing else";
         } else {
             EXPECT_TRUE(result.metadata.icc.empty());
             EXPECT_NE(outcome.err.find("the ICC profile was dropped"), std::string::npos) << outcome.err;
@@ -467,7 +499,7 @@ TEST(CliProgramTest, EveryFormatAndItsColourProfileGoThroughTheProgram) {
         const DecodeResult again =
             DecodeImage(std::vector<std::uint8_t>(streamed.out.begin(), streamed.out.end()));
         ASSERT_TRUE(again.ok) << again.error;
-        EXPECT_EQ(again.image.width, 40);
+        EXPECT_EQ(again.image.width, 26) << "the tile of the 32-wide tile";
     }
     EXPECT_EQ(RunProgram(directory, {"in.png", "out.jpg", "--alpha"}).status, kExitUsage)
         << "a JPEG file holds no alpha plane";
@@ -513,7 +545,7 @@ TEST(CliProgramTest, AFailedWriteLeavesEveryFileAsItWas) {
         ASSERT_EQ(done.status, kExitOk) << done.err;
         const DecodeResult written = ReadImageFile(directory / c.replaced);
         ASSERT_TRUE(written.ok) << written.error;
-        EXPECT_EQ(written.image.width, 40) << "the result took the place of the old file";
+        EXPECT_EQ(written.image.width, 20) << "the result, the tile 40 less the overlap, took the place of the old file";
         EXPECT_TRUE(std::filesystem::is_symlink(directory / "link.ppm")) << "the link itself stays a link";
         EXPECT_EQ(Entries(directory.path()), files_before);
         EXPECT_EQ(Setting(RunProgram(directory, {"--print-settings", "--saved"}).out, "Overlap X"), "50");
@@ -788,9 +820,9 @@ TEST(CliProgramTest, NamesAsLongAsTheFolderTakesAreWritten) {
         if (c.status == kExitOk) {
             const DecodeResult written = ReadImageFile(directory / c.output);
             ASSERT_TRUE(written.ok) << written.error;
-            EXPECT_EQ(written.image.width, 8);
+            EXPECT_EQ(written.image.width, 7) << "the tile: 8 less 8 * 20 / 100";
             if (!c.preview.empty()) {
-                EXPECT_EQ(ReadImageFile(directory / c.preview).image.width, 16);
+                EXPECT_EQ(ReadImageFile(directory / c.preview).image.width, 14);
             }
         } else {
             EXPECT_FALSE(std::filesystem::exists(directory / "out.png")) << "checked before any file is written";
@@ -975,7 +1007,7 @@ TEST(CliProgramTest, ASignalWhileReadingCancelsUnlessItWasIgnoredFromTheStart) {
         } else {
             const DecodeResult written = ReadImageFile(directory / "out.png");
             ASSERT_TRUE(written.ok) << written.error;
-            EXPECT_EQ(written.image.width, 64);
+            EXPECT_EQ(written.image.width, 52) << "the tile: 64 less 64 * 20 / 100";
         }
         for (const std::string& name : Entries(directory.path())) EXPECT_FALSE(IsTemporary(name)) << name;
     }
@@ -1016,7 +1048,7 @@ TEST(CliProgramTest, AnInterruptIgnoredFromTheStartLeavesFilteringAndWritingAlon
     EXPECT_EQ(outcome.status, kExitOk) << outcome.err;
     const DecodeResult written = ReadImageFile(directory / "out.png");
     ASSERT_TRUE(written.ok) << written.error;
-    EXPECT_EQ(written.image.width, 2400);
+    EXPECT_EQ(written.image.width, 1920) << "the tile: 2400 less 2400 * 20 / 100";
 }
 
 TEST(CliProgramTest, ATerminationRequestToABatchReachesTheFilesItRuns) {
