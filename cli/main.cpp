@@ -103,9 +103,19 @@ std::vector<std::string> IdleOptionNotes(const Options& options, bool fit, std::
         }
     }
     if (format) {
-        const bool takes_quality = *format == FileFormat::jpeg || *format == FileFormat::webp;
-        const bool takes_compression = *format == FileFormat::png || *format == FileFormat::tiff;
-        const std::string name = FormatName(*format);
+        // The tile preview is written with the same options: one of the two files using
+        // an option is enough.
+        std::vector<FileFormat> formats{*format};
+        if (!options.tile_preview.empty()) {
+            if (const std::optional<FileFormat> preview = OutputFormatFor(options.tile_preview)) formats.push_back(*preview);
+        }
+        bool takes_quality = false, takes_compression = false;
+        std::string name;
+        for (const FileFormat each : formats) {
+            takes_quality = takes_quality || each == FileFormat::jpeg || each == FileFormat::webp;
+            takes_compression = takes_compression || each == FileFormat::png || each == FileFormat::tiff;
+            name += (name.empty() ? "" : " and ") + std::string(FormatName(each));
+        }
         if (options.quality && !takes_quality) note("--quality does nothing for " + name + ": it is written lossless");
         if (options.compression && !takes_compression) {
             note("--compression does nothing for " + name + (takes_quality ? ": --quality sets its size" : ": it is not deflated"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -432,6 +434,12 @@ TEST(CliProgramTest, StandardStreamsAndManyFiles) {
     const Outcome many = RunProgram(directory, {"a.ppm", "b.ppm", "c.pam", "--out-dir", "out", "-j", "2"});
     EXPECT_EQ(many.status, kExitFailure);
     EXPECT_NE(many.err.find("'b.ppm': unsupported format"), std::string::npos) << many.err;
+    // Off a terminal: one plain line per file, no bar and no summary.
+    EXPECT_NE(many.err.find("tessellon: 'a.ppm' -> 'out/a.ppm': 32 \u00D7 24, "), std::string::npos) << many.err;
+    EXPECT_NE(many.err.find("tessellon: 'c.pam' -> 'out/c.pam': 32 \u00D7 24, "), std::string::npos) << many.err;
+    EXPECT_NE(many.err.find("tessellon: 'b.ppm' failed (status 1)"), std::string::npos) << many.err;
+    EXPECT_EQ(many.err.find('\r'), std::string::npos) << many.err;
+    EXPECT_EQ(many.err.find("files:"), std::string::npos) << many.err;
     EXPECT_EQ(Entries(directory / "out"), (std::vector<std::string>{"a.ppm", "c.pam"}));
     const DecodeResult a = ReadImageFile(directory / "out/a.ppm");
     ASSERT_TRUE(a.ok) << a.error;
@@ -1078,6 +1086,214 @@ TEST(CliProgramTest, ATerminationRequestToABatchReachesTheFilesItRuns) {
     EXPECT_NE(outcome.err.find("interrupted while reading 'slow.ppm'"), std::string::npos) << outcome.err;
     EXPECT_NE(outcome.err.find("the files not yet started were skipped"), std::string::npos) << outcome.err;
     EXPECT_TRUE(Entries(directory / "tiles").empty()) << "a.ppm was not started";
+}
+
+TEST(CliProgramTest, OptionsThatDoNothingAreNotedAndContradictionsRefused) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    ASSERT_EQ(WriteImageFile(directory / "in.ppm", Gradient(40, 30)), "");
+    // Fit on in the saved settings, for --crop under --saved.
+    ASSERT_EQ(RunProgram(directory, {"--print-settings", "--defaults", "--fit", "--overlap-x", "20"}).status, kExitOk);
+    ASSERT_EQ(RunProgram(directory, {"in.ppm", "saved.png", "--defaults", "--fit", "--overlap-x", "20", "--save"}).status,
+              kExitOk);
+
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        const char* message;  // in stderr; for status 0 a note
+    };
+    const Case cases[] = {
+        {{"in.ppm", "out.png", "--tiles", "3x3"}, kExitOk, "note: --tiles does nothing without --tile-preview FILE"},
+        {{"in.ppm", "out.png", "--quality", "50"}, kExitOk, "note: --quality does nothing for PNG"},
+        {{"in.ppm", "out.tif", "--quality", "50"}, kExitOk, "note: --quality does nothing for TIFF"},
+        {{"in.ppm", "out.jpg", "--compression", "5"}, kExitOk, "note: --compression does nothing for JPEG"},
+        {{"in.ppm", "out.ppm", "--compression", "5"}, kExitOk, "note: --compression does nothing for PPM"},
+        {{"--print-settings", "--save"}, kExitOk, "note: --save does nothing with --print-settings alone"},
+        {{"in.ppm", "out.png", "-j", "2"}, kExitOk, "note: -j does nothing without --out-dir"},
+        {{"in.ppm", "out.png", "--colour", "000000"}, kExitOk, "note: --colour does nothing: OUT is the tile alone"},
+        {{"in.ppm", "out.png", "--repeat"}, kExitOk, "note: --repeat does nothing: OUT is the tile alone"},
+        {{"in.ppm", "out.png", "--fit", "--opaque-out"}, kExitOk,
+         "note: --opaque-out does nothing: with --fit nothing lies outside the tile"},
+        {{"in.ppm", "out.png", "--saved", "--crop"}, kExitOk, "note: --crop does nothing with Fit on"},
+        {{"in.ppm", "out.png", "--crop", "--fit"}, kExitUsage, "--crop and --fit contradict each other"},
+        {{"in.ppm", "out.png", "--fit", "--crop"}, kExitUsage, "--crop and --fit contradict each other"},
+        {{"in.ppm", "out.png", "--fitt"}, kExitUsage, "unknown option: --fitt; did you mean --fit?"},
+        {{"in.ppm", "out.png", "--overlapx", "5"}, kExitUsage, "did you mean --overlap-x?"},
+        {{"in.ppm", "out.png", "--no-fti"}, kExitUsage, "did you mean --no-fit?"},
+        {{"in.ppm", "out.png", "-fade", "5"}, kExitUsage, "unknown option: -fade; did you mean --fade?"},
+        {{"--abuot"}, kExitUsage, "did you mean --about?"},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& a : c.arguments) joined += a + " ";
+        SCOPED_TRACE(joined);
+        std::filesystem::remove(directory / "out.png");
+        const Outcome outcome = RunProgram(directory, c.arguments);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        if (c.status != kExitOk) {
+            EXPECT_FALSE(std::filesystem::exists(directory / "out.png"));
+        }
+    }
+    // No suggestion where nothing is near, and no note where every option counts.
+    const Outcome far = RunProgram(directory, {"in.ppm", "out.png", "--zzzzzz"});
+    EXPECT_EQ(far.status, kExitUsage);
+    EXPECT_EQ(far.err.find("did you mean"), std::string::npos) << far.err;
+    const Outcome used = RunProgram(directory, {"in.ppm", "out.jpg", "--no-crop", "--colour", "000000", "--repeat",
+                                                "--quality", "80", "--tile-preview", "p.png", "--tiles", "3x1",
+                                                "--compression", "9"});
+    EXPECT_EQ(used.status, kExitOk) << used.err;
+    EXPECT_EQ(used.err.find("note:"), std::string::npos) << used.err;
+
+    // --about is the program's output.
+    const Outcome about = RunProgram(directory, {"--about"});
+    EXPECT_EQ(about.status, kExitOk);
+    EXPECT_NE(about.out.find("Tessellon"), std::string::npos) << about.out;
+    EXPECT_EQ(about.err, "");
+}
+
+// A program run on a terminal of its own (a pseudo-terminal): its standard streams are
+// the terminal, it leads a session of its own, and a Ctrl-C typed on the terminal
+// reaches its whole process group, as in a shell.
+class Terminal {
+public:
+    Terminal(const ScratchDirectory& directory, const std::vector<std::string>& arguments) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+        const std::string slave = ptsname(master_);
+        const std::string config = directory / "config";
+        std::vector<std::string> words{TESSELLON_CLI_PATH};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        child_ = fork();
+        if (child_ == 0) {
+            setsid();
+            const int terminal = open(slave.c_str(), O_RDWR);  // becomes the controlling terminal
+            if (terminal < 0 || dup2(terminal, 0) < 0 || dup2(terminal, 1) < 0 || dup2(terminal, 2) < 0 ||
+                chdir(directory.path().c_str()) != 0) {
+                _exit(126);
+            }
+            setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+            for (const int signal_number : {SIGINT, SIGTERM, SIGPIPE}) signal(signal_number, SIG_DFL);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    ~Terminal() {
+        if (master_ >= 0) close(master_);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    pid_t child() const { return child_; }
+    const std::string& text() const { return text_; }
+
+    // Reads what the program wrote until `expected` shows or `seconds` pass.
+    bool ReadUntil(const std::string& expected, int seconds) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (text_.find(expected) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= give_up || !ReadSome(100)) return false;
+        }
+        return true;
+    }
+    void Type(const std::string& keys) { (void)!write(master_, keys.data(), keys.size()); }
+    // Reads to the end and waits for the program; its exit status.
+    int Finish() {
+        while (ReadSome(100)) {
+        }
+        int status = 0;
+        if (waitpid(child_, &status, 0) != child_) return -1;
+        while (ReadSome(0)) {
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    // False once the terminal has no writer left (the program and its processes ended).
+    bool ReadSome(int milliseconds) {
+        pollfd fd{master_, POLLIN, 0};
+        if (poll(&fd, 1, milliseconds) < 0) return errno == EINTR;
+        if ((fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0) return true;  // nothing yet
+        char buffer[4096];
+        const ssize_t got = read(master_, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        text_.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    int master_ = -1;
+    pid_t child_ = -1;
+    std::string text_;
+};
+
+TEST(CliProgramTest, ABatchOnATerminalReportsEachFileAndASummary) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    ASSERT_EQ(WriteImageFile(directory / "a.ppm", Gradient(40, 30)), "");
+    ASSERT_EQ(WriteImageFile(directory / "c.ppm", Gradient(20, 10)), "");
+    std::ofstream(directory / "b.ppm") << "not an image";
+    std::filesystem::create_directory(directory / "out");
+    Terminal terminal(directory, {"a.ppm", "b.ppm", "c.ppm", "--out-dir", "out", "-j", "2"});
+    ASSERT_GT(terminal.child(), 0);
+    EXPECT_EQ(terminal.Finish(), kExitFailure) << terminal.text();
+    const std::string& text = terminal.text();
+    EXPECT_NE(text.find("'a.ppm' -> 'out/a.ppm': 32 \u00D7 24, "), std::string::npos) << text;
+    EXPECT_NE(text.find("'c.ppm' -> 'out/c.ppm': 16 \u00D7 8, "), std::string::npos) << text;
+    EXPECT_NE(text.find("'b.ppm': unsupported format"), std::string::npos) << text;
+    EXPECT_NE(text.find("'b.ppm' failed (status 1)"), std::string::npos) << text;
+    EXPECT_NE(text.find("3/3 files"), std::string::npos) << "the bar counts the files done" << text;
+    EXPECT_NE(text.find("tessellon: 3 files: 2 done, 1 failed, "), std::string::npos) << text;
+
+    // Image bytes are not written to a terminal.
+    Terminal bytes(directory, {"a.ppm", "-", "--format", "png"});
+    ASSERT_GT(bytes.child(), 0);
+    EXPECT_EQ(bytes.Finish(), kExitUsage);
+    EXPECT_NE(bytes.text().find("use a file name or a pipe"), std::string::npos) << bytes.text();
+    EXPECT_EQ(bytes.text().find("PNG"), std::string::npos) << "no image bytes";
+}
+
+TEST(CliProgramTest, CtrlCStopsEveryFileOfABatchAndLeavesNoProcessOrPartialFile) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    // Noise compresses badly: each file takes a while to write.
+    const Image noise = Noise(1500, 1200);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "n" + std::to_string(i) + ".ppm";
+        ASSERT_EQ(WriteImageFile(directory / name, noise), "");
+        arguments.push_back(name);
+    }
+    std::filesystem::create_directory(directory / "out");
+    arguments.insert(arguments.end(), {"--out-dir", "out", "-j", "2", "--compression", "9"});
+    Terminal terminal(directory, arguments);
+    ASSERT_GT(terminal.child(), 0);
+    // Once the first file is done, two others are running: Ctrl-C.
+    ASSERT_TRUE(terminal.ReadUntil(" -> ", 60)) << terminal.text();
+    terminal.Type("\x03");
+    const auto typed = std::chrono::steady_clock::now();
+    EXPECT_EQ(terminal.Finish(), kExitCancelled) << terminal.text();
+    EXPECT_LT(std::chrono::steady_clock::now() - typed, std::chrono::seconds(10)) << "no second Ctrl-C needed";
+    // No process of the program's group is left: every file's process has ended.
+    EXPECT_EQ(kill(-terminal.child(), 0), -1);
+    EXPECT_EQ(errno, ESRCH) << "a process of the batch outlived it";
+    EXPECT_NE(terminal.text().find("interrupted"), std::string::npos) << terminal.text();
+    EXPECT_NE(terminal.text().find("not started"), std::string::npos) << terminal.text();
+    // What was written is whole; nothing half-written and no temporary file is left.
+    const std::vector<std::string> written = Entries(directory / "out");
+    EXPECT_LT(written.size(), 8u) << "the batch went on after Ctrl-C";
+    for (const std::string& name : written) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(IsTemporary(name));
+        const DecodeResult file = ReadImageFile(directory / ("out/" + name));
+        ASSERT_TRUE(file.ok) << file.error;
+        EXPECT_EQ(file.image.width, 1200);
+        EXPECT_EQ(file.image.height, 960);
+    }
 }
 
 class CliSessionTest : public ::testing::Test {
