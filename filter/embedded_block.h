@@ -3,6 +3,7 @@
 // No Windows headers.
 #pragma once
 
+#include "filter/control_rows.h"
 #include "filter/definition.h"
 #include "resources/version.h"
 
@@ -73,18 +74,18 @@ constexpr DefinitionBlock MakeEmbeddedBlock() {
     b.colours[0] = 0x00E94BEB;  // red 235, green 75, blue 233
     b.point_count = 0;
 
-    b.controls[0] = Control("Overlap X:", -76, 75);
-    b.controls[1] = Control("Overlap Y:", -76, 75);
-    b.controls[2] = Control("Fade:", 0, 100);
-    b.controls[3] = Control("Thru BG:", 0, 255);
-    b.controls[4] = Control("BGSmooth:", 0, 100);
-    b.controls[5] = Control("Freq:", 1, 128);
-    b.controls[6] = Control("Phase X:", 0, 100);
-    b.controls[7] = Control("Phase Y:", 0, 100);
-    b.controls[10].enabled = 1;  // the selector; its caption and range are not read
-    b.controls[13] = Control("Repeat", 0, 0);
-    b.controls[14] = Control("OpaqueOut", 0, 0);
-    b.controls[15] = Control("Fit", 0, 0);
+    b.controls[kOverlapXRow] = Control("Overlap X:", -76, 75);
+    b.controls[kOverlapYRow] = Control("Overlap Y:", -76, 75);
+    b.controls[kFadeRow] = Control("Fade:", 0, 100);
+    b.controls[kThruBgRow] = Control("Thru BG:", 0, 255);
+    b.controls[kBgSmoothRow] = Control("BGSmooth:", 0, 100);
+    b.controls[kFreqRow] = Control("Freq:", 1, 128);
+    b.controls[kPhaseXRow] = Control("Phase X:", 0, 100);
+    b.controls[kPhaseYRow] = Control("Phase Y:", 0, 100);
+    b.controls[kSeamRow].enabled = 1;  // the selector; its caption and range are not read
+    b.controls[kRepeatRow] = Control("Repeat", 0, 0);
+    b.controls[kOpaqueOutRow] = Control("OpaqueOut", 0, 0);
+    b.controls[kFitRow] = Control("Fit", 0, 0);
 
     b.put_cell_count = 41000;
     b.option_flags = 0;

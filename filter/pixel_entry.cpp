@@ -5,6 +5,7 @@
 // This is the reference transcription, built-in call for built-in call; the pixel loop
 // replaces whole rows of its calls by the specialised pass of filter/pixel_fast while
 // filter_pixel is the bound routine. No Windows headers.
+#include "filter/control_rows.h"
 #include "filter/definition.h"
 #include "filter/pixel_fast.h"
 #include "filter/variables.h"
@@ -47,8 +48,8 @@ std::int32_t filter_pixel_reference(ExecutionContext& c, const BuiltinTable&) no
     const i32 acc = v[kCellAcc];
     const i32 srcc = v[kCellSrc];
 
-    const bool fit = check_box(0) != 0;
-    const bool inside = fit || check_box(2) != 0 ||
+    const bool fit = check_box(kFitBox) != 0;
+    const bool inside = fit || check_box(kRepeatBox) != 0 ||
                         (v[kTileX0] <= pos_x && pos_x < v[kTileX1] && v[kTileY0] <= pos_y && pos_y < v[kTileY1]);
     if (inside) {
         if (fit) {
@@ -102,7 +103,7 @@ std::int32_t filter_pixel_reference(ExecutionContext& c, const BuiltinTable&) no
                 }
                 v[kCopyAlpha] = c.plane_count < 4 ? 255 : src_interp(copy_x, copy_y, scale, 3);
 
-                if (slider(3) > 0 && (copy_y != src_y0 || copy_x != src_x0)) {
+                if (slider(kThruBgRow) > 0 && (copy_y != src_y0 || copy_x != src_x0)) {
                     v[kBgDistance] = wrap_add(wrap_add(absval(wrap_sub(put_read(srcc), c.back_r)),
                                                        absval(wrap_sub(put_read(srcc + 1), c.back_g))),
                                               absval(wrap_sub(put_read(srcc + 2), c.back_b)));
@@ -151,7 +152,7 @@ std::int32_t filter_pixel_reference(ExecutionContext& c, const BuiltinTable&) no
             if (abort_check() != 0) return 0;
             put_write(color_part(0, v[kPass]), wrap_add(out, v[kPass]));
         }
-        put_write(check_box(1) != 0 ? 255 : 0, out + 3);
+        put_write(check_box(kOpaqueOutBox) != 0 ? 255 : 0, out + 3);
     }
 
     for (v[kLoopInner] = 0; v[kLoopInner] < 4; ++v[kLoopInner]) {

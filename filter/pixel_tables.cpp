@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "filter/control_rows.h"
+
 namespace tessellon {
 
 // --- Preparation -----------------------------------------------------------------
@@ -96,10 +98,10 @@ bool TilingPixelPass::Impl::Prepare(const StripDescription& strip) noexcept {
     wy_after = v[kWeightYAfter];
     wy_before = v[kWeightYBefore];
 
-    fit = check_box(0) != 0;
-    repeat = check_box(2) != 0;
-    opaque_out = check_box(1) != 0;
-    thru_bg = slider(3) > 0;
+    fit = check_box(kFitBox) != 0;
+    repeat = check_box(kRepeatBox) != 0;
+    opaque_out = check_box(kOpaqueOutBox) != 0;
+    thru_bg = slider(kThruBgRow) > 0;
     for (int ch = 0; ch < 3; ++ch) colour[ch] = color_part(0, ch);
     alpha_sampled = ctx_planes >= 4 && planes > 3;
 

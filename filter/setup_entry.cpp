@@ -2,6 +2,7 @@
 // the area's size, and builds the two seam profiles (straight, wave, zigzag or fractal)
 // in the put array. Every loop starts with the abort check, as the stored code does, so
 // the host sees the same number of checks. No Windows headers.
+#include "filter/control_rows.h"
 #include "filter/definition.h"
 #include "filter/variables.h"
 #include "runtime/builtins.h"
@@ -50,8 +51,8 @@ void SetUpGeometry(ExecutionContext& c) noexcept {
     v[kCellProfileX] = kProfileXCell;
     v[kCellProfileY] = kProfileYCell;
     const i32 scale = v[kScale] = max_of(width, height);
-    const i32 overlap_x = v[kOverlapX] = wrap_mul(slider(0), width) / 100;
-    const i32 overlap_y = v[kOverlapY] = wrap_mul(slider(1), height) / 100;
+    const i32 overlap_x = v[kOverlapX] = wrap_mul(slider(kOverlapXRow), width) / 100;
+    const i32 overlap_y = v[kOverlapY] = wrap_mul(slider(kOverlapYRow), height) / 100;
     const i32 overlap_x_abs = v[kOverlapXAbs] = absval(overlap_x);
     const i32 overlap_y_abs = v[kOverlapYAbs] = absval(overlap_y);
     const i32 tile_w = v[kTileW] = wrap_sub(width, overlap_x_abs);
@@ -61,9 +62,9 @@ void SetUpGeometry(ExecutionContext& c) noexcept {
     i32 weight_full = max_of(overlap_x_abs, overlap_y_abs);
     if (weight_full == 0) weight_full = 1;
     v[kWeightFull] = weight_full;
-    v[kBgLo] = rescale(slider(3), 1, 256, 0, 765);
+    v[kBgLo] = rescale(slider(kThruBgRow), 1, 256, 0, 765);
     v[kBgHi] = slider_map(4, v[kBgLo], 765);
-    if (check_box(0) != 0) {
+    if (check_box(kFitBox) != 0) {
         v[kProfileLenX] = width;
         v[kProfileLenY] = height;
     } else {
@@ -157,7 +158,7 @@ bool BuildProfile(ExecutionContext& c, i32 pass) noexcept {
     const i32 len = v[kProfileLen];
     const i32 amplitude = v[kAmplitude];
     const i32 direction = v[kDirection];
-    const i32 frequency = v[kFrequency] = slider(5);
+    const i32 frequency = v[kFrequency] = slider(kFreqRow);
     v[kRunningMax] = 128;
     const i32 phase_offset = v[kPhaseOffset] = slider_map(6 + pass, len, 0);
     // The noise of a pass depends only on its phase offset, so the same settings and

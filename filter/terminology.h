@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "filter/control_rows.h"
 #include "hostapi/filter_record.h"
 #include "runtime/block_format.h"
 
@@ -27,18 +28,18 @@ struct ScriptKey {
 };
 
 constexpr ScriptKey kScriptKeys[] = {
-    {FourCharCode("ovrX"), ScriptValueKind::slider, 0, "Overlap X"},
-    {FourCharCode("ovrY"), ScriptValueKind::slider, 1, "Overlap Y"},
-    {FourCharCode("faDe"), ScriptValueKind::slider, 2, "Fade"},
-    {FourCharCode("thBG"), ScriptValueKind::slider, 3, "Thru BG"},
-    {FourCharCode("bgSm"), ScriptValueKind::slider, 4, "BGSmooth"},
-    {FourCharCode("frQy"), ScriptValueKind::slider, 5, "Freq"},
-    {FourCharCode("phsX"), ScriptValueKind::slider, 6, "Phase X"},
-    {FourCharCode("phsY"), ScriptValueKind::slider, 7, "Phase Y"},
-    {FourCharCode("smSh"), ScriptValueKind::selector, kSelectorRecord, "Seam"},
-    {FourCharCode("fitT"), ScriptValueKind::check_box, CheckBoxRecordOf(0), "Fit"},
-    {FourCharCode("opqO"), ScriptValueKind::check_box, CheckBoxRecordOf(1), "OpaqueOut"},
-    {FourCharCode("rpeT"), ScriptValueKind::check_box, CheckBoxRecordOf(2), "Repeat"},
+    {FourCharCode("ovrX"), ScriptValueKind::slider, kOverlapXRow, "Overlap X"},
+    {FourCharCode("ovrY"), ScriptValueKind::slider, kOverlapYRow, "Overlap Y"},
+    {FourCharCode("faDe"), ScriptValueKind::slider, kFadeRow, "Fade"},
+    {FourCharCode("thBG"), ScriptValueKind::slider, kThruBgRow, "Thru BG"},
+    {FourCharCode("bgSm"), ScriptValueKind::slider, kBgSmoothRow, "BGSmooth"},
+    {FourCharCode("frQy"), ScriptValueKind::slider, kFreqRow, "Freq"},
+    {FourCharCode("phsX"), ScriptValueKind::slider, kPhaseXRow, "Phase X"},
+    {FourCharCode("phsY"), ScriptValueKind::slider, kPhaseYRow, "Phase Y"},
+    {FourCharCode("smSh"), ScriptValueKind::selector, kSeamRow, "Seam"},
+    {FourCharCode("fitT"), ScriptValueKind::check_box, kFitRow, "Fit"},
+    {FourCharCode("opqO"), ScriptValueKind::check_box, kOpaqueOutRow, "OpaqueOut"},
+    {FourCharCode("rpeT"), ScriptValueKind::check_box, kRepeatRow, "Repeat"},
     {FourCharCode("clrO"), ScriptValueKind::colour, 0, "Colour"},
 };
 constexpr int kScriptKeyCount = static_cast<int>(sizeof kScriptKeys / sizeof kScriptKeys[0]);
