@@ -28,6 +28,7 @@
 #include "cli/options.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
+#include "cli/resize.h"
 #include "cli/row_pipeline.h"
 #include "cli/session.h"
 #include "resources/version.h"
@@ -245,18 +246,26 @@ int Filter(const Options& options, bool show_progress) {
                                         std::to_string(image.height) + " image");
         }
     }
-    if (int status = CheckWritableAs(options, options.output, image.planes, image.width, image.height);
+    // With --size the files hold the resampled tile; else at most the picture.
+    const int out_width = options.size ? options.size->width : image.width;
+    const int out_height = options.size ? options.size->height : image.height;
+    if (options.size && std::uint64_t{static_cast<std::uint32_t>(out_width)} * static_cast<std::uint32_t>(out_height) *
+                                static_cast<std::uint32_t>(image.planes) >
+                            (std::uint64_t{1} << 31)) {
+        return Fail(kExitUsage, "--size: the tile would take more than 2 GiB; choose a smaller size");
+    }
+    if (int status = CheckWritableAs(options, options.output, image.planes, out_width, out_height);
         status != kExitOk) {
         return status;
     }
     if (!options.tile_preview.empty()) {
         if (int status = CheckWritableAs(options, options.tile_preview, image.planes,
-                                         image.width * options.tile_columns, image.height * options.tile_rows);
+                                         out_width * options.tile_columns, out_height * options.tile_rows);
             status != kExitOk) {
             return status;
         }
-        const std::uint64_t bytes = std::uint64_t{static_cast<std::uint32_t>(image.width)} *
-                                    static_cast<std::uint32_t>(image.height) *
+        const std::uint64_t bytes = std::uint64_t{static_cast<std::uint32_t>(out_width)} *
+                                    static_cast<std::uint32_t>(out_height) *
                                     static_cast<std::uint32_t>(image.planes) *
                                     static_cast<std::uint32_t>(options.tile_columns) *
                                     static_cast<std::uint32_t>(options.tile_rows);
@@ -298,13 +307,16 @@ int Filter(const Options& options, bool show_progress) {
     const FileFormat format = *FormatOf(options, options.output);
     std::optional<WriteInterruptGuard> write_interrupts;
     RowPipeline rows(image.width, image.planes, written.x, written.y, written.width, written.height);
+    // A resampled tile is written once the whole tile is there; anything else is
+    // encoded row by row.
+    const bool resample = options.size.has_value();
     OutputFile file;
-    if (!file.Open(output)) return Fail(kExitFailure, file.Error());
+    if (!resample && !file.Open(output)) return Fail(kExitFailure, file.Error());
     // A file is encoded while the filter runs, row by row as the rows are finished. A
     // stream (standard output, a pipe) gets its first byte only once the filter has
     // succeeded, so that a refused or cancelled run sends nothing down it.
     std::optional<BackgroundEncoder> encoder;
-    if (!output.stream && !output.standard_output) {
+    if (!resample && !output.stream && !output.standard_output) {
         encoder.emplace(format, rows, file, metadata, write_options);
         // The encoder keeps a core busy while the filter runs: the filter takes the
         // others, unless -t or the environment says how many. (More threads than cores
@@ -318,7 +330,7 @@ int Filter(const Options& options, bool show_progress) {
     progress.Stage("filtering", 25, 75);
     RunResult run;
     std::optional<InterruptGuard> filter_interrupts(std::in_place);
-    run = RunFilterOnImage(std::move(image), options, &progress, &rows);
+    run = RunFilterOnImage(std::move(image), options, &progress, resample ? nullptr : &rows);
     {
         // From here on an interrupt removes the file being written and leaves the old
         // one; the signals wait while the handlers change over.
@@ -344,16 +356,28 @@ int Filter(const Options& options, bool show_progress) {
     if (run.in_strips && !options.allow_strips) Say("warning: the filter worked in strips; seams may show");
 
     progress.Stage("writing", 75, 100);
-    if (!encoder) encoder.emplace(format, rows, file, metadata, write_options);
-    while (!encoder->WaitFor(kProgressPollMilliseconds)) progress.Update(rows.RowsTaken(), rows.height());
     std::vector<std::string> notes;
-    if (std::string problem = encoder->Join(notes); !problem.empty()) {
-        return Fail(kExitFailure, problem.rfind("cannot", 0) == 0 ? problem : "'" + output.name + "': " + problem);
+    Image resampled;
+    if (resample) {
+        resampled = ResizeWrapped(CropTo(run.output, written), options.size->width, options.size->height);
+        if (resampled.width == 0) return Fail(kExitFailure, "out of memory while resampling the tile");
+        if (std::string problem = WriteImageFile(output, format, resampled, metadata, write_options, &notes);
+            !problem.empty()) {
+            return Fail(kExitFailure, problem);
+        }
+    } else {
+        if (!encoder) encoder.emplace(format, rows, file, metadata, write_options);
+        while (!encoder->WaitFor(kProgressPollMilliseconds)) progress.Update(rows.RowsTaken(), rows.height());
+        if (std::string problem = encoder->Join(notes); !problem.empty()) {
+            return Fail(kExitFailure, problem.rfind("cannot", 0) == 0 ? problem : "'" + output.name + "': " + problem);
+        }
+        if (!file.Commit()) return Fail(kExitFailure, file.Error());
     }
-    if (!file.Commit()) return Fail(kExitFailure, file.Error());
     for (const std::string& note : notes) Say("'" + options.output + "': " + note);
     if (!options.tile_preview.empty()) {
-        const Image tile = options.Crops() ? CropTo(run.output, written) : std::move(run.output);
+        const Image tile = resample            ? std::move(resampled)
+                           : options.Crops() ? CropTo(run.output, written)
+                                             : std::move(run.output);
         const Image preview = Tiled(tile, options.tile_columns, options.tile_rows);
         notes.clear();
         if (std::string problem = WriteImageFile(preview_target, *FormatOf(options, options.tile_preview), preview,
@@ -365,10 +389,10 @@ int Filter(const Options& options, bool show_progress) {
     }
     progress.Update(1, 1);
     progress.Finish();
-    last_written = {written.width, written.height};
+    last_written = resample ? Written{options.size->width, options.size->height} : Written{written.width, written.height};
     // The tile preset writes the tile alone, smaller than the picture: said, with how to
     // keep the picture's size, so that a smaller file is no surprise.
-    if (!in_batch && !options.crop && !fit && (written.width != area.width || written.height != area.height)) {
+    if (!in_batch && !options.crop && !fit && !resample && (written.width != area.width || written.height != area.height)) {
         Say("wrote the " + SizeWords(written.width, written.height) +
             " tile: the picture less the overlap; --fit keeps " + SizeWords(area.width, area.height));
     }

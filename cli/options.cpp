@@ -110,6 +110,11 @@ public:
                            "picture, --crop writes the tile alone; give one of them";
             return result;
         }
+        if (options_.size && options_.crop == false) {
+            result.error = "--size and --no-crop contradict each other: --size resamples the tile alone, "
+                           "--no-crop writes the picture around it; give one of them";
+            return result;
+        }
         const bool informational = options_.help || options_.version || options_.about;
         if (!informational && !options_.out_dir.empty()) {
             if (positional.empty()) {
@@ -233,6 +238,7 @@ private:
         if (name_ == "threads") return SmallNumber(1, 64, options_.threads);
         if (name_ == "tile-preview") return TilePreview();
         if (name_ == "tiles") return Tiles();
+        if (name_ == "size") return SizeOption();
         const std::string nearest = NearestOption(name_);
         return Fail("unknown option: --" + name_ + (nearest.empty() ? "" : "; did you mean --" + nearest + "?"));
     }
@@ -407,6 +413,21 @@ private:
         return true;
     }
 
+    // WxH, or N for N × N.
+    bool SizeOption() {
+        std::string text;
+        if (!Value(text)) return false;
+        std::vector<std::int64_t> n;
+        const std::string lowered = LowerText(text);
+        if (!ParseNumberList(lowered, 'x', n) || n.empty() || n.size() > 2 || n[0] < 1 || n.back() < 1 ||
+            n[0] > kMaxCoordinate || n.back() > kMaxCoordinate) {
+            return Fail("--size: '" + text + "' is not WxH or N, with W, H and N from 1 to " +
+                        std::to_string(kMaxCoordinate));
+        }
+        options_.size = Options::Size{static_cast<int>(n[0]), static_cast<int>(n.back())};
+        return true;
+    }
+
     bool Tiles() {
         std::string text;
         if (!Value(text)) return false;
@@ -525,7 +546,8 @@ std::vector<std::string> LongOptionNames() {
     std::vector<std::string> names = {
         "help", "version", "about", "print-settings", "defaults", "saved", "preset", "save", "crop", "no-crop",
         "alpha", "colour", "color", "background", "foreground", "selection", "max-space", "max-pixels",
-        "allow-strips", "format", "quality", "compression", "out-dir", "jobs", "threads", "tile-preview", "tiles"};
+        "allow-strips", "format", "quality", "compression", "out-dir", "jobs", "threads", "tile-preview", "tiles",
+        "size"};
     for (const ControlOption& control : ControlOptions()) {
         names.push_back(control.name);
         if (control.check_box) names.push_back("no-" + control.name);
@@ -645,6 +667,7 @@ std::string HelpText() {
     text += "\nOutput:\n";
     line("--crop", "write only the tile, the part that repeats (the tile preset's default; not with --fit)");
     line("--no-crop", "write the whole filtered picture: the tile and, past it, the colour outside it");
+    line("--size WxH, --size N", "resample the tile to exactly W x H (N x N), edges wrapping: it still tiles");
     line("--format NAME", "OUT's format, over its extension (needed for OUT '-')");
     line("--quality N", "JPEG and lossy WebP quality, 1..100");
     line("--compression N", "PNG and TIFF deflate level, 0..9 (default: PNG run-length, TIFF 4)");

@@ -77,6 +77,11 @@ struct Options {
     std::string tile_preview;
     int tile_columns = 2, tile_rows = 2;
     bool tiles_given = false;  // --tiles given
+    // --size WxH or N: the tile resampled to exactly this size, its edges wrapping.
+    struct Size {
+        int width = 0, height = 0;
+    };
+    std::optional<Size> size;
     bool jobs_given = false;   // -j or --jobs given
     // Control values set on the command line, by control index.
     std::array<std::optional<std::int32_t>, kControlCount> controls{};
@@ -106,8 +111,8 @@ struct Options {
     bool files = false;
     bool Filters() const { return files; }
     // True when OUT holds the tile alone (when Fit is off): --crop, --no-crop, else the
-    // tile preset.
-    bool Crops() const { return crop.value_or(start == StartingPoint::tile); }
+    // tile preset or --size, which resamples the tile.
+    bool Crops() const { return crop.value_or(start == StartingPoint::tile || size.has_value()); }
 };
 
 struct ParseResult {

@@ -7,7 +7,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 native_pkgs=(build-essential cmake ninja-build googletest libgtest-dev libbenchmark-dev
-             libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev pkg-config)
+             libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev pkg-config libstb-dev)
 win_pkgs=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 xvfb xauth zip unzip)
 # The fuzz targets: clang and its runtime libraries (libFuzzer, the sanitizers).
@@ -18,12 +18,18 @@ bench_pkgs=(hyperfine time)
 # The GEGL operation (tessellon-gegl.so): GEGL's headers, and the gegl program its tests run.
 gegl_pkgs=(libgegl-dev gegl)
 
-for p in "${native_pkgs[@]}" "${win_pkgs[@]}" "${fuzz_pkgs[@]}" "${bench_pkgs[@]}" "${gegl_pkgs[@]}"; do have "$p" || need+=("$p"); done
+# `setup.sh native`: only what the native build (tessellon and its tests) needs.
+if [ "${1:-}" = native ]; then
+  wanted=("${native_pkgs[@]}")
+else
+  wanted=("${native_pkgs[@]}" "${win_pkgs[@]}" "${fuzz_pkgs[@]}" "${bench_pkgs[@]}" "${gegl_pkgs[@]}")
+fi
+for p in "${wanted[@]}"; do have "$p" || need+=("$p"); done
 [ ${#need[@]} -eq 0 ] && exit 0
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "${1:-}" != native ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
