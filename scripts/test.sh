@@ -23,21 +23,33 @@ if answer=$(./scripts/runs_32bit.sh); then runs_32bit=yes; else runs_32bit=no; f
 echo "$answer"
 
 for preset in native native-sanitize win32 win64; do
-  echo "== build: $preset"
+  echo "== build: $preset (at $(( $(date +%s) - start )) s)"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
 
-# suite NAME COMMAND...: runs one ctest stage and notes how many tests it ran.
+# suite NAME COMMAND...: runs one ctest stage and notes how many tests it ran and how
+# long it took. A stage whose programs run many unit tests in one process (the Windows
+# builds' shards) leaves gtest's result files, whose counts are added.
 summary=()
 logs=$(mktemp -d)
 suite() {
-  local name=$1 log="$logs/$1.log"
+  local name=$1 log="$logs/$1.log" began counted xml_tests
   shift
   echo "== test: $name"
+  began=$(date +%s)
   "$@" 2>&1 | tee "$log"
-  summary+=("$(printf '%-16s %s' "$name" "$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 |
-    sed -E 's/^0 tests failed out of ([0-9]+)$/\1 tests passed/')")")
+  counted=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 |
+    sed -E 's/^0 tests failed out of ([0-9]+)$/\1 tests passed/')
+  xml_tests=0
+  if [ -n "${suite_xml:-}" ]; then
+    for xml in $suite_xml; do
+      [ -f "$xml" ] || continue
+      xml_tests=$((xml_tests + $(grep -m 1 -o '<testsuites tests="[0-9]*"' "$xml" | grep -o '[0-9]*')))
+    done
+  fi
+  [ "$xml_tests" -gt 0 ] && counted="$counted; the shards among them ran $xml_tests unit tests"
+  summary+=("$(printf '%-16s %s in %d s' "$name" "$counted" $(( $(date +%s) - began )))")
 }
 
 # The native suites read both built modules as files and must find them.
@@ -78,7 +90,9 @@ for preset in "${wine_presets[@]}"; do
   # A dialog test under wine has once hung in wine's window handling (a test that takes
   # one second ran into the timeout); a test that fails is run once more before the run
   # counts as failed, and ctest's summary still lists what needed the second try.
-  suite "$preset (wine)" xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$preset" --repeat until-pass:2
+  rm -f "build/$preset"/tests/tessellon_tests.shard*.xml
+  suite_xml="build/$preset/tests/tessellon_tests.shard*.xml" \
+    suite "$preset (wine)" xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$preset" --repeat until-pass:2
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
 done
 
