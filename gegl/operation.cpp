@@ -126,8 +126,12 @@ const GeglRectangle* InputExtent(GeglOperation* operation) {
     return gegl_operation_source_get_bounding_box(operation, "input");
 }
 
-bool Refused(const GeglRectangle& extent) {
-    return !tessellon::gegl_host::CheckPicture(extent.width, extent.height, 4).empty();
+// Whether the filter refuses the input, with the planes Prepare chose (four until then:
+// the stricter count for the one-pass budget).
+bool Refused(GeglOperation* operation, const GeglRectangle& extent) {
+    const Babl* format = gegl_operation_get_format(operation, "input");
+    const int planes = format != nullptr ? babl_format_get_n_components(format) : 4;
+    return !tessellon::gegl_host::CheckPicture(extent.width, extent.height, planes).empty();
 }
 
 // The whole input for any part of the output: every output pixel may come from
@@ -135,7 +139,7 @@ bool Refused(const GeglRectangle& extent) {
 // renders none of it.
 GeglRectangle GetRequiredForOutput(GeglOperation* operation, const gchar*, const GeglRectangle*) {
     const GeglRectangle* extent = InputExtent(operation);
-    if (extent == nullptr || Refused(*extent)) return GeglRectangle{0, 0, 0, 0};
+    if (extent == nullptr || Refused(operation, *extent)) return GeglRectangle{0, 0, 0, 0};
     return *extent;
 }
 

@@ -79,6 +79,18 @@ std::string FileText(const std::string& path) {
     return text.str();
 }
 
+// The gegl program, as a shell command. In a sanitizer build it gets the sanitizer's
+// runtime first, and its own leaks (GEGL's and GLib's at exit) are not looked for: the
+// module's are, in this process.
+std::string GeglProgram() {
+#ifdef TESSELLON_GEGL_PRELOAD
+    return std::string("env LD_PRELOAD='") + TESSELLON_GEGL_PRELOAD + "' ASAN_OPTIONS=detect_leaks=0 '" +
+           TESSELLON_GEGL_PROGRAM + "'";
+#else
+    return std::string("'") + TESSELLON_GEGL_PROGRAM + "'";
+#endif
+}
+
 int Shell(const std::string& command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -148,7 +160,7 @@ Image TessellonPicture(const Golden& golden) {
 
 TEST(GeglCommand, ListsTheOperation) {
     const std::string listing = TempDir() + "/list.txt";
-    ASSERT_EQ(Shell(std::string("'") + TESSELLON_GEGL_PROGRAM + "' --list-all > '" + listing + "'"), 0);
+    ASSERT_EQ(Shell(GeglProgram() + " --list-all > '" + listing + "'"), 0);
     EXPECT_NE(FileText(listing).find(std::string(kOperation) + "\n"), std::string::npos) << FileText(listing);
 }
 
@@ -158,8 +170,7 @@ TEST_P(GoldenSettings, GeglProgramWritesTessellonsPixels) {
     const std::string input = SamplePath(golden.planes);
     const std::string from_gegl = TempDir() + "/gegl-" + golden.name + ".png";
     const std::string from_tessellon = TempDir() + "/tessellon-" + golden.name + ".png";
-    std::string gegl = std::string("'") + TESSELLON_GEGL_PROGRAM + "' '" + input + "' -o '" + from_gegl + "' -- " +
-                       kOperation;
+    std::string gegl = GeglProgram() + " '" + input + "' -o '" + from_gegl + "' -- " + kOperation;
     for (const std::string& property : golden.properties) gegl += " '" + property + "'";
     std::string tessellon = std::string("'") + TESSELLON_CLI_PATH + "' '" + input + "' '" + from_tessellon + "'";
     for (const std::string& option : golden.options) tessellon += " '" + option + "'";
@@ -415,7 +426,9 @@ TEST(GeglProperties, AreTheControlRecords) {
         for (guint i = 0; i < items->n_values; ++i) {
             EXPECT_EQ(items->values[i].value, static_cast<gint>(i));
             EXPECT_EQ(std::string(items->values[i].value_name), names[i]);
-            EXPECT_EQ(std::string(items->values[i].value_nick), g_ascii_strdown(names[i].c_str(), -1));
+            gchar* nick = g_ascii_strdown(names[i].c_str(), -1);
+            EXPECT_EQ(std::string(items->values[i].value_nick), nick);
+            g_free(nick);
         }
         EXPECT_EQ(G_PARAM_SPEC_ENUM(seam)->default_value, preset.controls[tessellon::cli::kSelectorControl]);
     }
@@ -443,6 +456,15 @@ TEST(GeglProperties, AreTheControlRecords) {
 }
 
 }  // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
+// GEGL's start leaves memory that it never frees: babl's formats and conversions, and
+// what the libraries behind GEGL's own operation modules allocate as they are loaded.
+// Those two are left out of the leak report, and only those; to tell them by the
+// functions on their way, the allocations' stacks are unwound in full.
+extern "C" const char* __lsan_default_suppressions() { return "leak:babl_init\nleak:gegl_module_new\n"; }
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+#endif
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
