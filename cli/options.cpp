@@ -558,6 +558,107 @@ std::vector<std::string> LongOptionNames() {
 
 }  // namespace
 
+namespace {
+
+// Text for troff: backslashes doubled, dashes as minus signs (options stay copyable), a
+// leading dot or quote kept from being read as a request.
+std::string Troff(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\') {
+            out += "\\e";
+        } else if (c == '-') {
+            out += "\\-";
+        } else {
+            out += c;
+        }
+    }
+    if (!out.empty() && (out[0] == '.' || out[0] == '\'')) out.insert(0, "\\&");
+    return out;
+}
+
+std::string Trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+std::string ManPage(const std::string& version) {
+    // HelpText's layout: the usage lines, a paragraph, then sections ("Host:") of option
+    // lines ("  --name VALUE   meaning", the meaning from column 33), then closing lines.
+    std::string page = ".TH TESSELLON 1 \"\" \"Tessellon " + version + "\" \"User Commands\"\n" +
+                       ".SH NAME\ntessellon \\- turn a picture into a seamless tile\n.SH SYNOPSIS\n.nf\n";
+    std::vector<std::string> lines;
+    {
+        const std::string help = HelpText();
+        std::size_t from = 0;
+        while (from < help.size()) {
+            std::size_t end = help.find('\n', from);
+            if (end == std::string::npos) end = help.size();
+            lines.push_back(help.substr(from, end - from));
+            from = end + 1;
+        }
+    }
+    std::size_t i = 0;
+    for (; i < lines.size() && !lines[i].empty(); ++i) {
+        std::string usage = Trimmed(lines[i]);
+        if (usage.rfind("usage: ", 0) == 0) usage.erase(0, 7);
+        page += Troff(usage) + "\n";
+    }
+    page += ".fi\n.SH DESCRIPTION\n";
+    bool in_options = false;
+    constexpr std::size_t kMeaningColumn = 33;  // two blanks, the option in 30, a blank
+    for (; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.empty()) {
+            page += ".PP\n";
+        } else if (line.rfind("  -", 0) == 0) {
+            const std::string option = Trimmed(line.substr(0, std::min(line.size(), kMeaningColumn)));
+            const std::string meaning = line.size() > kMeaningColumn ? Trimmed(line.substr(kMeaningColumn)) : "";
+            page += ".TP\n.B " + Troff(option) + "\n" + Troff(meaning) + "\n";
+        } else if (line.back() == ':' && line[0] != ' ') {
+            if (!in_options) page += ".SH OPTIONS\n";
+            in_options = true;
+            page += ".SS " + Troff(line.substr(0, line.size() - 1)) + "\n";
+        } else {
+            page += Troff(line) + "\n";
+        }
+    }
+    return page;
+}
+
+std::string BashCompletion() {
+    std::string options;
+    for (const std::string& name : LongOptionNames()) {
+        if (!options.empty()) options += ' ';
+        options.append("--").append(name);
+    }
+    options += " -h -j -t";
+    std::string seams;
+    for (const std::string& item : SelectorItems()) {
+        if (!seams.empty()) seams += ' ';
+        seams += LowerText(item);
+    }
+    return "# bash completion for tessellon\n"
+           "_tessellon() {\n"
+           "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+           "    case $prev in\n"
+           "        --seam) COMPREPLY=($(compgen -W \"" + seams + "\" -- \"$cur\")); return ;;\n"
+           "        --preset) COMPREPLY=($(compgen -W \"tile filter\" -- \"$cur\")); return ;;\n"
+           "        --format) COMPREPLY=($(compgen -W \"png jpg webp tif ppm pam\" -- \"$cur\")); return ;;\n"
+           "        --out-dir) COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
+           "    esac\n"
+           "    if [[ $cur == -* ]]; then\n"
+           "        COMPREPLY=($(compgen -W \"" + options + "\" -- \"$cur\"))\n"
+           "    else\n"
+           "        COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+           "    fi\n"
+           "}\n"
+           "complete -o filenames -F _tessellon tessellon\n";
+}
+
 std::string NearestOption(const std::string& name) {
     // Within two edits, and never more edits than half the name's letters: "--x" is no
     // misspelt "--fit".
@@ -631,7 +732,7 @@ std::string HelpText() {
         "Starting point:\n";
     const auto line = [&text](const std::string& option, const std::string& meaning) {
         char buffer[200];
-        std::snprintf(buffer, sizeof buffer, "  %-28s %s\n", option.c_str(), meaning.c_str());
+        std::snprintf(buffer, sizeof buffer, "  %-30s %s\n", option.c_str(), meaning.c_str());
         text += buffer;
     };
     line("--preset tile", "overlap 20/20 over the filter's defaults, Fit off, OUT the tile alone (the default)");

@@ -131,6 +131,13 @@ std::string HexColour(std::uint32_t bbggrr);
 
 std::string HelpText();
 
+// The manual page tessellon(1) in troff, made from HelpText so that the two say the
+// same; `version` goes into its header.
+std::string ManPage(const std::string& version);
+// A bash completion for the program: its options, and the values of those that take
+// one of a few names.
+std::string BashCompletion();
+
 // The long option (without dashes) closest to `name`, when one is at most two edits
 // away (a letter added, removed, changed, or two neighbours swapped); else empty.
 std::string NearestOption(const std::string& name);

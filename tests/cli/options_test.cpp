@@ -117,5 +117,45 @@ TEST(CliOptionsTest, BadCommandLinesSayWhatIsWrong) {
     }
 }
 
+TEST(CliOptionsTest, TheManualPageAndCompletionSayWhatHelpSays) {
+    const std::string help = HelpText();
+    const std::string page = ManPage("9.8.7");
+    EXPECT_EQ(page.rfind(".TH TESSELLON 1 \"\" \"Tessellon 9.8.7\"", 0), 0u) << page.substr(0, 80);
+    const std::string completion = BashCompletion();
+    // Every option line of --help is an entry of the page, its meaning word for word,
+    // and every option it names is completed.
+    std::size_t options = 0;
+    std::size_t from = 0;
+    while ((from = help.find("\n  -", from)) != std::string::npos) {
+        const std::size_t end = help.find('\n', from + 1);
+        const std::string line = help.substr(from + 1, end - from - 1);
+        from = end;
+        ++options;
+        const std::string option = line.substr(2, line.find(' ', 2) - 2);
+        std::string troff;
+        for (const char c : option) troff += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_NE(page.find(".B " + troff), std::string::npos) << line;
+        const std::string meaning = line.substr(33);
+        std::string meaning_troff;
+        for (const char c : meaning) meaning_troff += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_NE(page.find(meaning_troff), std::string::npos) << line;
+        const std::string bare = option.back() == ',' ? option.substr(0, option.size() - 1) : option;
+        EXPECT_TRUE(completion.find(" " + bare + " ") != std::string::npos ||
+                    completion.find(" " + bare + "\"") != std::string::npos)
+            << bare;
+    }
+    EXPECT_GT(options, 30u);
+    EXPECT_NE(completion.find("complete -o filenames -F _tessellon tessellon"), std::string::npos);
+}
+
+TEST(CliOptionsTest, MisspeltOptionsGetTheNearestRealOne) {
+    EXPECT_EQ(NearestOption("fitt"), "fit");
+    EXPECT_EQ(NearestOption("overlpa-x"), "overlap-x") << "two letters swapped count once";
+    EXPECT_EQ(NearestOption("Tile-Preveiw"), "tile-preview");
+    EXPECT_EQ(NearestOption("backgroud"), "background");
+    EXPECT_EQ(NearestOption("x"), "") << "nothing near a name this short";
+    EXPECT_EQ(NearestOption("completely-different"), "");
+}
+
 }  // namespace
 }  // namespace tessellon::cli
