@@ -104,6 +104,27 @@ void FillRecord(psapi::FilterRecord& record, const Image& document, const HostOp
 
 bool IsEmpty(const psapi::Rect& r);
 
+// A host's filtering run, the same for both hosts: Start; then, while any of inRect,
+// outRect and maskRect is non-empty, a data step (as advanceState) and Continue; then
+// the final data step, which writes back the last output; then Finish. A failed Start
+// ends the run at once; a failed Continue goes to Finish. Returns the first nonzero
+// result or 0.
+template <typename Host>
+psapi::int16 RunFiltering(Host& host, const psapi::FilterRecord& record) {
+    psapi::int16 result = host.Call(psapi::filterSelectorStart);
+    if (result != psapi::noErr) return result;  // no Finish after a failed Start
+    while (!IsEmpty(record.inRect) || !IsEmpty(record.outRect) || !IsEmpty(record.maskRect)) {
+        host.DataStep();
+        result = host.Call(psapi::filterSelectorContinue);
+        if (result != psapi::noErr) {
+            host.Call(psapi::filterSelectorFinish);
+            return result;
+        }
+    }
+    host.WriteBackAndRelease();
+    return host.Call(psapi::filterSelectorFinish);
+}
+
 // A non-empty request intersected with [0, width) × [0, height); all zeros when
 // nothing of it lies inside. Empty requests are returned as they are.
 psapi::Rect ClampRect(const psapi::Rect& r, int width, int height);

@@ -82,6 +82,8 @@ public:
     // to Finish. Returns the first nonzero result or 0.
     psapi::int16 RunAsHost();
 
+    // Calls the module's ENTRYPOINT with this record and data word; its result.
+    psapi::int16 Call(psapi::int16 selector);
     // The data step behind advanceState; kParamErr for requests it cannot answer.
     psapi::OSErr DataStep();
     // Writes back a copied output, gives up the buffers and empties the record's
@@ -111,7 +113,6 @@ private:
     void Deliver(Buffer& buffer, const psapi::Rect& rect, Image& from, int lo_plane, int hi_plane,
                  psapi::Fixed rate);
     void Publish();
-    psapi::int16 Call(psapi::int16 selector);
 
     static psapi::Boolean PSAPI_CALL OnAbort();
     static void PSAPI_CALL OnProgress(psapi::int32 done, psapi::int32 total);

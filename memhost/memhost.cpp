@@ -58,18 +58,7 @@ psapi::int16 MemHost::Call(psapi::int16 selector) {
 
 psapi::int16 MemHost::RunAsHost() {
     coverage_.Reset(record_->filterRect);
-    psapi::int16 result = Call(psapi::filterSelectorStart);
-    if (result != psapi::noErr) return result;  // no Finish after a failed Start
-    while (!IsEmpty(record_->inRect) || !IsEmpty(record_->outRect) || !IsEmpty(record_->maskRect)) {
-        DataStep();
-        result = Call(psapi::filterSelectorContinue);
-        if (result != psapi::noErr) {
-            Call(psapi::filterSelectorFinish);
-            return result;
-        }
-    }
-    WriteBackAndRelease();
-    return Call(psapi::filterSelectorFinish);
+    return RunFiltering(*this, *record_);
 }
 
 psapi::OSErr MemHost::DataStep() {
