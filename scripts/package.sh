@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the 32-bit and the 64-bit Windows module in Release and writes the release
 # archive dist/Tessellon-<version>-windows.zip (and the Linux package, see below):
-#   x86/Tessellon.8bf   x64/Tessellon.8bf   INSTALL.txt   LICENSE.txt   CHANGELOG.md
+#   x86/Tessellon.8bf   x64/Tessellon.8bf   INSTALL.txt   USING.txt   LICENSE.txt
+#   CHANGELOG.txt (this version's section)   SHA256SUMS
 # Before it packs, it checks each module: a DLL of the right machine (PE32 i386 in
 # x86/, PE32+ x86-64 in x64/) whose only export is ENTRYPOINT. The archive is written
 # to a temporary file beside it and renamed into place when complete.
@@ -46,16 +47,42 @@ trap 'rm -rf "$stage" "$partial"' EXIT
 mkdir -p "$stage/$name/x86" "$stage/$name/x64"
 cp build/win32/bin/Tessellon.8bf "$stage/$name/x86/"
 cp build/win64/bin/Tessellon.8bf "$stage/$name/x64/"
-# Texts with Windows line ends, for the editors' users.
+# Texts with Windows line ends and .txt names, for the editors' users: how to install
+# (step by step per editor), what each control does, the licence, and this version's
+# own section of the changelog (a release never carries "Unreleased").
 sed "s/@VERSION@/$version/; s/\$/\r/" docs/INSTALL.txt >"$stage/$name/INSTALL.txt"
+sed "s/@VERSION@/$version/; s/\$/\r/" docs/USING.txt >"$stage/$name/USING.txt"
 sed 's/$/\r/' LICENSE >"$stage/$name/LICENSE.txt"
-cp CHANGELOG.md "$stage/$name/"
+changes=$(awk -v v="$version" '/^## /{on = index($0, "## " v " ") == 1 || $0 == "## " v} on' CHANGELOG.md)
+[ -n "$changes" ] || { echo "package: CHANGELOG.md has no section for $version" >&2; exit 1; }
+{ echo "Tessellon $version: changes"; echo; printf '%s\n' "$changes" | sed '1d'; } | sed 's/$/\r/' \
+  >"$stage/$name/CHANGELOG.txt"
+# Checksums of every file, as sha256sum -c and PowerShell's Get-FileHash read them.
+(cd "$stage/$name" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
+  xargs sha256sum >SHA256SUMS)
 # Same times for every file, no extra attributes: the same tree gives the same archive.
 find "$stage/$name" -exec touch -d "@$(git log -1 --format=%ct 2>/dev/null || echo 0)" {} +
 (cd "$stage" && zip -q -X -r "../$(basename "$partial")" "$name")
 sync -f "$partial" 2>/dev/null || sync
 mv -f "$partial" "dist/$name.zip"
 echo "dist/$name.zip"
+# The archive as a user gets it: the listed files, CRLF in every text, no bare LF, and
+# checksums that match.
+check=$(mktemp -d)
+(cd "$check" && unzip -q "$OLDPWD/dist/$name.zip")
+for f in INSTALL.txt USING.txt LICENSE.txt CHANGELOG.txt SHA256SUMS x86/Tessellon.8bf x64/Tessellon.8bf; do
+  [ -f "$check/$name/$f" ] || { echo "package: the archive lacks $f" >&2; rm -rf "$check"; exit 1; }
+done
+for f in "$check/$name"/*.txt; do
+  if [ "$(grep -c $'\r$' "$f")" -ne "$(wc -l <"$f")" ]; then
+    echo "package: $(basename "$f") has lines without CRLF" >&2; rm -rf "$check"; exit 1
+  fi
+done
+grep -q "Unreleased" "$check/$name/CHANGELOG.txt" &&
+  { echo "package: CHANGELOG.txt holds the unreleased section" >&2; rm -rf "$check"; exit 1; }
+(cd "$check/$name" && sha256sum --quiet -c SHA256SUMS) ||
+  { echo "package: checksums do not match" >&2; rm -rf "$check"; exit 1; }
+rm -rf "$check"
 unzip -l "dist/$name.zip" | sed -n '4,$p' | sed '$d' | sed '$d'
 
 # The Linux package: tessellon, its manual page and its bash completion, built natively
