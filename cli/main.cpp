@@ -188,6 +188,21 @@ DecodeResult ReadInput(const std::string& input, const ReadLimits& limits) {
     return ReadImageFile(input, limits);
 }
 
+// The picture laid over an opaque colour: each pixel's colour weighted by its alpha,
+// rounded, and the alpha plane dropped.
+Image Flattened(const Image& image, const Rgb& background) {
+    Image result(image.width, image.height, 3);
+    const std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const unsigned alpha = image.bytes[i * 4 + 3];
+        for (std::size_t p = 0; p < 3; ++p) {
+            result.bytes[i * 3 + p] =
+                static_cast<std::uint8_t>((image.bytes[i * 4 + p] * alpha + background[p] * (255 - alpha) + 127) / 255);
+        }
+    }
+    return result;
+}
+
 // True when the current settings have Fit on.
 bool FitIsOn() {
     for (const ControlOption& control : ControlOptions()) {
@@ -236,6 +251,23 @@ int Filter(const Options& options, bool show_progress) {
     write_options.quality = options.quality;
     write_options.compression = options.compression;
     if (options.alpha && image.planes == 3) image = WithOpaqueAlpha(image);
+    // A picture with transparency, written where no alpha plane fits (JPEG, PPM, or a
+    // tile preview of those), is laid over the background colour first, as an editor
+    // flattens it on saving. --alpha asks for the plane, so there it stays an error.
+    if (image.planes == 4 && !options.alpha) {
+        std::vector<std::string> targets{options.output};
+        if (!options.tile_preview.empty()) targets.push_back(options.tile_preview);
+        for (const std::string& target : targets) {
+            const std::optional<FileFormat> format = FormatOf(options, target);
+            if (format && (*format == FileFormat::jpeg || *format == FileFormat::ppm)) {
+                image = Flattened(image, options.background);
+                Say("note: '" + options.input + "' has transparency, which a " + FormatName(*format) +
+                    " file cannot hold: laid over the background " + HexColour(options.background) +
+                    " (--background)");
+                break;
+            }
+        }
+    }
 
     if (options.selection) {
         const Selection& s = *options.selection;

@@ -1238,6 +1238,34 @@ TEST(CliProgramTest, SizeResamplesTheTileWithEdgesThatWrapAround) {
     }
 }
 
+TEST(CliProgramTest, TransparencyIsFlattenedWhereTheFormatHoldsNoAlpha) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    // Left half opaque gradient, right half fully transparent.
+    Image input = WithOpaqueAlpha(Gradient(40, 30));
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 20; x < 40; ++x) input.At(x, y, 3) = 0;
+    }
+    ASSERT_EQ(WriteImageFile(directory / "in.pam", input), "");
+    for (const char* output : {"out.jpg", "out.ppm"}) {
+        SCOPED_TRACE(output);
+        const Outcome outcome =
+            RunProgram(directory, {"in.pam", output, "--defaults", "--background", "0000FF", "--quality", "100"});
+        ASSERT_EQ(outcome.status, kExitOk) << outcome.err;
+        EXPECT_NE(outcome.err.find("has transparency, which a"), std::string::npos) << outcome.err;
+        EXPECT_NE(outcome.err.find("laid over the background 0000FF"), std::string::npos) << outcome.err;
+        const DecodeResult out = ReadImageFile(directory / output);
+        ASSERT_TRUE(out.ok) << out.error;
+        ASSERT_EQ(out.image.planes, 3);
+        // Within a JPEG's rounding at quality 100: the transparent half is the background.
+        EXPECT_NEAR(out.image.At(30, 15, 0), 0, 3);
+        EXPECT_NEAR(out.image.At(30, 15, 2), 255, 3);
+        EXPECT_NEAR(out.image.At(5, 15, 0), input.At(5, 15, 0), 3) << "the opaque half keeps its colour";
+    }
+    // --alpha asks for a plane that JPEG cannot hold: the command line is at fault.
+    EXPECT_EQ(RunProgram(directory, {"in.pam", "out2.jpg", "--alpha"}).status, kExitUsage);
+}
+
 // A program run on a terminal of its own (a pseudo-terminal): its standard streams are
 // the terminal, it leads a session of its own, and a Ctrl-C typed on the terminal
 // reaches its whole process group, as in a shell.
