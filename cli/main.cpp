@@ -29,6 +29,7 @@
 #include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/resize.h"
+#include "cli/source_kind.h"
 #include "cli/row_pipeline.h"
 #include "cli/session.h"
 #include "resources/version.h"
@@ -118,6 +119,9 @@ std::vector<std::string> IdleOptionNotes(const Options& options, bool fit, std::
             name += (name.empty() ? "" : " and ") + std::string(FormatName(each));
         }
         if (options.quality && !takes_quality) note("--quality does nothing for " + name + ": it is written lossless");
+        if (options.lossless && std::find(formats.begin(), formats.end(), FileFormat::webp) == formats.end()) {
+            note("--lossless does nothing for " + name + ": it applies to WebP");
+        }
         if (options.compression && !takes_compression) {
             note("--compression does nothing for " + name + (takes_quality ? ": --quality sets its size" : ": it is not deflated"));
         }
@@ -249,6 +253,12 @@ int Filter(const Options& options, bool show_progress) {
     const Metadata metadata = std::move(read.metadata);
     WriteOptions write_options;
     write_options.quality = options.quality;
+    // A picture that came lossy (a JPEG, a lossy WebP) is written as lossy WebP at the
+    // default quality, not lossless several times larger, unless --lossless says so.
+    if (!options.quality && !options.lossless && FormatOf(options, options.output) == FileFormat::webp &&
+        (read.format == FileFormat::jpeg || (read.format == FileFormat::webp && IsLossyWebp(options.input)))) {
+        write_options.quality = kDefaultJpegQuality;
+    }
     write_options.compression = options.compression;
     if (options.alpha && image.planes == 3) image = WithOpaqueAlpha(image);
     // A picture with transparency, written where no alpha plane fits (JPEG, PPM, or a

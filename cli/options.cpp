@@ -115,6 +115,10 @@ public:
                            "--no-crop writes the picture around it; give one of them";
             return result;
         }
+        if (options_.lossless && options_.quality) {
+            result.error = "--lossless and --quality contradict each other: --quality writes WebP lossy; give one of them";
+            return result;
+        }
         const bool informational = options_.help || options_.version || options_.about;
         if (!informational && !options_.out_dir.empty()) {
             if (positional.empty()) {
@@ -232,6 +236,7 @@ private:
         if (name_ == "allow-strips") return Flag(options_.allow_strips);
         if (name_ == "format") return Format();
         if (name_ == "quality") return SmallNumber(1, 100, options_.quality);
+        if (name_ == "lossless") return Flag(options_.lossless);
         if (name_ == "compression") return SmallNumber(0, 9, options_.compression);
         if (name_ == "out-dir") return OutDir();
         if (name_ == "jobs") return Jobs();
@@ -546,7 +551,7 @@ std::vector<std::string> LongOptionNames() {
     std::vector<std::string> names = {
         "help", "version", "about", "print-settings", "defaults", "saved", "preset", "save", "crop", "no-crop",
         "alpha", "colour", "color", "background", "foreground", "selection", "max-space", "max-pixels",
-        "allow-strips", "format", "quality", "compression", "out-dir", "jobs", "threads", "tile-preview", "tiles",
+        "allow-strips", "format", "quality", "lossless", "compression", "out-dir", "jobs", "threads", "tile-preview", "tiles",
         "size"};
     for (const ControlOption& control : ControlOptions()) {
         names.push_back(control.name);
@@ -771,6 +776,7 @@ std::string HelpText() {
     line("--size WxH, --size N", "resample the tile to exactly W x H (N x N), edges wrapping: it still tiles");
     line("--format NAME", "OUT's format, over its extension (needed for OUT '-')");
     line("--quality N", "JPEG and lossy WebP quality, 1..100");
+    line("--lossless", "WebP lossless (the default, except from a JPEG or lossy WebP input)");
     line("--compression N", "PNG and TIFF deflate level, 0..9 (default: PNG run-length, TIFF 4)");
     line("--out-dir DIR", "tile every IN into DIR/<name>.<ext>: tessellon IN... --out-dir DIR");
     line("-j N", "with --out-dir: N files at a time (default: one per core)");

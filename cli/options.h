@@ -96,6 +96,7 @@ struct Options {
     std::optional<std::uint64_t> max_pixels;  // unset: the reader's default limit
     std::optional<std::string> format;        // the output format's name, over the extension
     std::optional<int> quality;               // JPEG and lossy WebP, 1..100
+    bool lossless = false;                    // WebP lossless even from a lossy input
     std::optional<int> compression;           // PNG and TIFF, 0..9
     // Several inputs into one folder: --out-dir DIR, -j N files at a time (0: one per
     // core).
