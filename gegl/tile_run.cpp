@@ -67,7 +67,8 @@ void PSAPI_CALL OnProgress(psapi::int32 done, psapi::int32 total) {
 }
 
 // The control values of the command line's tile preset: the filter's defaults with
-// both overlaps at the preset's value and Fit on, clamped as the dialog clamps them.
+// both overlaps at the preset's value (Fit stays off, so that every pixel of the tile is
+// the picture's own), clamped as the dialog clamps them.
 void ApplyTilePreset() {
     std::fill(std::begin(control_values), std::end(control_values), 0);
     ApplyControlDefaults();
@@ -76,7 +77,6 @@ void ApplyTilePreset() {
         if (record.enabled == 0) continue;
         const std::string name = ControlNameFromCaption(record.caption);
         if (i < kSliderCount && (name == "overlap-x" || name == "overlap-y")) control_values[i] = cli::kTilePresetOverlap;
-        if (i > kSelectorRecord && name == "fit") control_values[i] = 1;
     }
     ClampSliderValues();
 }

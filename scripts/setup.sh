@@ -20,7 +20,7 @@ gegl_pkgs=(libgegl-dev gegl)
 
 # `setup.sh native`: only what the native build (tessellon and its tests) needs.
 if [ "${1:-}" = native ]; then
-  wanted=("${native_pkgs[@]}")
+  wanted=("${native_pkgs[@]}" "${gegl_pkgs[@]}")
 else
   wanted=("${native_pkgs[@]}" "${win_pkgs[@]}" "${fuzz_pkgs[@]}" "${bench_pkgs[@]}" "${gegl_pkgs[@]}")
 fi
