@@ -778,7 +778,7 @@ Bytes HugeDeclaredPng() {
 }
 
 // The address space this process has mapped, in bytes.
-std::uint64_t AddressSpaceInUse() {
+[[maybe_unused]] std::uint64_t AddressSpaceInUse() {
     unsigned long long pages = 0;
     if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
         if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
@@ -801,7 +801,7 @@ enum class Bound { none, total, more };
 // Decodes `bytes` read through a pipe, so that the reader cannot know the size, in a
 // child process whose address space is bounded as `bound` says: a reader that took
 // more would fail with "out of memory" instead of the expected message.
-ChildRead ReadThroughPipeInChild(const Bytes& bytes, const ReadLimits& limits, Bound bound,
+ChildRead ReadThroughPipeInChild(const Bytes& bytes, const ReadLimits& limits, [[maybe_unused]] Bound bound,
                                  [[maybe_unused]] std::uint64_t address_space) {
     int data[2], report[2];
     if (pipe(data) != 0 || pipe(report) != 0) return {"(no pipe)", 0};
