@@ -68,6 +68,8 @@ std::string DimensionProblem(std::uint64_t width, std::uint64_t height, const Re
         return "the image is " + SizeText(width, height) + " = " + std::to_string(width * height) +
                " pixels, more than the limit of " + std::to_string(limits.max_pixels) + " (see --max-pixels)";
     }
+    // Both sides are within kMaxDimension here, so they fit an int.
+    if (limits.on_size) return limits.on_size(static_cast<int>(width), static_cast<int>(height));
     return {};
 }
 

@@ -88,6 +88,10 @@ struct ReadLimits {
     // Called now and then as rows come in, with the rows read and the image's height,
     // for a progress bar; may be empty.
     std::function<void(int rows, int height)> on_rows;
+    // Called once the size a file declares is known and within the limits above, before
+    // any pixel buffer is allocated; a message it returns refuses the image with it. May
+    // be empty.
+    std::function<std::string(int width, int height)> on_size;
 };
 
 // Bytes per pixel a whole run holds at its peak: the image read, the host's document

@@ -239,6 +239,20 @@ int Filter(const Options& options, bool show_progress) {
     ReadLimits limits;
     limits.max_pixels = options.max_pixels.value_or(DefaultMaxPixels());
     limits.on_rows = [&progress](int rows, int height) { progress.Update(rows, height); };
+    // A picture the filter could take only in strips is refused from the size the file
+    // declares, before any pixel is decoded. Counted with three planes (RGB, or grey read
+    // as RGB); a picture that turns out to carry alpha is checked again once read.
+    bool refused_by_size = false;
+    std::string size_refusal;
+    if (!options.allow_strips) {
+        limits.on_size = [&options, &refused_by_size, &size_refusal](int width, int height) -> std::string {
+            const int planes = options.alpha ? 4 : 3;
+            if (!NeedsStrips(planes, width, height, options)) return {};
+            refused_by_size = true;
+            size_refusal = StripsRefusal(planes, width, height, options);
+            return size_refusal;
+        };
+    }
     // An interrupt while reading ends the program at once: nothing has been written.
     SetInterruptNote("interrupted while reading '" + (options.input == "-" ? "standard input" : options.input) +
                      "'; nothing was written");
@@ -246,6 +260,7 @@ int Filter(const Options& options, bool show_progress) {
     SetInterruptNote("interrupted");
     if (!read.ok) {
         progress.Finish();
+        if (refused_by_size) return Fail(kExitRefused, size_refusal);
         return Fail(kExitFailure, read.error);
     }
     for (const std::string& note : read.notes) Say("'" + options.input + "': " + note);

@@ -898,11 +898,11 @@ TEST(CliImageIoTest, DeclaredSizesAreCheckedBeforeMemoryIsTaken) {
 
     // The pixel limit, below the interface's own.
     const Bytes small = Encoded(FileFormat::ppm, memhost::PatternImage(8, 6, 3));
-    EXPECT_TRUE(DecodeImage(small, ReadLimits{48, {}}).ok);
-    EXPECT_NE(DecodeImage(small, ReadLimits{47, {}}).error.find("8x6 = 48 pixels, more than the limit of 47"),
+    EXPECT_TRUE(DecodeImage(small, ReadLimits{48, {}, {}}).ok);
+    EXPECT_NE(DecodeImage(small, ReadLimits{47, {}, {}}).error.find("8x6 = 48 pixels, more than the limit of 47"),
               std::string::npos);
     EXPECT_NE(DecodeThroughPipeWithLittleMemory(Encoded(FileFormat::png, memhost::PatternImage(8, 6, 3)),
-                                                ReadLimits{47, {}})
+                                                ReadLimits{47, {}, {}})
                   .find("more than the limit of 47"),
               std::string::npos);
 

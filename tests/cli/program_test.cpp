@@ -1,6 +1,7 @@
 // The command-line host as a whole: the built program run as a child process with a
 // settings store of its own, and the run's settings and cancellation in process.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -1264,6 +1265,91 @@ TEST(CliProgramTest, TransparencyIsFlattenedWhereTheFormatHoldsNoAlpha) {
     }
     // --alpha asks for a plane that JPEG cannot hold: the command line is at fault.
     EXPECT_EQ(RunProgram(directory, {"in.pam", "out2.jpg", "--alpha"}).status, kExitUsage);
+}
+
+// A PNG that declares width × height grey pixels and holds only the first compressed
+// megabyte of its rows: decoding it would take the whole picture's memory and then find
+// it damaged (status 1), so a refusal from the declared size shows as status 3.
+std::string GreyPngDeclaring(std::uint32_t width, std::uint32_t height) {
+    const auto big_endian = [](std::uint32_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    };
+    const auto chunk = [&big_endian](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        const auto crc = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
+        return big_endian(static_cast<std::uint32_t>(data.size())) + body + big_endian(crc);
+    };
+    const std::string header = big_endian(width) + big_endian(height) + std::string("\x08\x00\x00\x00\x00", 5);
+    std::vector<Bytef> rows(std::size_t{1} << 20, 0);
+    uLongf packed_size = compressBound(static_cast<uLong>(rows.size()));
+    std::vector<Bytef> packed(packed_size);
+    compress2(packed.data(), &packed_size, rows.data(), static_cast<uLong>(rows.size()), 9);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) +
+           chunk("IDAT", std::string(reinterpret_cast<const char*>(packed.data()), packed_size)) + chunk("IEND", "");
+}
+
+TEST(CliProgramTest, APictureTooLargeForOnePassIsRefusedFromItsDeclaredSize) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    std::ofstream(directory / "huge.png", std::ios::binary) << GreyPngDeclaring(20000, 20000);
+    std::ofstream(directory / "huge.ppm", std::ios::binary) << "P6\n20000 20000\n255\n" << std::string(4096, '\x80');
+    for (const char* input : {"huge.png", "huge.ppm"}) {
+        SCOPED_TRACE(input);
+        const auto started = std::chrono::steady_clock::now();
+        const pid_t child = StartProgram(directory, {input, "out.png"});
+        int status = 0;
+        rusage usage{};
+        ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), kExitRefused) << ReadText(directory / "stderr.txt");
+        EXPECT_NE(ReadText(directory / "stderr.txt").find("too large for the filter to take in one pass"),
+                  std::string::npos)
+            << ReadText(directory / "stderr.txt");
+        EXPECT_LT(seconds, 1.0) << "refused before decoding";
+        // 20000 × 20000 grey takes 400 MB as read and 1.2 GB as RGB: the run stays far below.
+        EXPECT_LT(usage.ru_maxrss, 200L * 1024) << "peak resident KiB";
+        EXPECT_FALSE(std::filesystem::exists(directory / "out.png"));
+    }
+    // The same file is read (and found damaged) when strips are allowed: the refusal came
+    // from the size alone.
+    const Outcome allowed = RunProgram(directory, {"huge.ppm", "out.png", "--allow-strips", "--max-pixels", "1000000"});
+    EXPECT_EQ(allowed.status, kExitFailure) << allowed.err;
+}
+
+TEST(CliProgramTest, AWebpFromALossyInputIsLossy) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    const std::string jpeg = TESSELLON_SAMPLE_IMAGE;
+    // The WebP bitstream's chunk names it: "VP8 " lossy, "VP8L" lossless.
+    const auto kind = [&directory](const std::string& name) { return ReadText(directory / name).substr(12, 4); };
+    struct Case {
+        std::string input, output;
+        std::vector<std::string> options;
+        const char* kind;
+    };
+    const Case cases[] = {
+        {jpeg, "from-jpeg.webp", {}, "VP8 "},
+        {jpeg, "from-jpeg-lossless.webp", {"--lossless"}, "VP8L"},
+        {"from-jpeg.webp", "from-lossy.webp", {}, "VP8 "},
+        {"from-jpeg-lossless.webp", "from-lossless.webp", {}, "VP8L"},
+        {"from-lossless.webp", "asked-lossy.webp", {"--quality", "70"}, "VP8 "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        std::vector<std::string> arguments{c.input, c.output};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const Outcome outcome = RunProgram(directory, arguments);
+        ASSERT_EQ(outcome.status, kExitOk) << outcome.err;
+        EXPECT_EQ(kind(c.output), c.kind);
+    }
+    EXPECT_LT(ReadText(directory / "from-jpeg.webp").size() * 2, ReadText(directory / "from-jpeg-lossless.webp").size())
+        << "lossy is the smaller by far";
+    EXPECT_EQ(RunProgram(directory, {jpeg, "x.webp", "--lossless", "--quality", "80"}).status, kExitUsage);
+    const Outcome png = RunProgram(directory, {jpeg, "x.png", "--lossless"});
+    EXPECT_NE(png.err.find("note: --lossless does nothing for PNG"), std::string::npos) << png.err;
 }
 
 // A program run on a terminal of its own (a pseudo-terminal): its standard streams are
