@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -483,5 +484,8 @@ int main(int argc, char** argv) {
     tessellon::LoadModule(nullptr, nullptr);
     const int status = RUN_ALL_TESTS();
     gegl_exit();
+    // The pictures the tests wrote go with the process.
+    std::error_code ignored;
+    if (TempDir() != "/tmp") std::filesystem::remove_all(TempDir(), ignored);
     return status;
 }
