@@ -3,6 +3,7 @@
 #include "cli/options.h"
 
 #include "cli/image_io.h"
+#include "ui/control_names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,8 +18,6 @@ namespace {
 constexpr int kMaxTiles = 32;
 constexpr int kMaxCoordinate = 32767;
 
-bool IsUpper(char c) { return std::isupper(static_cast<unsigned char>(c)) != 0; }
-bool IsLower(char c) { return std::islower(static_cast<unsigned char>(c)) != 0; }
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -461,40 +460,11 @@ private:
 
 }  // namespace
 
-std::string CaptionText(const char* caption) {
-    std::string text(caption, ::strnlen(caption, sizeof(ControlRecord::caption)));
-    while (!text.empty() && (text.back() == ':' || text.back() == ' ')) text.pop_back();
-    return text;
-}
-
-std::string OptionNameFromCaption(const char* caption) {
-    const std::string text = CaptionText(caption);
-    std::string name;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (!std::isalnum(static_cast<unsigned char>(c))) {
-            if (!name.empty() && name.back() != '-') name += '-';
-            continue;
-        }
-        // A word starts at an upper-case letter after a lower-case one or a digit
-        // ("OpaqueOut"), and at the last capital of a run followed by lower case
-        // ("BGSmooth").
-        if (IsUpper(c) && i > 0 && !name.empty() && name.back() != '-') {
-            const char previous = text[i - 1];
-            const bool next_lower = i + 1 < text.size() && IsLower(text[i + 1]);
-            if (IsLower(previous) || IsDigit(previous) || (IsUpper(previous) && next_lower)) name += '-';
-        }
-        name += Lower(c);
-    }
-    while (!name.empty() && name.back() == '-') name.pop_back();
-    return name;
-}
-
 std::vector<ControlOption> ControlOptions() {
     std::vector<ControlOption> options;
     const auto add = [&options](int index, bool check_box) {
         const ControlRecord& record = definition_block.controls[index];
-        const std::string name = OptionNameFromCaption(record.caption);
+        const std::string name = ControlNameFromCaption(record.caption);
         if (record.enabled == 0 || name.empty()) return;
         options.push_back({name, CaptionText(record.caption), index, check_box, record.min, record.max});
     };

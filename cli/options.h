@@ -38,10 +38,6 @@ struct ControlOption {
 
 // The options of the filter's visible sliders and check boxes, in control order.
 std::vector<ControlOption> ControlOptions();
-// "Overlap X:" -> "overlap-x", "BGSmooth:" -> "bg-smooth", "OpaqueOut" -> "opaque-out".
-std::string OptionNameFromCaption(const char* caption);
-// The caption without trailing colon and blanks.
-std::string CaptionText(const char* caption);
 // The selector's items as the definition block lists them ("Normal", "Wave", ...).
 std::vector<std::string> SelectorItems();
 

@@ -89,7 +89,7 @@ unzip -l "dist/$name.zip" | sed -n '4,$p' | sed '$d' | sed '$d'
 # and packed by CPack into dist/tessellon_<version>_amd64.deb, its dependencies computed
 # from the program's libraries by dpkg-shlibdeps. Checked by unpacking it: the program
 # runs and names its version, the manual page reads, and the Depends line was computed.
-cmake -S . -B build/package-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSELLON_BENCH=OFF >/dev/null
+cmake -S . -B build/package-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSELLON_BENCH=OFF -DTESSELLON_TESTS=OFF >/dev/null
 # Everything the package installs: the program, its manual and completion, and what
 # other parts add to it (the GEGL operation where GEGL is found).
 cmake --build build/package-deb
