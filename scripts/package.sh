@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the 32-bit and the 64-bit Windows module in Release and writes the release
-# archive dist/Tessellon-<version>-windows.zip (and the Linux package, see below):
+# archive dist/Tessellon-<version>-windows.zip (and the Linux package, scripts/package_deb.sh):
 #   x86/Tessellon.8bf   x64/Tessellon.8bf   INSTALL.txt   USING.txt   LICENSE.txt
 #   CHANGELOG.txt (this version's section)   SHA256SUMS
 # Before it packs, it checks each module: a DLL of the right machine (PE32 i386 in
@@ -85,28 +85,5 @@ grep -q "Unreleased" "$check/$name/CHANGELOG.txt" &&
 rm -rf "$check"
 unzip -l "dist/$name.zip" | sed -n '4,$p' | sed '$d' | sed '$d'
 
-# The Linux package: tessellon, its manual page and its bash completion, built natively
-# and packed by CPack into dist/tessellon_<version>_amd64.deb, its dependencies computed
-# from the program's libraries by dpkg-shlibdeps. Checked by unpacking it: the program
-# runs and names its version, the manual page reads, and the Depends line was computed.
-cmake -S . -B build/package-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSELLON_BENCH=OFF -DTESSELLON_TESTS=OFF >/dev/null
-# Everything the package installs: the program, its manual and completion, and what
-# other parts add to it (the GEGL operation where GEGL is found).
-cmake --build build/package-deb
-(cd build/package-deb && cpack -G DEB >/dev/null)
-deb="tessellon_${version}_amd64.deb"
-mv -f "build/package-deb/$deb" "dist/$deb"
-unpacked=$(mktemp -d)
-trap 'rm -rf "$stage" "$partial" "$unpacked"' EXIT
-dpkg-deb -x "dist/$deb" "$unpacked"
-"$unpacked/usr/bin/tessellon" --version | grep -qx "Tessellon $version" ||
-  { echo "package: $deb: the program does not run or names another version" >&2; exit 1; }
-MANWIDTH=80 man -l "$unpacked/usr/share/man/man1/tessellon.1" 2>/dev/null | grep -q -- '--overlap-x' ||
-  { echo "package: $deb: the manual page does not read" >&2; exit 1; }
-[ -f "$unpacked/usr/share/bash-completion/completions/tessellon" ] ||
-  { echo "package: $deb: no bash completion" >&2; exit 1; }
-dpkg-deb -f "dist/$deb" Depends | grep -q 'libpng' ||
-  { echo "package: $deb: no computed dependencies" >&2; exit 1; }
-echo "dist/$deb"
-dpkg-deb -c "dist/$deb" | awk '{print "  " $6}'
-echo "  Depends: $(dpkg-deb -f "dist/$deb" Depends)"
+# The Linux package.
+./scripts/package_deb.sh
