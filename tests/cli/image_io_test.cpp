@@ -26,11 +26,21 @@
 
 #include "cli/image_io.h"
 #include "cli/progress.h"
+#include "tests/support/bytes_sink.h"
+#include "tests/support/image_fixtures.h"
 
 namespace tessellon::cli {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+namespace fixtures = tessellon::fixtures;
+using fixtures::AppendLittle32;
+using fixtures::AppendPngChunk;
+using fixtures::Bytes;
+using fixtures::BytesSink;
+using fixtures::HandTiff;
+using fixtures::PngDeclaringAHugeChunk;
+using fixtures::Text;
+using fixtures::TiffTag;
 
 Bytes Encoded(FileFormat format, const Image& image) {
     Bytes bytes;
@@ -57,30 +67,11 @@ Bytes SimplePng(png_uint_32 width, png_uint_32 height, png_uint_32 format, const
 }
 
 Bytes GreyJpeg(int width, int height, std::uint8_t level) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 1;
-    info.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(width), level);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
+    fixtures::JpegSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.colour = JCS_GRAYSCALE;
+    return fixtures::JpegOf(spec, Bytes(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), level));
 }
 
 Bytes FileBytes(const std::string& path) {
@@ -93,22 +84,11 @@ Bytes FileBytes(const std::string& path) {
     return bytes;
 }
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 std::string Lowered(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
-
-class BytesSink final : public ByteSink {
-public:
-    bool Write(const void* data, std::size_t size) override {
-        bytes.insert(bytes.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
-        return true;
-    }
-    std::string Error() const override { return {}; }
-    Bytes bytes;
-};
 
 struct Written {
     std::string error;
@@ -187,54 +167,22 @@ Bytes Exif(int orientation, bool big_endian) {
 
 // A JPEG of an RGB image at full quality without chroma subsampling, with an APP1 marker.
 Bytes JpegWithApp1(const Image& image, const Bytes& app1) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(image.width);
-    info.image_height = static_cast<JDIMENSION>(image.height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    for (int c = 0; c < 3; ++c) info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
-    jpeg_start_compress(&info, TRUE);
-    jpeg_write_marker(&info, JPEG_APP0 + 1, app1.data(), static_cast<unsigned int>(app1.size()));
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPLE*>(&image.bytes[info.next_scanline * static_cast<std::size_t>(image.width) * 3]);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
+    fixtures::JpegSpec spec;
+    spec.width = image.width;
+    spec.height = image.height;
+    spec.full_chroma = true;
+    spec.markers = {{JPEG_APP0 + 1, app1}};
+    return fixtures::JpegOf(spec, image.bytes);
 }
 
-// A PNG chunk: length, type, data and the checksum over type and data.
-void AppendChunk(Bytes& png, const char* type, const Bytes& data) {
-    for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<std::uint8_t>(data.size() >> shift));
-    const std::size_t start = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), data.begin(), data.end());
-    const uLong crc = crc32(0, png.data() + start, static_cast<uInt>(png.size() - start));
-    for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<std::uint8_t>(crc >> shift));
-}
 
 // A PNG with an eXIf chunk after the pixels, where the PNG extensions allow it.
 Bytes PngWithExif(const Image& image, const Bytes& exif) {
     Bytes png = Encoded(FileFormat::png, image);
     png.resize(png.size() - 12);  // IEND
-    AppendChunk(png, "eXIf", exif);
-    AppendChunk(png, "IEND", {});
+    AppendPngChunk(png, "eXIf", exif);
+    AppendPngChunk(png, "IEND", {});
     return png;
-}
-
-void AppendLittle32(Bytes& bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 // A lossless WebP of an RGB image in the extended layout (VP8X), with an EXIF chunk.
@@ -254,68 +202,6 @@ Bytes WebpWithExif(const Image& image, const Bytes& exif) {
     const std::uint32_t riff = static_cast<std::uint32_t>(webp.size() - 8);
     for (int i = 0; i < 4; ++i) webp[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(riff >> (8 * i));
     return webp;
-}
-
-struct TiffTag {
-    std::uint16_t tag;
-    std::uint16_t type;  // 3 SHORT, 4 LONG
-    std::vector<std::uint32_t> values;
-};
-
-// A little-endian TIFF of one uncompressed image: its directory first, then one strip
-// per plane given (one for interleaved samples) of `bits` per sample; further tags may
-// be added. With the pixels last, a file cut short loses pixels and keeps its tags.
-Bytes HandTiff(std::uint32_t width, std::uint32_t height, std::uint32_t photometric, const std::vector<std::uint32_t>& bits,
-               const std::vector<Bytes>& strips, std::vector<TiffTag> tags = {}) {
-    std::vector<std::uint32_t> counts;
-    for (const Bytes& strip : strips) counts.push_back(static_cast<std::uint32_t>(strip.size()));
-    tags.push_back({256, 4, {width}});
-    tags.push_back({257, 4, {height}});
-    tags.push_back({258, 3, bits});
-    tags.push_back({262, 3, {photometric}});
-    tags.push_back({273, 4, std::vector<std::uint32_t>(strips.size(), 0)});  // the offsets, set below
-    tags.push_back({277, 3, {static_cast<std::uint32_t>(bits.size())}});
-    tags.push_back({278, 4, {height}});
-    tags.push_back({279, 4, counts});
-    if (strips.size() > 1) tags.push_back({284, 3, {2}});
-    std::sort(tags.begin(), tags.end(), [](const TiffTag& a, const TiffTag& b) { return a.tag < b.tag; });
-    const auto value_bytes = [](const TiffTag& tag) { return static_cast<std::uint32_t>(tag.values.size()) * (tag.type == 4 ? 4u : 2u); };
-    const std::uint32_t spill = 8 + 2 + 12 * static_cast<std::uint32_t>(tags.size()) + 4;
-    std::uint32_t next = spill;
-    for (const TiffTag& tag : tags) {
-        if (value_bytes(tag) > 4) next += value_bytes(tag);
-    }
-    for (TiffTag& tag : tags) {
-        if (tag.tag != 273) continue;
-        for (std::size_t i = 0; i < strips.size(); ++i) {
-            tag.values[i] = next;
-            next += counts[i];
-        }
-    }
-    Bytes tiff = Text(std::string("II*\0\x08\0\0\0", 8));
-    Bytes values;
-    tiff.push_back(static_cast<std::uint8_t>(tags.size()));
-    tiff.push_back(0);
-    for (const TiffTag& tag : tags) {
-        Bytes data;
-        for (std::uint32_t v : tag.values) {
-            for (unsigned i = 0; i < (tag.type == 4 ? 4u : 2u); ++i) data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        }
-        tiff.insert(tiff.end(), {static_cast<std::uint8_t>(tag.tag), static_cast<std::uint8_t>(tag.tag >> 8),
-                                 static_cast<std::uint8_t>(tag.type), 0});
-        AppendLittle32(tiff, static_cast<std::uint32_t>(tag.values.size()));
-        if (data.size() <= 4) {
-            data.resize(4, 0);
-            tiff.insert(tiff.end(), data.begin(), data.end());
-        } else {
-            AppendLittle32(tiff, spill + static_cast<std::uint32_t>(values.size()));
-            values.insert(values.end(), data.begin(), data.end());
-        }
-    }
-    AppendLittle32(tiff, 0);
-    tiff.insert(tiff.end(), values.begin(), values.end());
-    for (const Bytes& strip : strips) tiff.insert(tiff.end(), strip.begin(), strip.end());
-    return tiff;
 }
 
 Bytes Cut(Bytes bytes, std::size_t removed) {
@@ -767,13 +653,13 @@ TEST(CliImageIoTest, DamagedFilesGiveAnErrorNotACrash) {
 // start of its first row only.
 Bytes HugeDeclaredPng() {
     Bytes png = Text("\x89PNG\r\n\x1a\n");
-    AppendChunk(png, "IHDR", Bytes{0, 0, 0x7F, 0xFF, 0, 0, 0x7F, 0xFF, 8, 2, 0, 0, 0});
+    AppendPngChunk(png, "IHDR", Bytes{0, 0, 0x7F, 0xFF, 0, 0, 0x7F, 0xFF, 8, 2, 0, 0, 0});
     Bytes row(64, 0);
     uLongf size = compressBound(static_cast<uLong>(row.size()));
     Bytes packed(size);
     EXPECT_EQ(compress(packed.data(), &size, row.data(), static_cast<uLong>(row.size())), Z_OK);
     packed.resize(size / 2);  // the stream stops partway
-    AppendChunk(png, "IDAT", packed);
+    AppendPngChunk(png, "IDAT", packed);
     return png;
 }
 
@@ -962,84 +848,37 @@ TEST(CliImageIoTest, ARectangleIsWrittenInPlaceAndRowsAreReportedAsTheyAreRead) 
 
 constexpr std::uint64_t kLittleMemory = std::uint64_t{64} << 20;
 
-// The first 33 bytes of a PNG of 1 x 1 pixel (its signature and IHDR), then the header
-// of a chunk of `type` that declares 0x7FFFFFFF bytes and holds 3: 44 bytes.
-Bytes PngDeclaringAHugeChunk(const char* type) {
-    Bytes png = Encoded(FileFormat::png, memhost::PatternImage(1, 1, 3));
-    png.resize(33);
-    png.insert(png.end(), {0x7F, 0xFF, 0xFF, 0xFF});
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), {'k', 0, 'x'});
-    return png;
-}
-
 // A PNG of `image` with `chunk` of `type` put in after its IHDR.
 Bytes PngWithChunk(const Image& image, const char* type, const Bytes& data) {
     const Bytes png = Encoded(FileFormat::png, image);
     Bytes out(png.begin(), png.begin() + 33);
-    AppendChunk(out, type, data);
+    AppendPngChunk(out, type, data);
     out.insert(out.end(), png.begin() + 33, png.end());
     return out;
 }
 
 // An Adam7-interlaced RGB PNG of `image`, through libpng's low-level writer.
 Bytes InterlacedPng(const Image& image) {
-    Bytes out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        ADD_FAILURE() << "libpng could not write the interlaced image";
-        return {};
+    std::vector<Bytes> rows;
+    const std::size_t row_bytes = static_cast<std::size_t>(image.width) * 3;
+    for (std::size_t y = 0; y < static_cast<std::size_t>(image.height); ++y) {
+        rows.emplace_back(image.bytes.begin() + static_cast<std::ptrdiff_t>(y * row_bytes),
+                          image.bytes.begin() + static_cast<std::ptrdiff_t>((y + 1) * row_bytes));
     }
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t size) {
-            auto* bytes = static_cast<Bytes*>(png_get_io_ptr(p));
-            bytes->insert(bytes->end(), data, data + size);
-        },
-        nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_bytep> rows;
-    for (int y = 0; y < image.height; ++y) {
-        rows.push_back(const_cast<png_bytep>(&image.bytes[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) * 3]));
-    }
-    png_write_image(png, rows.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
+    return fixtures::LowLevelPng({image.width, image.height, PNG_COLOR_TYPE_RGB, 8, true}, rows);
 }
 
 // A PNG of 74 bytes that declares an interlaced 27000 x 27000 RGB image (2.2 GB of
 // pixels, within the host interface) and holds the start of a deflate stream.
-Bytes HugeInterlacedPng() {
-    Bytes png = Text("\x89PNG\r\n\x1a\n");
-    AppendChunk(png, "IHDR", Bytes{0, 0, 0x69, 0x78, 0, 0, 0x69, 0x78, 8, 2, 0, 0, 1});
-    Bytes row(4000, 0);
-    uLongf size = compressBound(static_cast<uLong>(row.size()));
-    Bytes packed(size);
-    EXPECT_EQ(compress(packed.data(), &size, row.data(), static_cast<uLong>(row.size())), Z_OK);
-    packed.resize(17);
-    AppendChunk(png, "IDAT", packed);
-    AppendChunk(png, "IEND", {});
-    return png;
-}
+Bytes HugeInterlacedPng() { return fixtures::PngInterlacedClaiming(27000); }
 
 // A lossy WebP of a small picture whose frame header is made to say 16383 x 16383: 
 // its image data ends long before the picture's.
 Bytes LossyWebpClaiming16383() {
     Image noise(20, 20, 3);
     for (std::size_t i = 0; i < noise.bytes.size(); ++i) noise.bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
-    Bytes webp = EncodeWith(FileFormat::webp, noise, {}, {10, std::nullopt}).bytes;
-    // RIFF header, "VP8 " chunk header, frame tag, start code, then the 14-bit sizes.
-    EXPECT_EQ(std::string(webp.begin() + 12, webp.begin() + 16), "VP8 ");
-    EXPECT_EQ(webp[23], 0x9D);
-    for (const std::size_t at : {26u, 28u}) {
-        webp[at] = 0xFF;
-        webp[at + 1] = 0x3F;
-    }
+    const Bytes webp = fixtures::WebpClaiming(EncodeWith(FileFormat::webp, noise, {}, {10, std::nullopt}).bytes, 16383);
+    EXPECT_FALSE(webp.empty()) << "the encoder wrote no simple lossy file";
     return webp;
 }
 
@@ -1172,38 +1011,19 @@ TEST(CliImageIoTest, WholePicturesFromAPipeAreTiedToTheirBytes) {
 // A grey progressive JPEG of `size` x `size` pixels (a gradient, or one level when
 // `flat`) with the scan script given, or libjpeg's standard one when it is empty.
 Bytes GreyProgressiveJpeg(int size, bool flat, const std::vector<jpeg_scan_info>& script) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long length = 0;
-    jpeg_mem_dest(&info, &buffer, &length);
-    info.image_width = static_cast<JDIMENSION>(size);
-    info.image_height = static_cast<JDIMENSION>(size);
-    info.input_components = 1;
-    info.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    if (script.empty()) {
-        jpeg_simple_progression(&info);
-    } else {
-        info.scan_info = script.data();
-        info.num_scans = static_cast<int>(script.size());
-    }
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(size));
-    while (info.next_scanline < info.image_height) {
-        for (std::size_t x = 0; x < row.size(); ++x) {
-            row[x] = flat ? 120 : static_cast<JSAMPLE>(x * 13 + info.next_scanline * 7);
+    fixtures::JpegSpec spec;
+    spec.width = spec.height = size;
+    spec.colour = JCS_GRAYSCALE;
+    spec.quality = 75;
+    spec.progressive = true;
+    spec.scans = script;
+    Bytes samples(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
+    for (std::size_t y = 0; y < static_cast<std::size_t>(size); ++y) {
+        for (std::size_t x = 0; x < static_cast<std::size_t>(size); ++x) {
+            samples[y * static_cast<std::size_t>(size) + x] = flat ? 120 : static_cast<std::uint8_t>(x * 13 + y * 7);
         }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
     }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes bytes(buffer, buffer + length);
-    std::free(buffer);
-    return bytes;
+    return fixtures::JpegOf(spec, samples);
 }
 
 // A grey progressive JPEG of 16 x 16 pixels with `count` scans (64..694): the DC, then
@@ -1226,32 +1046,7 @@ Bytes JpegOfScans(int count) {
 // A flat grey progressive JPEG of 64 x 64 pixels whose scan of all AC coefficients is
 // repeated until there are `count` scans. A first scan (no refinement) may come again
 // without a warning from libjpeg: each one makes it go over every block once more.
-Bytes JpegOfRepeatedScans(int count) {
-    const Bytes jpeg = GreyProgressiveJpeg(64, true, {{1, {0, 0, 0, 0}, 0, 0, 0, 0}, {1, {0, 0, 0, 0}, 1, 63, 0, 0}});
-    // The markers after the first scan's data (a Huffman table, the second SOS, its
-    // data) up to EOI make the second scan. In scan data a 0xFF byte is followed by 0
-    // or a restart marker.
-    std::vector<std::size_t> markers;
-    for (std::size_t i = 2; i + 1 < jpeg.size(); ++i) {
-        if (jpeg[i] == 0xFF && jpeg[i + 1] != 0 && jpeg[i + 1] != 0xFF && (jpeg[i + 1] < 0xD0 || jpeg[i + 1] > 0xD7)) {
-            markers.push_back(i);
-        }
-    }
-    std::size_t first_sos = 0;
-    while (first_sos < markers.size() && jpeg[markers[first_sos] + 1] != 0xDA) ++first_sos;
-    if (first_sos + 1 >= markers.size()) {
-        ADD_FAILURE() << "no second scan";
-        return jpeg;
-    }
-    const std::size_t from = markers[first_sos + 1];
-    const std::size_t to = jpeg.size() - 2;  // EOI
-    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
-    for (int i = 2; i < count; ++i) {
-        out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(from), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
-    }
-    out.insert(out.end(), {0xFF, 0xD9});
-    return out;
-}
+Bytes JpegOfRepeatedScans(int count) { return fixtures::JpegOfRepeatedScans(64, count); }
 
 TEST(CliImageIoTest, AProgressiveJpegMayHaveAFewHundredScans) {
     const std::string refusal = "JPEG files of more than 300 scans are not supported (a progressive file usually has about 10)";
@@ -1315,11 +1110,7 @@ TEST(CliImageIoTest, PaletteColoursAreRoundedAsSixteenBitSamplesAre) {
 
 // A TIFF of one 2 x 1 grey image whose directory's next-directory offset is `next`.
 Bytes TiffWithNextDirectory(std::uint32_t next) {
-    Bytes tiff = HandTiff(2, 1, kMinIsBlack, {8}, {{10, 20}});
-    const std::size_t entries = tiff[8] | tiff[9] << 8;
-    const std::size_t at = 8 + 2 + 12 * entries;
-    for (int i = 0; i < 4; ++i) tiff[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(next >> (8 * i));
-    return tiff;
+    return fixtures::WithNextTiffDirectory(HandTiff(2, 1, kMinIsBlack, {8}, {{10, 20}}), next);
 }
 
 TEST(CliImageIoTest, MessagesSayWhatIsWrong) {
