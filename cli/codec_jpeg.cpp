@@ -1,6 +1,7 @@
-// JPEG files through libjpeg(-turbo): the reader (baseline and progressive, grey or
-// colour, to 8-bit RGB, with the ICC profile of its APP2 markers and the EXIF
-// orientation) and the writer (RGB, with the ICC profile).
+// JPEG files through libjpeg(-turbo): the reader (baseline and progressive, grey,
+// colour or CMYK, to 8-bit RGB, with the ICC profile of its APP2 markers and the EXIF
+// orientation; CMYK through image_cmyk.cpp) and the writer (RGB or grey, with the ICC
+// profile).
 //
 // libjpeg reports errors by a long jump out of the library; every function that sets
 // a jump point here keeps its state in a structure owned by its caller and creates no
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
@@ -110,6 +112,8 @@ struct JpegReadState {
     JpegProgress progress{};
     const ReadLimits* limits = nullptr;
     DecodeResult* result = nullptr;
+    std::unique_ptr<CmykConverter> cmyk;  // for a CMYK or YCCK file
+    std::vector<std::uint8_t> cmyk_row;   // a row of its CMYK samples
     std::string refusal;
     bool too_many_scans = false;
     int orientation = 0;
@@ -165,10 +169,6 @@ bool DecodeJpegGuarded(JpegReadState& state) {
     jpeg_read_header(&info, TRUE);
     state.refusal = DimensionProblem(info.image_width, info.image_height, *state.limits);
     if (!state.refusal.empty()) return false;
-    if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
-        state.refusal = "CMYK JPEG files are not supported";
-        return false;
-    }
     for (jpeg_saved_marker_ptr marker = info.marker_list; marker != nullptr; marker = marker->next) {
         if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= 6 &&
             std::memcmp(marker->data, "Exif\0\0", 6) == 0) {
@@ -177,10 +177,21 @@ bool DecodeJpegGuarded(JpegReadState& state) {
         }
     }
     TakeJpegIcc(state);
-    if (info.jpeg_color_space == JCS_GRAYSCALE) notes.push_back("grey image converted to RGB");
-    info.out_color_space = JCS_RGB;
+    // libjpeg turns YCCK into CMYK; the CMYK samples are then turned into RGB here.
+    const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    if (cmyk) {
+        state.cmyk = std::make_unique<CmykConverter>(state.result->metadata.icc);
+        // The pixels become sRGB (or near it); the CMYK profile describes them no more.
+        state.result->metadata.icc.clear();
+        notes.push_back(state.cmyk->note());
+    }
+    if (info.jpeg_color_space == JCS_GRAYSCALE) {
+        notes.push_back("grey image converted to RGB");
+        state.result->grey = true;
+    }
+    info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_start_decompress(&info);
-    if (info.output_components != 3) {
+    if (info.output_components != (cmyk ? 4 : 3)) {
         state.refusal = "unexpected JPEG layout after conversion";
         return false;
     }
@@ -188,9 +199,12 @@ bool DecodeJpegGuarded(JpegReadState& state) {
     // than any real file reaches.
     RowBuffer buffer(state.result->image, static_cast<int>(info.output_width), static_cast<int>(info.output_height), 3,
                      PlausibleBytes(*state.source.input, 64 * 8 * 3), *state.limits);
+    if (cmyk) state.cmyk_row.resize(static_cast<std::size_t>(info.output_width) * 4);
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = buffer.NextRow();
+        JSAMPROW row = cmyk ? state.cmyk_row.data() : buffer.NextRow();
         jpeg_read_scanlines(&info, &row, 1);
+        // Adobe's files (Photoshop's among them) store CMYK inverted, 255 for no ink.
+        if (cmyk) state.cmyk->Convert(row, info.output_width, info.saw_Adobe_marker != 0, buffer.NextRow());
     }
     jpeg_finish_decompress(&info);
     return true;
@@ -285,6 +299,8 @@ struct JpegWriteState {
     RowSource* rows = nullptr;
     const Metadata* metadata = nullptr;
     int quality = kDefaultJpegQuality;
+    bool grey = false;                   // written as one grey component
+    std::vector<std::uint8_t> grey_row;  // a row packed as grey, when it is
     bool created = false;
 };
 
@@ -303,8 +319,8 @@ bool EncodeJpegGuarded(JpegWriteState& state) {
     info.dest = &state.destination.base;
     info.image_width = static_cast<JDIMENSION>(rows.width());
     info.image_height = static_cast<JDIMENSION>(rows.height());
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
+    info.input_components = state.grey ? 1 : 3;
+    info.in_color_space = state.grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, state.quality, TRUE);
     // Huffman tables made for the image: a few percent smaller at little cost.
@@ -319,6 +335,10 @@ bool EncodeJpegGuarded(JpegWriteState& state) {
         if (next == nullptr) {
             std::snprintf(state.error.message, sizeof state.error.message, "%s", kRowsAbandoned);
             return false;
+        }
+        if (state.grey) {
+            PackGrey(next, rows.width(), 3, state.grey_row.data());
+            next = state.grey_row.data();
         }
         // libjpeg reads the rows it is given and never writes to them.
         JSAMPROW row = const_cast<JSAMPLE*>(next);
@@ -341,8 +361,10 @@ struct JpegWriteGuard {
 }  // namespace
 
 std::string EncodeJpeg(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
-                       std::vector<std::string>& notes) {
+                       bool grey, std::vector<std::string>& notes) {
     auto state = std::make_unique<JpegWriteState>();
+    state->grey = grey;
+    if (grey) state->grey_row.resize(static_cast<std::size_t>(rows.width()));
     state->rows = &rows;
     state->metadata = &metadata;
     state->quality = options.quality.value_or(kDefaultJpegQuality);

@@ -1,6 +1,7 @@
 // The netpbm formats read and written by hand: binary PPM (P6) and PAM (P7), 8 bits
-// per sample, RGB or RGB with alpha.
+// per sample; RGB, or a PAM's RGB, grey, each with or without alpha.
 #include <algorithm>
+#include <vector>
 
 #include "cli/image_io_internal.h"
 
@@ -49,9 +50,11 @@ private:
 
 bool WriteText(ByteSink& out, const std::string& text) { return out.Write(text.data(), text.size()); }
 
-DecodeResult RasterAfterHeader(Input& input, std::uint64_t width, std::uint64_t height, int planes,
+// The pixels after the header: `depth` samples a pixel, RGB (3), RGBA (4), or grey (1)
+// and grey with alpha (2), which come out as RGB and RGBA.
+DecodeResult RasterAfterHeader(Input& input, std::uint64_t width, std::uint64_t height, int depth,
                                const ReadLimits& limits) {
-    const std::uint64_t needed = width * height * static_cast<std::uint64_t>(planes);
+    const std::uint64_t needed = width * height * static_cast<std::uint64_t>(depth);
     // A file of known size that is too short is refused before anything is allocated.
     if (input.size() && *input.size() - std::min(*input.size(), input.consumed()) < needed) {
         const std::uint64_t have = *input.size() - std::min(*input.size(), input.consumed());
@@ -59,15 +62,34 @@ DecodeResult RasterAfterHeader(Input& input, std::uint64_t width, std::uint64_t 
                        " pixel bytes");
     }
     DecodeResult result;
+    const bool grey = depth <= 2;
+    const int planes = grey ? depth + 2 : depth;
+    if (grey) {
+        result.grey = true;
+        result.notes.push_back(depth == 2 ? "grey image with alpha converted to RGBA" : "grey image converted to RGB");
+    }
     RowBuffer buffer(result.image, static_cast<int>(width), static_cast<int>(height), planes,
-                     input.size() ? std::optional<std::uint64_t>(needed) : std::nullopt, limits);
+                     input.size() ? std::optional<std::uint64_t>(needed / static_cast<std::uint64_t>(depth) *
+                                                                 static_cast<std::uint64_t>(planes))
+                                  : std::nullopt,
+                     limits);
+    const std::size_t file_row = static_cast<std::size_t>(width) * static_cast<std::size_t>(depth);
+    std::vector<std::uint8_t> samples(grey ? file_row : 0);
     std::uint64_t read = 0;
     for (std::uint64_t y = 0; y < height; ++y) {
-        const std::size_t n = input.Read(buffer.NextRow(), buffer.row_bytes());
+        std::uint8_t* row = buffer.NextRow();
+        const std::size_t n = input.Read(grey ? samples.data() : row, file_row);
         read += n;
-        if (n < buffer.row_bytes()) {
+        if (n < file_row) {
             return Failure("the file ends early: " + std::to_string(read) + " of " + std::to_string(needed) +
                            " pixel bytes");
+        }
+        if (grey) {
+            const std::uint8_t* sample = samples.data();
+            for (std::uint64_t x = 0; x < width; ++x, sample += depth, row += planes) {
+                row[0] = row[1] = row[2] = sample[0];
+                if (depth == 2) row[3] = sample[1];
+            }
         }
     }
     result.ok = true;
@@ -171,26 +193,38 @@ DecodeResult DecodePam(Input& input, const ReadLimits& limits) {
     if (maxval != 255) return Failure("PAM maxval " + std::to_string(maxval) + " is not supported (only 255)");
     const bool rgb = depth == 3 && (tuple_type.empty() || tuple_type == "RGB");
     const bool rgba = depth == 4 && (tuple_type.empty() || tuple_type == "RGB_ALPHA");
-    if (!rgb && !rgba) {
+    const bool grey = depth == 1 && (tuple_type.empty() || tuple_type == "GRAYSCALE");
+    const bool grey_alpha = depth == 2 && (tuple_type.empty() || tuple_type == "GRAYSCALE_ALPHA");
+    if (!rgb && !rgba && !grey && !grey_alpha) {
         return Failure("PAM TUPLTYPE '" + tuple_type + "' with DEPTH " + std::to_string(depth) +
-                       " is not supported (RGB with depth 3, RGB_ALPHA with depth 4)");
+                       " is not supported (RGB with depth 3, RGB_ALPHA with depth 4, GRAYSCALE with depth 1, "
+                       "GRAYSCALE_ALPHA with depth 2)");
     }
     if (std::string problem = DimensionProblem(width, height, limits); !problem.empty()) return Failure(problem);
     return RasterAfterHeader(input, width, height, static_cast<int>(depth), limits);
 }
 
-std::string EncodeNetpbm(FileFormat format, RowSource& rows, ByteSink& out) {
+std::string EncodeNetpbm(FileFormat format, RowSource& rows, ByteSink& out, bool grey) {
+    grey = grey && format == FileFormat::pam;
+    const bool alpha = rows.planes() == 4;
+    const int depth = grey ? rows.planes() - 2 : rows.planes();
+    const char* tuple_type = grey ? (alpha ? "GRAYSCALE_ALPHA" : "GRAYSCALE") : (alpha ? "RGB_ALPHA" : "RGB");
     const std::string width = std::to_string(rows.width()), height = std::to_string(rows.height());
     const std::string header =
         format == FileFormat::ppm
             ? "P6\n" + width + " " + height + "\n255\n"
-            : "P7\nWIDTH " + width + "\nHEIGHT " + height + "\nDEPTH " + std::to_string(rows.planes()) +
-                  "\nMAXVAL 255\nTUPLTYPE " + (rows.planes() == 4 ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n";
+            : "P7\nWIDTH " + width + "\nHEIGHT " + height + "\nDEPTH " + std::to_string(depth) +
+                  "\nMAXVAL 255\nTUPLTYPE " + tuple_type + "\nENDHDR\n";
     if (!WriteText(out, header)) return out.Error();
-    const std::size_t row_bytes = static_cast<std::size_t>(rows.width()) * static_cast<std::size_t>(rows.planes());
+    const std::size_t row_bytes = static_cast<std::size_t>(rows.width()) * static_cast<std::size_t>(depth);
+    std::vector<std::uint8_t> packed(grey ? row_bytes : 0);
     for (int y = 0; y < rows.height(); ++y) {
         const std::uint8_t* row = rows.Row(y);
         if (row == nullptr) return kRowsAbandoned;
+        if (grey) {
+            PackGrey(row, rows.width(), rows.planes(), packed.data());
+            row = packed.data();
+        }
         if (!WriteAll(out, row, row_bytes)) return out.Error();
     }
     return {};

@@ -179,6 +179,7 @@ bool DecodePngGuarded(png_structp png, png_infop info, PngReadState& state) {
         notes.push_back("16-bit image converted to 8 bits per channel");
     }
     if ((colour_type & PNG_COLOR_MASK_COLOR) == 0) {
+        state.result->grey = true;
         png_set_gray_to_rgb(png);
         const bool alpha = (colour_type & PNG_COLOR_MASK_ALPHA) != 0 || transparency;
         notes.push_back(alpha ? "grey image with alpha converted to RGBA" : "grey image converted to RGB");
@@ -260,6 +261,8 @@ struct PngWriteState {
     const Metadata* metadata = nullptr;
     std::optional<int> level;  // none: run-length deflate
     std::vector<std::string>* notes = nullptr;
+    bool grey = false;                   // written as grey (and alpha)
+    std::vector<std::uint8_t> grey_row;  // a row packed as grey, when it is
     PngMessages messages;
 };
 
@@ -334,14 +337,20 @@ bool EncodePngGuarded(png_structp png, png_infop info, PngWriteState& state) {
     }
     // Stored rows gain nothing from a filter; otherwise libpng picks one for each row.
     png_set_filter(png, PNG_FILTER_TYPE_BASE, state.level == 0 ? PNG_FILTER_NONE : PNG_ALL_FILTERS);
+    const bool alpha = rows.planes() == 4;
+    const int colour_type = state.grey ? (alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
+                                       : (alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
     png_set_IHDR(png, info, static_cast<png_uint_32>(rows.width()), static_cast<png_uint_32>(rows.height()), 8,
-                 rows.planes() == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 colour_type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     SetPngColourChunks(png, info, state);
     png_write_info(png, info);
     for (int y = 0; y < rows.height(); ++y) {
         const std::uint8_t* row = rows.Row(y);
         if (row == nullptr) png_error(png, kRowsAbandoned);
+        if (state.grey) {
+            PackGrey(row, rows.width(), rows.planes(), state.grey_row.data());
+            row = state.grey_row.data();
+        }
         png_write_row(png, row);
     }
     png_write_end(png, nullptr);
@@ -351,8 +360,10 @@ bool EncodePngGuarded(png_structp png, png_infop info, PngWriteState& state) {
 }  // namespace
 
 std::string EncodePng(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
-                      std::vector<std::string>& notes) {
+                      bool grey, std::vector<std::string>& notes) {
     PngWriteState state;
+    state.grey = grey;
+    if (grey) state.grey_row.resize(static_cast<std::size_t>(rows.width()) * (rows.planes() == 4 ? 2 : 1));
     state.out = &out;
     state.rows = &rows;
     state.metadata = &metadata;

@@ -422,6 +422,7 @@ DecodeResult DecodeTiff(Input& input, const ReadLimits& limits) {
     DecodeResult result;
     TiffLayout layout;
     if (std::string problem = TiffLayoutOf(tiff, layout, result.notes); !problem.empty()) return Failure(problem);
+    result.grey = layout.kind == TiffLayout::Kind::grey;
     std::uint16_t planar = PLANARCONFIG_CONTIG, compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
@@ -480,10 +481,13 @@ constexpr std::size_t kTiffStripBytes = std::size_t{256} << 10;
 
 }  // namespace
 
-std::string EncodeTiff(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options) {
+std::string EncodeTiff(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
+                       bool grey) {
     TiffIo io;
     io.writing = true;
-    const std::size_t row_bytes = static_cast<std::size_t>(rows.width()) * static_cast<std::size_t>(rows.planes());
+    // Grey and alpha take two samples a pixel, grey one.
+    const int samples = grey ? rows.planes() - 2 : rows.planes();
+    const std::size_t row_bytes = static_cast<std::size_t>(rows.width()) * static_cast<std::size_t>(samples);
     // A classic TIFF's offsets end at 4 GiB; an image near that takes BigTIFF's.
     const bool big = row_bytes * static_cast<std::size_t>(rows.height()) > (std::uint64_t{15} << 28);
     {
@@ -494,8 +498,8 @@ std::string EncodeTiff(RowSource& rows, ByteSink& out, const Metadata& metadata,
         TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(rows.width()));
         TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows.height()));
         TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, rows.planes());
-        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
         TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         const std::size_t rows_per_strip =
             std::clamp<std::size_t>(kTiffStripBytes / row_bytes, 1, static_cast<std::size_t>(rows.height()));
@@ -519,7 +523,11 @@ std::string EncodeTiff(RowSource& rows, ByteSink& out, const Metadata& metadata,
         for (int y = 0; y < rows.height(); ++y) {
             const std::uint8_t* next = rows.Row(y);
             if (next == nullptr) return kRowsAbandoned;
-            std::memcpy(row.data(), next, row_bytes);
+            if (grey) {
+                PackGrey(next, rows.width(), rows.planes(), row.data());
+            } else {
+                std::memcpy(row.data(), next, row_bytes);
+            }
             if (TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0) < 0) {
                 return "TIFF encoding failed: " + std::string(io.error);
             }

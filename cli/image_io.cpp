@@ -69,6 +69,25 @@ private:
     std::string error_;
 };
 
+// The formats that hold grey pixels.
+bool HoldsGrey(FileFormat format) {
+    return format == FileFormat::png || format == FileFormat::jpeg || format == FileFormat::tiff ||
+           format == FileFormat::pam;
+}
+
+// Whether every pixel of the rows, all of them final, has equal red, green and blue.
+bool AllGrey(RowSource& rows) {
+    const std::size_t planes = static_cast<std::size_t>(rows.planes());
+    const std::size_t row_bytes = static_cast<std::size_t>(rows.width()) * planes;
+    for (int y = 0; y < rows.height(); ++y) {
+        const std::uint8_t* row = rows.Row(y);
+        for (std::size_t i = 0; i < row_bytes; i += planes) {
+            if (row[i] != row[i + 1] || row[i] != row[i + 2]) return false;
+        }
+    }
+    return true;
+}
+
 std::string Lowered(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -82,6 +101,21 @@ std::string LowerExtension(const std::string& path) {
 }
 
 }  // namespace
+
+namespace imageio {
+
+void PackGrey(const std::uint8_t* row, int width, int planes, std::uint8_t* out) {
+    if (planes == 4) {
+        for (int x = 0; x < width; ++x, row += 4, out += 2) {
+            out[0] = row[0];
+            out[1] = row[3];
+        }
+    } else {
+        for (int x = 0; x < width; ++x, row += 3) *out++ = row[0];
+    }
+}
+
+}  // namespace imageio
 
 const char* const kRowsAbandoned = "the image was abandoned before it was finished";
 
@@ -195,14 +229,21 @@ std::string EncodeImageTo(FileFormat format, RowSource& rows, ByteSink& out, con
     if (std::string problem = CheckWriteOptions(options); !problem.empty()) return problem;
     std::vector<std::string> dropped;
     NoteDroppedMetadata(format, metadata, dropped);
+    bool grey = false;
+    // A profile for RGB data cannot go with grey pixels; a PAM file drops it anyway.
+    if (options.grey && HoldsGrey(format) && (metadata.icc.empty() || format == FileFormat::pam)) {
+        // Whether every pixel is grey is known once the last row is in.
+        if (rows.Row(rows.height() - 1) == nullptr) return kRowsAbandoned;
+        grey = AllGrey(rows);
+    }
     std::string error;
     switch (format) {
-        case FileFormat::png: error = EncodePng(rows, out, metadata, options, dropped); break;
-        case FileFormat::jpeg: error = EncodeJpeg(rows, out, metadata, options, dropped); break;
+        case FileFormat::png: error = EncodePng(rows, out, metadata, options, grey, dropped); break;
+        case FileFormat::jpeg: error = EncodeJpeg(rows, out, metadata, options, grey, dropped); break;
         case FileFormat::webp: error = EncodeWebp(rows, out, metadata, options); break;
-        case FileFormat::tiff: error = EncodeTiff(rows, out, metadata, options); break;
+        case FileFormat::tiff: error = EncodeTiff(rows, out, metadata, options, grey); break;
         case FileFormat::ppm:
-        case FileFormat::pam: error = EncodeNetpbm(format, rows, out); break;
+        case FileFormat::pam: error = EncodeNetpbm(format, rows, out, grey); break;
     }
     if (error.empty() && notes != nullptr) notes->insert(notes->end(), dropped.begin(), dropped.end());
     return error;

@@ -5,7 +5,8 @@
 //
 // One file per format holds its reader and writer (codec_png.cpp, codec_jpeg.cpp,
 // codec_webp.cpp, codec_tiff.cpp, codec_netpbm.cpp); image_input.cpp the input and the
-// row buffer; image_metadata.cpp orientation and colour information; image_io.cpp
+// row buffer; image_metadata.cpp orientation and colour information; image_cmyk.cpp
+// CMYK pixels turned into RGB; image_io.cpp
 // tells a file's format by its first bytes and holds the public face.
 #pragma once
 
@@ -156,6 +157,31 @@ void Finish(DecodeResult& result, int orientation, const char* source);
 // Notes for the metadata `format` has no place for.
 void NoteDroppedMetadata(FileFormat format, const Metadata& metadata, std::vector<std::string>& notes);
 
+// ---- CMYK (image_cmyk.cpp) ---------------------------------------------------------
+
+// Turns CMYK pixels into RGB: through `icc` when it is a CMYK profile Little CMS can
+// use, into sRGB (relative colorimetric, black point compensation); otherwise by the
+// simple inverse. note() says which, and why a profile given was not used.
+class CmykConverter {
+public:
+    explicit CmykConverter(const std::vector<std::uint8_t>& icc);
+    ~CmykConverter();
+    CmykConverter(const CmykConverter&) = delete;
+    CmykConverter& operator=(const CmykConverter&) = delete;
+
+    // Converts `count` pixels of C, M, Y and K (0: no ink; `inverted`: 255 is no ink,
+    // as Adobe's files store them, turned around in place first) into R, G and B.
+    void Convert(std::uint8_t* cmyk, std::size_t count, bool inverted, std::uint8_t* rgb) const;
+    // Whether the profile is used.
+    bool managed() const { return transform_ != nullptr; }
+    const std::string& note() const { return note_; }
+
+private:
+    void* context_ = nullptr;    // cmsContext
+    void* transform_ = nullptr;  // cmsHTRANSFORM
+    std::string note_;
+};
+
 // ---- The formats ------------------------------------------------------------------
 
 // Each decoder reads from the input's next byte, which is the file's first.
@@ -167,14 +193,21 @@ DecodeResult DecodePpm(Input& input, const ReadLimits& limits);
 DecodeResult DecodePam(Input& input, const ReadLimits& limits);
 
 // Each encoder writes an RGB or RGBA image whose size and planes CheckWritable has
-// passed; notes go to `notes`. Returns an empty string on success, else the error.
+// passed; notes go to `notes`. Those that can write grey do so when `grey` is set (every
+// pixel of the rows has equal red, green and blue). Returns an empty string on success,
+// else the error.
 std::string EncodePng(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
-                      std::vector<std::string>& notes);
+                      bool grey, std::vector<std::string>& notes);
 std::string EncodeJpeg(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
-                       std::vector<std::string>& notes);
+                       bool grey, std::vector<std::string>& notes);
 std::string EncodeWebp(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options);
-std::string EncodeTiff(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options);
-// PPM (P6) or PAM (P7).
-std::string EncodeNetpbm(FileFormat format, RowSource& rows, ByteSink& out);
+std::string EncodeTiff(RowSource& rows, ByteSink& out, const Metadata& metadata, const WriteOptions& options,
+                       bool grey);
+// PPM (P6) or PAM (P7); a PAM may be grey.
+std::string EncodeNetpbm(FileFormat format, RowSource& rows, ByteSink& out, bool grey);
+
+// A row of `width` RGB (3 planes) or RGBA (4) pixels as grey, or grey and alpha: the red
+// of each pixel, and its alpha.
+void PackGrey(const std::uint8_t* row, int width, int planes, std::uint8_t* out);
 
 }  // namespace tessellon::cli::imageio

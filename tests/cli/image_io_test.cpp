@@ -16,11 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
+#include <lcms2.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -637,8 +639,8 @@ TEST(CliImageIoTest, DamagedFilesGiveAnErrorNotACrash) {
         {"ppm 16-bit", Text("P6\n1 1\n65535\n"), "maxval 65535 is not supported"},
         {"ppm header cut", Text("P6\n2"), "damaged PPM header"},
         {"pam without end", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\n"), "no ENDHDR"},
-        {"pam grey", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x01"),
-         "TUPLTYPE 'GRAYSCALE' with DEPTH 1 is not supported"},
+        {"pam grey of depth 3", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x01\x01\x01"),
+         "TUPLTYPE 'GRAYSCALE' with DEPTH 3 is not supported"},
         {"pam bad number", Text("P7\nWIDTH x\nENDHDR\n"), "damaged PAM header line 'WIDTH x'"},
     };
     for (const Case& c : cases) {
@@ -1174,6 +1176,311 @@ TEST(CliImageIoTest, MessagesSayWhatIsWrong) {
         EXPECT_EQ(decoded.image.bytes, (Bytes{10, 10, 10, 20, 20, 20}));
         EXPECT_EQ(decoded.notes, (std::vector<std::string>{"grey image converted to RGB", c.note}));
     }
+}
+
+// ---- Grey written grey ------------------------------------------------------------
+
+// A grey picture (red, green and blue equal) of 24 x 16 pixels, with alpha when
+// `planes` is 4.
+Image GreyPicture(int planes) {
+    Image image(24, 16, planes);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            const auto level = static_cast<std::uint8_t>(x * 10 + y * 3);
+            image.At(x, y, 0) = image.At(x, y, 1) = image.At(x, y, 2) = level;
+            if (planes == 4) image.At(x, y, 3) = static_cast<std::uint8_t>(255 - x * 5);
+        }
+    }
+    return image;
+}
+
+TEST(CliImageIoTest, GreyPicturesAreWrittenGreyWhereTheFormatHoldsIt) {
+    WriteOptions grey;
+    grey.grey = true;
+    Image tinted = GreyPicture(3);
+    tinted.At(23, 15, 2) = static_cast<std::uint8_t>(tinted.At(23, 15, 2) + 1);  // the last pixel, a little blue
+    struct Case {
+        FileFormat format;
+        int planes;
+        const char* stored;  // as the file's own library tells
+    };
+    const Case cases[] = {
+        {FileFormat::png, 3, "grey"},  {FileFormat::png, 4, "grey+alpha"},  {FileFormat::jpeg, 3, "grey"},
+        {FileFormat::tiff, 3, "grey"}, {FileFormat::tiff, 4, "grey+alpha"}, {FileFormat::pam, 3, "grey"},
+        {FileFormat::pam, 4, "grey+alpha"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(FormatName(c.format)) + (c.planes == 4 ? " with alpha" : ""));
+        const Image image = GreyPicture(c.planes);
+        const Written as_grey = EncodeWith(c.format, image, {}, grey);
+        ASSERT_EQ(as_grey.error, "");
+        EXPECT_EQ(fixtures::StoredColours(as_grey.bytes), c.stored);
+        const Written as_colour = EncodeWith(c.format, image);
+        EXPECT_EQ(fixtures::StoredColours(as_colour.bytes), c.planes == 4 ? "rgb+alpha" : "rgb")
+            << "a picture that was not grey when read stays colour, grey pixels or not";
+        // Read back, the grey file gives what the colour one gives.
+        const DecodeResult from_grey = DecodeImage(as_grey.bytes);
+        const DecodeResult from_colour = DecodeImage(as_colour.bytes);
+        ASSERT_TRUE(from_grey.ok) << from_grey.error;
+        ASSERT_TRUE(from_colour.ok) << from_colour.error;
+        EXPECT_TRUE(from_grey.grey);
+        EXPECT_FALSE(from_colour.grey);
+        EXPECT_EQ(from_grey.image.planes, c.planes);
+        if (c.format == FileFormat::jpeg) {
+            // Grey as RGB is luma with flat chroma: the same luma as the grey file's.
+            EXPECT_EQ(LargestDifference(from_grey.image, from_colour.image), 0);
+        } else {
+            EXPECT_EQ(from_grey.image.bytes, image.bytes);
+        }
+        // One pixel of colour, or a profile (which describes RGB) where the format
+        // keeps one: colour.
+        if (c.planes == 3) {
+            EXPECT_EQ(fixtures::StoredColours(EncodeWith(c.format, tinted, {}, grey).bytes), "rgb");
+        }
+        Metadata profiled;
+        profiled.icc = RgbProfile();
+        EXPECT_EQ(fixtures::StoredColours(EncodeWith(c.format, image, profiled, grey).bytes),
+                  c.format == FileFormat::pam ? c.stored : (c.planes == 4 ? "rgb+alpha" : "rgb"));
+    }
+    // Formats without grey write colour.
+    for (const FileFormat format : {FileFormat::webp, FileFormat::ppm}) {
+        const Written written = EncodeWith(format, GreyPicture(3), {}, grey);
+        ASSERT_EQ(written.error, "");
+        const DecodeResult decoded = DecodeImage(written.bytes);
+        EXPECT_FALSE(decoded.grey);
+        EXPECT_EQ(decoded.image.bytes, GreyPicture(3).bytes);
+    }
+}
+
+TEST(CliImageIoTest, GreyFilesOfEveryKindAreMarkedGrey) {
+    const std::uint8_t levels[] = {0, 80, 160, 255};
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        bool grey;
+    };
+    const Case cases[] = {
+        {"PNG grey", SimplePng(2, 2, PNG_FORMAT_GRAY, levels), true},
+        {"PNG palette", SimplePng(2, 1, PNG_FORMAT_RGBA_COLORMAP, levels, levels, 1), false},
+        {"JPEG grey", GreyJpeg(8, 8, 90), true},
+        {"TIFF grey", HandTiff(2, 1, kMinIsBlack, {8}, {{0, 200}}), true},
+        {"TIFF RGB", HandTiff(1, 1, kRgb, {8, 8, 8}, {{1, 1, 1}}), false},
+        {"PAM grey", Text("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x10\x20"), true},
+        {"PAM grey with alpha",
+         Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n\x10\x80"), true},
+        {"PPM", Text("P6\n1 1\n255\n\x05\x05\x05"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeResult decoded = DecodeImage(c.bytes);
+        ASSERT_TRUE(decoded.ok) << decoded.error;
+        EXPECT_EQ(decoded.grey, c.grey);
+    }
+    const DecodeResult pam = DecodeImage(cases[6].bytes);
+    EXPECT_EQ(pam.image.bytes, (Bytes{0x10, 0x10, 0x10, 0x80}));
+    EXPECT_EQ(pam.notes, (std::vector<std::string>{"grey image with alpha converted to RGBA"}));
+}
+
+// ---- CMYK JPEG --------------------------------------------------------------------
+
+struct LcmsProfileClose {
+    void operator()(void* profile) const { cmsCloseProfile(profile); }
+};
+struct LcmsTransformDelete {
+    void operator()(void* transform) const { cmsDeleteTransform(transform); }
+};
+using LcmsProfile = std::unique_ptr<void, LcmsProfileClose>;
+using LcmsTransform = std::unique_ptr<void, LcmsTransformDelete>;
+
+// The simple inverse of ink values, 0 no ink: R = 255 - min(255, C + K) and so on.
+void SimpleInverse(const std::uint8_t* cmyk, std::uint8_t* rgb) {
+    for (int c = 0; c < 3; ++c) rgb[c] = static_cast<std::uint8_t>(255 - std::min(255, cmyk[c] + cmyk[3]));
+}
+
+// The CLUT of the test's CMYK profile: each node's colour is the simple inverse's,
+// bluer by a fifth of what is left, as Lab.
+cmsInt32Number SampleCmykNode(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) {
+    std::uint8_t ink[4], rgb[3];
+    for (int i = 0; i < 4; ++i) ink[i] = static_cast<std::uint8_t>(in[i] >> 8);
+    SimpleInverse(ink, rgb);
+    const double colour[3] = {rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0 + (1 - rgb[2] / 255.0) / 5};
+    cmsCIELab lab;
+    cmsDoTransform(cargo, colour, &lab, 1);
+    cmsFloat2LabEncoded(out, &lab);
+    return 1;
+}
+
+// A small CMYK output profile made with Little CMS itself (no file of anyone else's):
+// one table from CMYK to Lab, 5 nodes a side (about 2 KB), whose colours differ from the simple
+// inverse's, so that a reader that left the profile aside shows.
+Bytes CmykTestProfile() {
+    const LcmsProfile srgb(cmsCreate_sRGBProfile());
+    const LcmsProfile lab(cmsCreateLab4Profile(nullptr));
+    const LcmsTransform to_lab(cmsCreateTransform(srgb.get(), TYPE_RGB_DBL, lab.get(), TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0));
+    const LcmsProfile profile(cmsCreateProfilePlaceholder(nullptr));
+    // Version 2: its table type (lut16) takes a bare CLUT, where version 4's needs curves.
+    cmsSetProfileVersion(profile.get(), 2.1);
+    cmsSetDeviceClass(profile.get(), cmsSigOutputClass);
+    cmsSetColorSpace(profile.get(), cmsSigCmykData);
+    cmsSetPCS(profile.get(), cmsSigLabData);
+    cmsPipeline* table = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 5, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(clut, SampleCmykNode, to_lab.get(), 0);
+    cmsPipelineInsertStage(table, cmsAT_END, clut);
+    cmsWriteTag(profile.get(), cmsSigAToB0Tag, table);
+    cmsWriteTag(profile.get(), cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsPipelineFree(table);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile.get(), nullptr, &size);
+    Bytes bytes(size);
+    cmsSaveProfileToMem(profile.get(), bytes.data(), &size);
+    return bytes;
+}
+
+// Little CMS's own conversion of ink values (0 no ink) through `icc` into sRGB, as the
+// reader is to make it: relative colorimetric with black point compensation.
+Bytes LcmsToSrgb(const Bytes& icc, const Bytes& cmyk) {
+    const LcmsProfile profile(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
+    const LcmsProfile srgb(cmsCreate_sRGBProfile());
+    const LcmsTransform transform(cmsCreateTransform(profile.get(), TYPE_CMYK_8, srgb.get(), TYPE_RGB_8,
+                                                     INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION));
+    Bytes rgb(cmyk.size() / 4 * 3);
+    if (!transform) {
+        ADD_FAILURE() << "Little CMS cannot convert with the test's profile";
+        return rgb;
+    }
+    cmsDoTransform(transform.get(), cmyk.data(), rgb.data(), static_cast<cmsUInt32Number>(cmyk.size() / 4));
+    return rgb;
+}
+
+// The CMYK samples of a JPEG as libjpeg decodes them, turned into ink values (0 no ink)
+// where an Adobe marker says they are stored inverted.
+Bytes DecodedInk(const Bytes& jpeg) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_CMYK;
+    jpeg_start_decompress(&info);
+    Bytes ink(static_cast<std::size_t>(info.output_width) * info.output_height * 4);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = &ink[static_cast<std::size_t>(info.output_scanline) * info.output_width * 4];
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    const bool inverted = info.saw_Adobe_marker != 0;
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    if (inverted) {
+        for (std::uint8_t& sample : ink) sample = static_cast<std::uint8_t>(255 - sample);
+    }
+    return ink;
+}
+
+TEST(CliImageIoTest, CmykJpegsAreReadThroughTheirProfileOrTheSimpleInverse) {
+    // Ink values of 32 x 16 pixels: cyan across, magenta down, yellow both ways, and
+    // black in the right half, in smooth ramps that JPEG keeps closely.
+    constexpr int kWidth = 32, kHeight = 16;
+    Bytes ink(kWidth * kHeight * 4);
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            std::uint8_t* p = &ink[static_cast<std::size_t>(y * kWidth + x) * 4];
+            p[0] = static_cast<std::uint8_t>(x * 8);
+            p[1] = static_cast<std::uint8_t>(y * 16);
+            p[2] = static_cast<std::uint8_t>((x + y) * 5);
+            p[3] = static_cast<std::uint8_t>(x < kWidth / 2 ? 0 : (x - kWidth / 2) * 10);
+        }
+    }
+    Bytes inverted = ink;
+    for (std::uint8_t& sample : inverted) sample = static_cast<std::uint8_t>(255 - sample);
+    const Bytes profile = CmykTestProfile();
+    ASSERT_GT(profile.size(), 132u) << "Little CMS could not write the test's profile";
+    Bytes damaged = profile;
+    std::fill(damaged.begin() + 128, damaged.end(), 0xA5);  // the tag table and the tables
+    const auto cmyk_jpeg = [&](bool adobe, bool ycck, const Bytes& icc) {
+        fixtures::JpegSpec spec;
+        spec.width = kWidth;
+        spec.height = kHeight;
+        spec.colour = JCS_CMYK;
+        spec.adobe_marker = adobe;
+        spec.ycck = ycck;
+        spec.full_chroma = true;  // YCCK's colour difference at full resolution too
+        spec.icc = icc;
+        return fixtures::JpegOf(spec, adobe ? inverted : ink);
+    };
+    const std::string managed = "CMYK image converted to sRGB through its ICC profile (relative colorimetric, black point compensation)";
+    const std::string no_profile = "CMYK image converted to RGB by the simple inverse (the file has no colour profile); colours are approximate";
+    const auto unusable = [](const std::string& why) {
+        return "CMYK image converted to RGB by the simple inverse: its ICC profile cannot be used (" + why + "); colours are approximate";
+    };
+    struct Case {
+        const char* name;
+        Bytes jpeg;
+        bool through_profile;
+        std::string note;
+    };
+    const Case cases[] = {
+        {"Adobe CMYK (inverted) with a profile", cmyk_jpeg(true, false, profile), true, managed},
+        {"Adobe YCCK with a profile", cmyk_jpeg(true, true, profile), true, managed},
+        {"CMYK without an Adobe marker, with a profile", cmyk_jpeg(false, false, profile), true, managed},
+        {"Adobe CMYK without a profile", cmyk_jpeg(true, false, {}), false, no_profile},
+        {"Adobe YCCK without a profile", cmyk_jpeg(true, true, {}), false, no_profile},
+        {"a damaged profile", cmyk_jpeg(true, false, damaged), false, unusable("it is damaged")},
+        {"an RGB profile", cmyk_jpeg(true, false, RgbProfile()), false, unusable("it does not describe CMYK data")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(fixtures::StoredColours(c.jpeg), "cmyk");
+        const DecodeResult decoded = DecodeImage(c.jpeg);
+        ASSERT_TRUE(decoded.ok) << decoded.error;
+        ASSERT_EQ(decoded.image.width, kWidth);
+        ASSERT_EQ(decoded.image.planes, 3);
+        EXPECT_EQ(decoded.notes, std::vector<std::string>{c.note});
+        EXPECT_TRUE(decoded.metadata.icc.empty()) << "the pixels are RGB now";
+        EXPECT_FALSE(decoded.grey);
+        // Against the same conversion of the CMYK values libjpeg decodes: the same
+        // library on the same samples, so nothing may differ.
+        const Bytes decoded_ink = DecodedInk(c.jpeg);
+        Bytes expected(decoded_ink.size() / 4 * 3);
+        if (c.through_profile) {
+            expected = LcmsToSrgb(profile, decoded_ink);
+        } else {
+            for (std::size_t i = 0; i < expected.size() / 3; ++i) SimpleInverse(&decoded_ink[i * 4], &expected[i * 3]);
+        }
+        EXPECT_EQ(decoded.image.bytes, expected);
+        // Against the ink values written: JPEG at quality 100 without subsampling keeps
+        // each CMYK sample within a level; YCCK's colour transform rounds once each
+        // way, and the simple inverse adds the errors of C and K: 4 levels at most.
+        Bytes written(ink.size() / 4 * 3);
+        if (c.through_profile) {
+            written = LcmsToSrgb(profile, ink);
+        } else {
+            for (std::size_t i = 0; i < written.size() / 3; ++i) SimpleInverse(&ink[i * 4], &written[i * 3]);
+        }
+        Image written_image(kWidth, kHeight, 3);
+        written_image.bytes = written;
+        EXPECT_LE(LargestDifference(decoded.image, written_image), 4);
+    }
+    // The profile's colours are not the simple inverse's: the reader did use it.
+    const DecodeResult through_profile = DecodeImage(cases[0].jpeg);
+    const DecodeResult simple = DecodeImage(cases[3].jpeg);
+    EXPECT_GT(LargestDifference(through_profile.image, simple.image), 20);
+
+    // The size the file declares is checked before anything is taken for it.
+    ReadLimits limits;
+    int asked_width = 0, asked_height = 0;
+    limits.on_size = [&](int width, int height) {
+        asked_width = width;
+        asked_height = height;
+        return std::string("too large for this test");
+    };
+    EXPECT_EQ(DecodeImage(cases[0].jpeg, limits).error, "too large for this test");
+    EXPECT_EQ(asked_width, kWidth);
+    EXPECT_EQ(asked_height, kHeight);
+    limits.on_size = nullptr;
+    limits.max_pixels = kWidth * kHeight - 1;
+    EXPECT_NE(DecodeImage(cases[0].jpeg, limits).error.find("more than the limit of 511"), std::string::npos);
 }
 
 TEST(CliProgressTest, TheBarFollowsTheShareDone) {

@@ -5,8 +5,11 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <png.h>
+#include <tiffio.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace tessellon::fixtures {
@@ -300,6 +303,63 @@ Bytes WithNextTiffDirectory(Bytes tiff, std::uint32_t next) {
     const std::size_t at = 8 + 2 + 12 * entries;
     for (int i = 0; i < 4; ++i) tiff[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(next >> (8 * i));
     return tiff;
+}
+
+// ---- What a file holds -------------------------------------------------------------
+
+std::string StoredColours(const Bytes& file) {
+    const auto named = [](bool colour, bool alpha) { return std::string(colour ? "rgb" : "grey") + (alpha ? "+alpha" : ""); };
+    if (file.size() >= 8 && std::memcmp(file.data(), kPngSignature, 8) == 0) {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        if (png_image_begin_read_from_memory(&image, file.data(), file.size()) == 0) return "unknown";
+        const png_uint_32 format = image.format;
+        png_image_free(&image);
+        return named((format & PNG_FORMAT_FLAG_COLOR) != 0, (format & PNG_FORMAT_FLAG_ALPHA) != 0);
+    }
+    if (file.size() >= 3 && file[0] == 0xFF && file[1] == 0xD8 && file[2] == 0xFF) {
+        jpeg_decompress_struct info{};
+        jpeg_error_mgr error{};
+        info.err = jpeg_std_error(&error);
+        jpeg_create_decompress(&info);
+        jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
+        jpeg_read_header(&info, TRUE);
+        const J_COLOR_SPACE space = info.jpeg_color_space;
+        jpeg_destroy_decompress(&info);
+        if (space == JCS_CMYK || space == JCS_YCCK) return "cmyk";
+        return named(space != JCS_GRAYSCALE, false);
+    }
+    if (file.size() >= 4 && (std::memcmp(file.data(), "II*\0", 4) == 0 || std::memcmp(file.data(), "MM\0*", 4) == 0)) {
+        // libtiff reads by name: the bytes go to a file of their own for the look.
+        std::string name = (std::filesystem::temp_directory_path() / "tessellon-stored-XXXXXX").string();
+        const int fd = mkstemp(name.data());
+        const char* path = name.c_str();
+        if (fd < 0) return "unknown";
+        const bool written = write(fd, file.data(), file.size()) == static_cast<ssize_t>(file.size());
+        close(fd);
+        std::string colours = "unknown";
+        if (TIFF* tiff = written ? TIFFOpen(path, "r") : nullptr) {
+            std::uint16_t photometric = 0, samples = 1;
+            TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+            TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+            TIFFClose(tiff);
+            if (photometric == PHOTOMETRIC_MINISBLACK) colours = named(false, samples == 2);
+            if (photometric == PHOTOMETRIC_RGB) colours = named(true, samples == 4);
+        }
+        unlink(path);
+        return colours;
+    }
+    if (file.size() >= 3 && file[0] == 'P' && file[1] == '7') {
+        const std::string text(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(file.size(), 200)));
+        const std::size_t at = text.find("\nTUPLTYPE ");
+        if (at == std::string::npos) return "unknown";
+        const std::string type = text.substr(at + 10, text.find('\n', at + 10) - (at + 10));
+        if (type == "GRAYSCALE") return "grey";
+        if (type == "GRAYSCALE_ALPHA") return "grey+alpha";
+        if (type == "RGB") return "rgb";
+        if (type == "RGB_ALPHA") return "rgb+alpha";
+    }
+    return "unknown";
 }
 
 }  // namespace tessellon::fixtures

@@ -3,7 +3,8 @@
 // layouts the project's writer never makes through libpng's low-level writer; PNG
 // chunks and whole PNG files byte by byte, among them small hostile ones that declare
 // far more than they hold; a WebP whose frame header is made to claim another size;
-// and little-endian TIFF files built tag by tag. Shared by tests/cli/image_io_test.cpp
+// and little-endian TIFF files built tag by tag; and what colours a written file
+// stores, read with its own library. Shared by tests/cli/image_io_test.cpp
 // and fuzz/make_seeds.cpp. A builder whose library fails ends the process with a
 // message: a fixture that cannot be made is a broken test, not a result.
 #pragma once
@@ -111,5 +112,12 @@ Bytes HandTiff(std::uint32_t width, std::uint32_t height, std::uint32_t photomet
                const std::vector<std::uint32_t>& bits, const std::vector<Bytes>& strips, std::vector<TiffTag> tags = {});
 // The TIFF with its first directory's next-directory offset set to `next`.
 Bytes WithNextTiffDirectory(Bytes tiff, std::uint32_t next);
+
+// ---- What a file holds -------------------------------------------------------------
+
+// The colours a PNG, JPEG, TIFF or PAM file stores, as its own library (or, for PAM,
+// its header) tells: "grey", "grey+alpha", "rgb", "rgb+alpha", "cmyk"; "unknown" for
+// other files.
+std::string StoredColours(const Bytes& file);
 
 }  // namespace tessellon::fixtures
