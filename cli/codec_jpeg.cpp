@@ -158,10 +158,11 @@ bool DecodeJpegGuarded(JpegReadState& state) {
     state.source.base.resync_to_restart = jpeg_resync_to_restart;
     state.source.base.term_source = JpegTermSource;
     info.src = &state.source.base;
-    // A progressive file keeps every coefficient of the image; they may not take more
-    // than an image at the limit would.
+    // A progressive file keeps every coefficient of the image (2 bytes a sample, 4
+    // samples a pixel in a CMYK file); they may not take more than an image at the
+    // limit would.
     info.mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(
-        state.limits->max_pixels * 6 + (std::uint64_t{64} << 20), std::uint64_t{1} << 40));
+        state.limits->max_pixels * 8 + (std::uint64_t{64} << 20), std::uint64_t{1} << 40));
     // EXIF (APP1) and ICC profile (APP2) markers are kept as the header is read; they
     // take no more memory than the file's bytes.
     jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);

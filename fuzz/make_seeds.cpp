@@ -68,7 +68,8 @@ Bytes Jpeg(int width, int height, J_COLOR_SPACE colour, bool progressive) {
     spec.colour = colour;
     spec.quality = 50;
     spec.progressive = progressive;
-    return fixtures::JpegOf(spec, fixtures::PatternSamples(width, height, colour == JCS_GRAYSCALE ? 1 : 3));
+    const int components = colour == JCS_GRAYSCALE ? 1 : colour == JCS_CMYK ? 4 : 3;
+    return fixtures::JpegOf(spec, fixtures::PatternSamples(width, height, components));
 }
 
 // A small ICC profile for RGB data: a header and no tags.
@@ -314,6 +315,21 @@ void WriteImageSeeds(const fs::path& dir) {
     Write(dir / "rgb_progressive_17x9.jpg", Jpeg(17, 9, JCS_RGB, true));
     Write(dir / "16bit_comment.ppm", Text("P6\n# a comment\n2 1\n65535\n\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c"));
     Write(dir / "grey.pam", Text("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x10\x20"));
+    Write(dir / "grey_alpha.pam", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n\x10\x80"));
+    // CMYK JPEG: Adobe's inverted samples with a CMYK profile, YCCK, and one without
+    // the Adobe marker whose profile is for RGB data.
+    fixtures::JpegSpec cmyk;
+    cmyk.colour = JCS_CMYK;
+    cmyk.quality = 50;
+    cmyk.icc = fixtures::CmykProfile();
+    Write(dir / "cmyk_adobe_icc_8x8.jpg", fixtures::JpegOf(cmyk, fixtures::PatternSamples(8, 8, 4)));
+    cmyk.icc = {};
+    cmyk.ycck = true;
+    Write(dir / "ycck_adobe_8x8.jpg", fixtures::JpegOf(cmyk, fixtures::PatternSamples(8, 8, 4)));
+    cmyk.ycck = false;
+    cmyk.adobe_marker = false;
+    cmyk.icc = IccProfile();
+    Write(dir / "cmyk_rgb_icc_8x8.jpg", fixtures::JpegOf(cmyk, fixtures::PatternSamples(8, 8, 4)));
     // WebP lossless and lossy (with an alpha chunk), TIFF with deflate and a profile.
     tessellon::cli::Metadata profiled;
     profiled.icc = IccProfile();

@@ -1292,51 +1292,6 @@ struct LcmsTransformDelete {
 using LcmsProfile = std::unique_ptr<void, LcmsProfileClose>;
 using LcmsTransform = std::unique_ptr<void, LcmsTransformDelete>;
 
-// The simple inverse of ink values, 0 no ink: R = 255 - min(255, C + K) and so on.
-void SimpleInverse(const std::uint8_t* cmyk, std::uint8_t* rgb) {
-    for (int c = 0; c < 3; ++c) rgb[c] = static_cast<std::uint8_t>(255 - std::min(255, cmyk[c] + cmyk[3]));
-}
-
-// The CLUT of the test's CMYK profile: each node's colour is the simple inverse's,
-// bluer by a fifth of what is left, as Lab.
-cmsInt32Number SampleCmykNode(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) {
-    std::uint8_t ink[4], rgb[3];
-    for (int i = 0; i < 4; ++i) ink[i] = static_cast<std::uint8_t>(in[i] >> 8);
-    SimpleInverse(ink, rgb);
-    const double colour[3] = {rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0 + (1 - rgb[2] / 255.0) / 5};
-    cmsCIELab lab;
-    cmsDoTransform(cargo, colour, &lab, 1);
-    cmsFloat2LabEncoded(out, &lab);
-    return 1;
-}
-
-// A small CMYK output profile made with Little CMS itself (no file of anyone else's):
-// one table from CMYK to Lab, 5 nodes a side (about 2 KB), whose colours differ from the simple
-// inverse's, so that a reader that left the profile aside shows.
-Bytes CmykTestProfile() {
-    const LcmsProfile srgb(cmsCreate_sRGBProfile());
-    const LcmsProfile lab(cmsCreateLab4Profile(nullptr));
-    const LcmsTransform to_lab(cmsCreateTransform(srgb.get(), TYPE_RGB_DBL, lab.get(), TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0));
-    const LcmsProfile profile(cmsCreateProfilePlaceholder(nullptr));
-    // Version 2: its table type (lut16) takes a bare CLUT, where version 4's needs curves.
-    cmsSetProfileVersion(profile.get(), 2.1);
-    cmsSetDeviceClass(profile.get(), cmsSigOutputClass);
-    cmsSetColorSpace(profile.get(), cmsSigCmykData);
-    cmsSetPCS(profile.get(), cmsSigLabData);
-    cmsPipeline* table = cmsPipelineAlloc(nullptr, 4, 3);
-    cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 5, 4, 3, nullptr);
-    cmsStageSampleCLut16bit(clut, SampleCmykNode, to_lab.get(), 0);
-    cmsPipelineInsertStage(table, cmsAT_END, clut);
-    cmsWriteTag(profile.get(), cmsSigAToB0Tag, table);
-    cmsWriteTag(profile.get(), cmsSigMediaWhitePointTag, cmsD50_XYZ());
-    cmsPipelineFree(table);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile.get(), nullptr, &size);
-    Bytes bytes(size);
-    cmsSaveProfileToMem(profile.get(), bytes.data(), &size);
-    return bytes;
-}
-
 // Little CMS's own conversion of ink values (0 no ink) through `icc` into sRGB, as the
 // reader is to make it: relative colorimetric with black point compensation.
 Bytes LcmsToSrgb(const Bytes& icc, const Bytes& cmyk) {
@@ -1394,7 +1349,7 @@ TEST(CliImageIoTest, CmykJpegsAreReadThroughTheirProfileOrTheSimpleInverse) {
     }
     Bytes inverted = ink;
     for (std::uint8_t& sample : inverted) sample = static_cast<std::uint8_t>(255 - sample);
-    const Bytes profile = CmykTestProfile();
+    const Bytes profile = fixtures::CmykProfile();
     ASSERT_GT(profile.size(), 132u) << "Little CMS could not write the test's profile";
     Bytes damaged = profile;
     std::fill(damaged.begin() + 128, damaged.end(), 0xA5);  // the tag table and the tables
@@ -1446,7 +1401,7 @@ TEST(CliImageIoTest, CmykJpegsAreReadThroughTheirProfileOrTheSimpleInverse) {
         if (c.through_profile) {
             expected = LcmsToSrgb(profile, decoded_ink);
         } else {
-            for (std::size_t i = 0; i < expected.size() / 3; ++i) SimpleInverse(&decoded_ink[i * 4], &expected[i * 3]);
+            for (std::size_t i = 0; i < expected.size() / 3; ++i) fixtures::SimpleCmykInverse(&decoded_ink[i * 4], &expected[i * 3]);
         }
         EXPECT_EQ(decoded.image.bytes, expected);
         // Against the ink values written: JPEG at quality 100 without subsampling keeps
@@ -1456,7 +1411,7 @@ TEST(CliImageIoTest, CmykJpegsAreReadThroughTheirProfileOrTheSimpleInverse) {
         if (c.through_profile) {
             written = LcmsToSrgb(profile, ink);
         } else {
-            for (std::size_t i = 0; i < written.size() / 3; ++i) SimpleInverse(&ink[i * 4], &written[i * 3]);
+            for (std::size_t i = 0; i < written.size() / 3; ++i) fixtures::SimpleCmykInverse(&ink[i * 4], &written[i * 3]);
         }
         Image written_image(kWidth, kHeight, 3);
         written_image.bytes = written;

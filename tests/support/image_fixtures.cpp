@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include <lcms2.h>
 #include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -303,6 +304,60 @@ Bytes WithNextTiffDirectory(Bytes tiff, std::uint32_t next) {
     const std::size_t at = 8 + 2 + 12 * entries;
     for (int i = 0; i < 4; ++i) tiff[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(next >> (8 * i));
     return tiff;
+}
+
+// ---- CMYK ---------------------------------------------------------------------------
+
+void SimpleCmykInverse(const std::uint8_t* cmyk, std::uint8_t* rgb) {
+    for (int c = 0; c < 3; ++c) rgb[c] = static_cast<std::uint8_t>(255 - std::min(255, cmyk[c] + cmyk[3]));
+}
+
+namespace {
+
+// A node of the profile's table: the simple inverse's colour, bluer, as Lab.
+cmsInt32Number SampleCmykNode(const cmsUInt16Number in[], cmsUInt16Number out[], void* to_lab) {
+    std::uint8_t ink[4], rgb[3];
+    for (int i = 0; i < 4; ++i) ink[i] = static_cast<std::uint8_t>(in[i] >> 8);
+    SimpleCmykInverse(ink, rgb);
+    const double colour[3] = {rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0 + (1 - rgb[2] / 255.0) / 5};
+    cmsCIELab lab;
+    cmsDoTransform(to_lab, colour, &lab, 1);
+    cmsFloat2LabEncoded(out, &lab);
+    return 1;
+}
+
+}  // namespace
+
+Bytes CmykProfile() {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM to_lab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    if (to_lab == nullptr) Fail("Little CMS cannot convert sRGB to Lab");
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    // Version 2: its table type (lut16) takes a bare CLUT, where version 4's needs curves.
+    cmsSetProfileVersion(profile, 2.1);
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsPipeline* table = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 5, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(clut, SampleCmykNode, to_lab, 0);
+    cmsPipelineInsertStage(table, cmsAT_END, clut);
+    cmsWriteTag(profile, cmsSigAToB0Tag, table);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsPipelineFree(table);
+    cmsDeleteTransform(to_lab);
+    cmsUInt32Number size = 0;
+    Bytes bytes;
+    if (cmsSaveProfileToMem(profile, nullptr, &size) != 0) {
+        bytes.resize(size);
+        if (cmsSaveProfileToMem(profile, bytes.data(), &size) == 0) bytes.clear();
+    }
+    cmsCloseProfile(profile);
+    if (bytes.size() < 132) Fail("Little CMS could not write the CMYK profile");
+    return bytes;
 }
 
 // ---- What a file holds -------------------------------------------------------------

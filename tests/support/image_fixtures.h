@@ -3,7 +3,7 @@
 // layouts the project's writer never makes through libpng's low-level writer; PNG
 // chunks and whole PNG files byte by byte, among them small hostile ones that declare
 // far more than they hold; a WebP whose frame header is made to claim another size;
-// and little-endian TIFF files built tag by tag; and what colours a written file
+// little-endian TIFF files built tag by tag; a CMYK ICC profile; and what colours a written file
 // stores, read with its own library. Shared by tests/cli/image_io_test.cpp
 // and fuzz/make_seeds.cpp. A builder whose library fails ends the process with a
 // message: a fixture that cannot be made is a broken test, not a result.
@@ -112,6 +112,17 @@ Bytes HandTiff(std::uint32_t width, std::uint32_t height, std::uint32_t photomet
                const std::vector<std::uint32_t>& bits, const std::vector<Bytes>& strips, std::vector<TiffTag> tags = {});
 // The TIFF with its first directory's next-directory offset set to `next`.
 Bytes WithNextTiffDirectory(Bytes tiff, std::uint32_t next);
+
+// ---- CMYK ---------------------------------------------------------------------------
+
+// The simple inverse of ink values (0: no ink): R = 255 - min(255, C + K), and likewise
+// G from M and B from Y.
+void SimpleCmykInverse(const std::uint8_t* cmyk, std::uint8_t* rgb);
+// A small CMYK output profile made with Little CMS itself (no file of anyone else's):
+// one table from CMYK to Lab, 5 nodes a side (about 2 KB), whose colours are the simple
+// inverse's made bluer by a fifth of what is left, so that a reader that leaves the
+// profile aside shows.
+Bytes CmykProfile();
 
 // ---- What a file holds -------------------------------------------------------------
 
