@@ -1,7 +1,7 @@
 // Image files for the command-line host: PNG, JPEG, WebP and TIFF through libpng,
-// libjpeg-turbo, libwebp and libtiff, binary PPM (P6) and PAM (P7) by hand. Every image
-// comes out as 8-bit interleaved RGB (3 planes) or RGBA (4 planes), the two layouts the
-// filter takes, turned upright when the file says it is stored turned; what had to be
+// libjpeg-turbo, libwebp and libtiff, binary PPM (P6) and PAM (P7) by hand; CMYK JPEG
+// through its ICC profile with Little CMS. Every image comes out as 8-bit interleaved
+// RGB (3 planes) or RGBA (4 planes), the two layouts the filter takes, turned upright when the file says it is stored turned; what had to be
 // converted on the way is reported as notes. The colour information a file carries (an
 // ICC profile, PNG's gamma, chromaticities and sRGB chunks) is read along and written
 // where the output format can hold it. Damaged files give an error, never a crash, and
@@ -57,6 +57,9 @@ struct DecodeResult {
     Metadata metadata;
     std::vector<std::string> notes;  // conversions made, e.g. grey to RGB
     std::string error;               // set when !ok
+    // The file held grey samples (with or without alpha), which came out as RGB(A) of
+    // equal red, green and blue: a picture that WriteOptions::grey may write grey again.
+    bool grey = false;
 };
 
 // Choices for writing; each applies to the formats named and is ignored by the others.
@@ -67,6 +70,11 @@ struct WriteOptions {
     // The deflate level 0..9 of PNG and of TIFF (0: stored without compression); when
     // it is not set, each format's default (see below).
     std::optional<int> compression;
+    // Written grey (grey and alpha for RGBA) where the format holds it (PNG, JPEG, TIFF,
+    // PAM), when every pixel has equal red, green and blue and no ICC profile (which
+    // describes RGB) is to go into the file with it; otherwise RGB(A) as always. A writer of rows still
+    // being made waits for the last one before it decides.
+    bool grey = false;
 };
 
 // How PNG and TIFF files are compressed when no level is asked for. PNG: libpng's

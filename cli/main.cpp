@@ -275,6 +275,9 @@ int Filter(const Options& options, bool show_progress) {
         write_options.quality = kDefaultJpegQuality;
     }
     write_options.compression = options.compression;
+    // A grey picture is written grey again where the format holds it and every pixel
+    // of the result is grey.
+    write_options.grey = read.grey;
     if (options.alpha && image.planes == 3) image = WithOpaqueAlpha(image);
     // A picture with transparency, written where no alpha plane fits (JPEG, PPM, or a
     // tile preview of those), is laid over the background colour first, as an editor

@@ -13,15 +13,16 @@
 #include <string>
 #include <vector>
 
-// jpeglib.h needs size_t and FILE declared first.
-#include <jpeglib.h>
 #include <png.h>
-#include <zlib.h>
 
 #include "cli/image_io.h"
+#include "tests/support/bytes_sink.h"
+#include "tests/support/image_fixtures.h"
 
 namespace {
 
+namespace fixtures = tessellon::fixtures;
+using fixtures::BytesSink;
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 using tessellon::cli::FileFormat;
@@ -44,16 +45,6 @@ Bytes Text(const char (&text)[N]) {
     return Bytes(text, text + N - 1);
 }
 
-class BytesSink final : public tessellon::cli::ByteSink {
-public:
-    bool Write(const void* data, std::size_t size) override {
-        bytes.insert(bytes.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
-        return true;
-    }
-    std::string Error() const override { return {}; }
-    Bytes bytes;
-};
-
 Bytes Encoded(FileFormat format, const Image& image, const tessellon::cli::Metadata& metadata = {},
               const tessellon::cli::WriteOptions& options = {}) {
     BytesSink sink;
@@ -68,68 +59,17 @@ Bytes Encoded(FileFormat format, const Image& image, const tessellon::cli::Metad
 
 // A PNG of a layout the project's encoder does not write (grey, 16-bit, palette, with
 // or without Adam7 interlacing), through libpng's low-level writer.
-Bytes Png(int width, int height, int colour_type, int depth, bool interlaced) {
-    Bytes out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) std::exit(1);
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t size) {
-            auto* bytes = static_cast<Bytes*>(png_get_io_ptr(p));
-            bytes->insert(bytes->end(), data, data + size);
-        },
-        nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), depth, colour_type,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    if (colour_type == PNG_COLOR_TYPE_PALETTE) {
-        png_color palette[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {10, 20, 30}};
-        png_set_PLTE(png, info, palette, 4);
-        png_byte alpha[2] = {0, 128};
-        png_set_tRNS(png, info, alpha, 2, nullptr);
-    }
-    png_write_info(png, info);
-    const png_size_t row_bytes = png_get_rowbytes(png, info);
-    std::vector<Bytes> rows(static_cast<std::size_t>(height), Bytes(row_bytes));
-    std::vector<png_bytep> pointers;
-    for (std::size_t y = 0; y < rows.size(); ++y) {
-        for (std::size_t i = 0; i < row_bytes; ++i) rows[y][i] = static_cast<std::uint8_t>(y * 37 + i * 11);
-        pointers.push_back(rows[y].data());
-    }
-    png_write_image(png, pointers.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
-}
+Bytes Png(const fixtures::PngSpec& spec) { return fixtures::LowLevelPng(spec, fixtures::PatternPngRows(spec)); }
 
-Bytes Jpeg(int width, int height, int components, bool progressive) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = components;
-    info.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 50, TRUE);
-    if (progressive) jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    Bytes row(static_cast<std::size_t>(width * components));
-    while (info.next_scanline < info.image_height) {
-        for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<std::uint8_t>(i * 13 + info.next_scanline * 29);
-        JSAMPROW pointer = row.data();
-        jpeg_write_scanlines(&info, &pointer, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
+Bytes Jpeg(int width, int height, J_COLOR_SPACE colour, bool progressive) {
+    fixtures::JpegSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.colour = colour;
+    spec.quality = 50;
+    spec.progressive = progressive;
+    const int components = colour == JCS_GRAYSCALE ? 1 : colour == JCS_CMYK ? 4 : 3;
+    return fixtures::JpegOf(spec, fixtures::PatternSamples(width, height, components));
 }
 
 // A small ICC profile for RGB data: a header and no tags.
@@ -145,164 +85,29 @@ Bytes IccProfile() {
 
 // ---- Small files that declare much, or ask for much work -----------------------------
 
-void Big32(Bytes& bytes, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-void Little32(Bytes& bytes, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-void AppendChunk(Bytes& png, const char* type, const Bytes& data) {
-    Big32(png, static_cast<std::uint32_t>(data.size()));
-    const std::size_t start = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), data.begin(), data.end());
-    Big32(png, static_cast<std::uint32_t>(crc32(0, png.data() + start, static_cast<uInt>(png.size() - start))));
-}
-
-// A PNG of 1 x 1 pixel up to its IHDR, then a chunk of `type` that declares 0x7FFFFFFF
-// bytes and holds 3: 44 bytes.
-Bytes PngDeclaringAHugeChunk(const char* type) {
-    Bytes png = Encoded(FileFormat::png, PatternImage(1, 1, 3));
-    png.resize(33);
-    Big32(png, 0x7FFFFFFF);
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), {'k', 0, 'x'});
-    return png;
-}
-
-// An interlaced RGB PNG that declares `size` x `size` pixels and holds the start of a
-// deflate stream.
-Bytes PngInterlacedClaiming(std::uint32_t size) {
-    Bytes png = Text("\x89PNG\r\n\x1a\n");
-    Bytes header;
-    Big32(header, size);
-    Big32(header, size);
-    header.insert(header.end(), {8, 2, 0, 0, 1});
-    AppendChunk(png, "IHDR", header);
-    Bytes row(4000, 0);
-    uLongf length = compressBound(static_cast<uLong>(row.size()));
-    Bytes packed(length);
-    compress(packed.data(), &length, row.data(), static_cast<uLong>(row.size()));
-    packed.resize(17);
-    AppendChunk(png, "IDAT", packed);
-    AppendChunk(png, "IEND", {});
-    return png;
-}
-
 // A lossy WebP of a 20 x 20 picture whose frame header says `size` x `size`.
 Bytes LossyWebpClaiming(unsigned size) {
     Image noise(20, 20, 3);
     for (std::size_t i = 0; i < noise.bytes.size(); ++i) noise.bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
-    Bytes webp = Encoded(FileFormat::webp, noise, {}, {10, std::nullopt});
-    for (const std::size_t at : {26u, 28u}) {
-        webp[at] = static_cast<std::uint8_t>(size);
-        webp[at + 1] = static_cast<std::uint8_t>(size >> 8);
-    }
-    return webp;
-}
-
-// A grey progressive JPEG of `size` x `size` pixels with a script of a DC scan and
-// one scan of the whole AC band, that second scan repeated until there are `count`.
-Bytes JpegOfRepeatedScans(int size, int count) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long length = 0;
-    jpeg_mem_dest(&info, &buffer, &length);
-    info.image_width = static_cast<JDIMENSION>(size);
-    info.image_height = static_cast<JDIMENSION>(size);
-    info.input_components = 1;
-    info.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    const jpeg_scan_info scans[2] = {{1, {0, 0, 0, 0}, 0, 0, 0, 0}, {1, {0, 0, 0, 0}, 1, 63, 0, 0}};
-    info.scan_info = scans;
-    info.num_scans = 2;
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(size), 120);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW pointer = row.data();
-        jpeg_write_scanlines(&info, &pointer, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    const Bytes jpeg(buffer, buffer + length);
-    std::free(buffer);
-    // The second scan: from its SOS marker (its Huffman table stays defined) up to EOI.
-    std::size_t sos_count = 0, from = 0;
-    for (std::size_t i = 2; i + 1 < jpeg.size() && from == 0; ++i) {
-        const std::uint8_t next = jpeg[i + 1];
-        if (jpeg[i] != 0xFF || next != 0xDA) continue;  // in scan data 0xFF is followed by 0 or a restart
-        if (++sos_count == 2) from = i;
-    }
-    const std::size_t to = jpeg.size() - 2;
-    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
-    for (int i = 2; i < count; ++i) out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(from), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
-    out.insert(out.end(), {0xFF, 0xD9});
-    return out;
-}
-
-// A little-endian TIFF of one uncompressed 4 x 1 image: grey, or 2-bit palette colour
-// with `palette` (4 red, 4 green, 4 blue entries); its directory's next-directory
-// offset is `next`.
-Bytes SmallTiff(const std::vector<std::uint16_t>& palette, std::uint32_t next) {
-    struct Entry {
-        std::uint16_t tag, type;
-        std::uint32_t count, value;
-    };
-    const bool coloured = !palette.empty();
-    std::vector<Entry> entries = {{256, 3, 1, 4}, {257, 3, 1, 1}, {258, 3, 1, coloured ? 2u : 8u},
-                                  {262, 3, 1, coloured ? 3u : 1u}, {273, 4, 1, 0}, {277, 3, 1, 1},
-                                  {278, 3, 1, 1}, {279, 4, 1, coloured ? 1u : 4u}};
-    if (coloured) entries.push_back({320, 3, static_cast<std::uint32_t>(palette.size()), 0});
-    const std::uint32_t after = 8 + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
-    const std::uint32_t pixels = after + (coloured ? 2 * static_cast<std::uint32_t>(palette.size()) : 0);
-    Bytes tiff = Text("II*\0\x08\0\0\0");
-    tiff.push_back(static_cast<std::uint8_t>(entries.size()));
-    tiff.push_back(0);
-    for (Entry& entry : entries) {
-        if (entry.tag == 273) entry.value = pixels;
-        if (entry.tag == 320) entry.value = after;
-        tiff.insert(tiff.end(), {static_cast<std::uint8_t>(entry.tag), static_cast<std::uint8_t>(entry.tag >> 8),
-                                 static_cast<std::uint8_t>(entry.type), 0});
-        Little32(tiff, entry.count);
-        Little32(tiff, entry.value);
-    }
-    Little32(tiff, next);
-    for (const std::uint16_t value : palette) tiff.insert(tiff.end(), {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)});
-    if (coloured) {
-        tiff.push_back(0b00011011);
-    } else {
-        tiff.insert(tiff.end(), {10, 20, 30, 40});
-    }
-    return tiff;
+    return fixtures::WebpClaiming(Encoded(FileFormat::webp, noise, {}, {10, std::nullopt}), size);
 }
 
 void WriteHostileImageSeeds(const fs::path& dir) {
     for (const char* type : {"tEXt", "zTXt", "iTXt", "eXIf", "sPLT"}) {
-        Write(dir / (std::string("png_") + type + "_0x7fffffff.png"), PngDeclaringAHugeChunk(type));
+        Write(dir / (std::string("png_") + type + "_0x7fffffff.png"), fixtures::PngDeclaringAHugeChunk(type));
     }
-    Write(dir / "png_interlaced_27000_74b.png", PngInterlacedClaiming(27000));
-    Write(dir / "png_interlaced_2000_74b.png", PngInterlacedClaiming(2000));
+    Write(dir / "png_interlaced_27000_74b.png", fixtures::PngInterlacedClaiming(27000));
+    Write(dir / "png_interlaced_2000_74b.png", fixtures::PngInterlacedClaiming(2000));
     Write(dir / "webp_lossy_16383_no_data.webp", LossyWebpClaiming(16383));
     Write(dir / "webp_lossy_2000_no_data.webp", LossyWebpClaiming(2000));
-    Write(dir / "jpeg_progressive_310_scans.jpg", JpegOfRepeatedScans(16, 310));
-    Bytes twelve = Jpeg(8, 8, 1, false);
-    for (std::size_t i = 2; i + 4 < twelve.size(); ++i) {
-        if (twelve[i] == 0xFF && twelve[i + 1] == 0xC0) {
-            twelve[i + 1] = 0xC1;
-            twelve[i + 4] = 12;
-            break;
-        }
-    }
-    Write(dir / "jpeg_12bit_header.jpg", twelve);
+    Write(dir / "jpeg_progressive_310_scans.jpg", fixtures::JpegOfRepeatedScans(16, 310));
+    Write(dir / "jpeg_12bit_header.jpg", fixtures::AsTwelveBitJpeg(Jpeg(8, 8, JCS_GRAYSCALE, false)));
     Write(dir / "pam_0x0.pam", Text("P7\nWIDTH 0\nHEIGHT 0\nDEPTH 3\nMAXVAL 255\nENDHDR\n"));
-    Write(dir / "tiff_directory_loop.tif", SmallTiff({}, 8));
+    // TIFF photometric interpretations: 1 grey (min is black), 3 palette.
+    Write(dir / "tiff_directory_loop.tif", fixtures::WithNextTiffDirectory(fixtures::HandTiff(4, 1, 1, {8}, {{10, 20, 30, 40}}), 8));
     Write(dir / "tiff_palette_16bit.tif",
-          SmallTiff({0x1CF0, 0x00FF, 0xFF00, 0xFFFF, 0x8080, 0, 0, 0, 0, 0, 0, 0x1CF0}, 0));
+          fixtures::HandTiff(4, 1, 3, {2}, {{0b00011011}},
+                             {{320, 3, {0x1CF0, 0x00FF, 0xFF00, 0xFFFF, 0x8080, 0, 0, 0, 0, 0, 0, 0x1CF0}}}));
 }
 
 // ---- fuzz_run inputs, in the order fuzz_run.cpp reads them ---------------------------
@@ -501,15 +306,30 @@ void WriteImageSeeds(const fs::path& dir) {
     Write(dir / "rgb_3x2.ppm", Encoded(FileFormat::ppm, rgb));
     Write(dir / "rgb_3x2.pam", Encoded(FileFormat::pam, rgb));
     Write(dir / "rgba_2x2.pam", Encoded(FileFormat::pam, rgba));
-    Write(dir / "grey_3x3.png", Png(3, 3, PNG_COLOR_TYPE_GRAY, 8, false));
-    Write(dir / "grey_alpha_16bit_2x2.png", Png(2, 2, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false));
-    Write(dir / "palette_4x2.png", Png(4, 2, PNG_COLOR_TYPE_PALETTE, 2, false));
-    Write(dir / "rgb_interlaced_9x9.png", Png(9, 9, PNG_COLOR_TYPE_RGB, 8, true));
-    Write(dir / "rgb_8x8.jpg", Jpeg(8, 8, 3, false));
-    Write(dir / "grey_8x8.jpg", Jpeg(8, 8, 1, false));
-    Write(dir / "rgb_progressive_17x9.jpg", Jpeg(17, 9, 3, true));
+    Write(dir / "grey_3x3.png", Png({3, 3, PNG_COLOR_TYPE_GRAY, 8, false}));
+    Write(dir / "grey_alpha_16bit_2x2.png", Png({2, 2, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false}));
+    Write(dir / "palette_4x2.png", Png({4, 2, PNG_COLOR_TYPE_PALETTE, 2, false}));
+    Write(dir / "rgb_interlaced_9x9.png", Png({9, 9, PNG_COLOR_TYPE_RGB, 8, true}));
+    Write(dir / "rgb_8x8.jpg", Jpeg(8, 8, JCS_RGB, false));
+    Write(dir / "grey_8x8.jpg", Jpeg(8, 8, JCS_GRAYSCALE, false));
+    Write(dir / "rgb_progressive_17x9.jpg", Jpeg(17, 9, JCS_RGB, true));
     Write(dir / "16bit_comment.ppm", Text("P6\n# a comment\n2 1\n65535\n\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c"));
     Write(dir / "grey.pam", Text("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x10\x20"));
+    Write(dir / "grey_alpha.pam", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n\x10\x80"));
+    // CMYK JPEG: Adobe's inverted samples with a CMYK profile, YCCK, and one without
+    // the Adobe marker whose profile is for RGB data.
+    fixtures::JpegSpec cmyk;
+    cmyk.colour = JCS_CMYK;
+    cmyk.quality = 50;
+    cmyk.icc = fixtures::CmykProfile();
+    Write(dir / "cmyk_adobe_icc_8x8.jpg", fixtures::JpegOf(cmyk, fixtures::PatternSamples(8, 8, 4)));
+    cmyk.icc = {};
+    cmyk.ycck = true;
+    Write(dir / "ycck_adobe_8x8.jpg", fixtures::JpegOf(cmyk, fixtures::PatternSamples(8, 8, 4)));
+    cmyk.ycck = false;
+    cmyk.adobe_marker = false;
+    cmyk.icc = IccProfile();
+    Write(dir / "cmyk_rgb_icc_8x8.jpg", fixtures::JpegOf(cmyk, fixtures::PatternSamples(8, 8, 4)));
     // WebP lossless and lossy (with an alpha chunk), TIFF with deflate and a profile.
     tessellon::cli::Metadata profiled;
     profiled.icc = IccProfile();

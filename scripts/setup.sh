@@ -7,7 +7,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 native_pkgs=(build-essential cmake ninja-build googletest libgtest-dev libbenchmark-dev
-             libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev pkg-config libstb-dev)
+             libpng-dev libjpeg62-turbo-dev libwebp-dev libtiff-dev pkg-config libstb-dev liblcms2-dev)
 win_pkgs=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 xvfb xauth zip unzip)
 # The fuzz targets: clang and its runtime libraries (libFuzzer, the sanitizers).

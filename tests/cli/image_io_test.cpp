@@ -16,21 +16,33 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
+#include <lcms2.h>
 #include <png.h>
 #include <zlib.h>
 
 #include "cli/image_io.h"
 #include "cli/progress.h"
+#include "tests/support/bytes_sink.h"
+#include "tests/support/image_fixtures.h"
 
 namespace tessellon::cli {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+namespace fixtures = tessellon::fixtures;
+using fixtures::AppendLittle32;
+using fixtures::AppendPngChunk;
+using fixtures::Bytes;
+using fixtures::BytesSink;
+using fixtures::HandTiff;
+using fixtures::PngDeclaringAHugeChunk;
+using fixtures::Text;
+using fixtures::TiffTag;
 
 Bytes Encoded(FileFormat format, const Image& image) {
     Bytes bytes;
@@ -57,30 +69,11 @@ Bytes SimplePng(png_uint_32 width, png_uint_32 height, png_uint_32 format, const
 }
 
 Bytes GreyJpeg(int width, int height, std::uint8_t level) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 1;
-    info.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(width), level);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
+    fixtures::JpegSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.colour = JCS_GRAYSCALE;
+    return fixtures::JpegOf(spec, Bytes(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), level));
 }
 
 Bytes FileBytes(const std::string& path) {
@@ -93,22 +86,11 @@ Bytes FileBytes(const std::string& path) {
     return bytes;
 }
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 std::string Lowered(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
-
-class BytesSink final : public ByteSink {
-public:
-    bool Write(const void* data, std::size_t size) override {
-        bytes.insert(bytes.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
-        return true;
-    }
-    std::string Error() const override { return {}; }
-    Bytes bytes;
-};
 
 struct Written {
     std::string error;
@@ -187,54 +169,22 @@ Bytes Exif(int orientation, bool big_endian) {
 
 // A JPEG of an RGB image at full quality without chroma subsampling, with an APP1 marker.
 Bytes JpegWithApp1(const Image& image, const Bytes& app1) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(image.width);
-    info.image_height = static_cast<JDIMENSION>(image.height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    for (int c = 0; c < 3; ++c) info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
-    jpeg_start_compress(&info, TRUE);
-    jpeg_write_marker(&info, JPEG_APP0 + 1, app1.data(), static_cast<unsigned int>(app1.size()));
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPLE*>(&image.bytes[info.next_scanline * static_cast<std::size_t>(image.width) * 3]);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
+    fixtures::JpegSpec spec;
+    spec.width = image.width;
+    spec.height = image.height;
+    spec.full_chroma = true;
+    spec.markers = {{JPEG_APP0 + 1, app1}};
+    return fixtures::JpegOf(spec, image.bytes);
 }
 
-// A PNG chunk: length, type, data and the checksum over type and data.
-void AppendChunk(Bytes& png, const char* type, const Bytes& data) {
-    for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<std::uint8_t>(data.size() >> shift));
-    const std::size_t start = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), data.begin(), data.end());
-    const uLong crc = crc32(0, png.data() + start, static_cast<uInt>(png.size() - start));
-    for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<std::uint8_t>(crc >> shift));
-}
 
 // A PNG with an eXIf chunk after the pixels, where the PNG extensions allow it.
 Bytes PngWithExif(const Image& image, const Bytes& exif) {
     Bytes png = Encoded(FileFormat::png, image);
     png.resize(png.size() - 12);  // IEND
-    AppendChunk(png, "eXIf", exif);
-    AppendChunk(png, "IEND", {});
+    AppendPngChunk(png, "eXIf", exif);
+    AppendPngChunk(png, "IEND", {});
     return png;
-}
-
-void AppendLittle32(Bytes& bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 // A lossless WebP of an RGB image in the extended layout (VP8X), with an EXIF chunk.
@@ -254,68 +204,6 @@ Bytes WebpWithExif(const Image& image, const Bytes& exif) {
     const std::uint32_t riff = static_cast<std::uint32_t>(webp.size() - 8);
     for (int i = 0; i < 4; ++i) webp[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(riff >> (8 * i));
     return webp;
-}
-
-struct TiffTag {
-    std::uint16_t tag;
-    std::uint16_t type;  // 3 SHORT, 4 LONG
-    std::vector<std::uint32_t> values;
-};
-
-// A little-endian TIFF of one uncompressed image: its directory first, then one strip
-// per plane given (one for interleaved samples) of `bits` per sample; further tags may
-// be added. With the pixels last, a file cut short loses pixels and keeps its tags.
-Bytes HandTiff(std::uint32_t width, std::uint32_t height, std::uint32_t photometric, const std::vector<std::uint32_t>& bits,
-               const std::vector<Bytes>& strips, std::vector<TiffTag> tags = {}) {
-    std::vector<std::uint32_t> counts;
-    for (const Bytes& strip : strips) counts.push_back(static_cast<std::uint32_t>(strip.size()));
-    tags.push_back({256, 4, {width}});
-    tags.push_back({257, 4, {height}});
-    tags.push_back({258, 3, bits});
-    tags.push_back({262, 3, {photometric}});
-    tags.push_back({273, 4, std::vector<std::uint32_t>(strips.size(), 0)});  // the offsets, set below
-    tags.push_back({277, 3, {static_cast<std::uint32_t>(bits.size())}});
-    tags.push_back({278, 4, {height}});
-    tags.push_back({279, 4, counts});
-    if (strips.size() > 1) tags.push_back({284, 3, {2}});
-    std::sort(tags.begin(), tags.end(), [](const TiffTag& a, const TiffTag& b) { return a.tag < b.tag; });
-    const auto value_bytes = [](const TiffTag& tag) { return static_cast<std::uint32_t>(tag.values.size()) * (tag.type == 4 ? 4u : 2u); };
-    const std::uint32_t spill = 8 + 2 + 12 * static_cast<std::uint32_t>(tags.size()) + 4;
-    std::uint32_t next = spill;
-    for (const TiffTag& tag : tags) {
-        if (value_bytes(tag) > 4) next += value_bytes(tag);
-    }
-    for (TiffTag& tag : tags) {
-        if (tag.tag != 273) continue;
-        for (std::size_t i = 0; i < strips.size(); ++i) {
-            tag.values[i] = next;
-            next += counts[i];
-        }
-    }
-    Bytes tiff = Text(std::string("II*\0\x08\0\0\0", 8));
-    Bytes values;
-    tiff.push_back(static_cast<std::uint8_t>(tags.size()));
-    tiff.push_back(0);
-    for (const TiffTag& tag : tags) {
-        Bytes data;
-        for (std::uint32_t v : tag.values) {
-            for (unsigned i = 0; i < (tag.type == 4 ? 4u : 2u); ++i) data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        }
-        tiff.insert(tiff.end(), {static_cast<std::uint8_t>(tag.tag), static_cast<std::uint8_t>(tag.tag >> 8),
-                                 static_cast<std::uint8_t>(tag.type), 0});
-        AppendLittle32(tiff, static_cast<std::uint32_t>(tag.values.size()));
-        if (data.size() <= 4) {
-            data.resize(4, 0);
-            tiff.insert(tiff.end(), data.begin(), data.end());
-        } else {
-            AppendLittle32(tiff, spill + static_cast<std::uint32_t>(values.size()));
-            values.insert(values.end(), data.begin(), data.end());
-        }
-    }
-    AppendLittle32(tiff, 0);
-    tiff.insert(tiff.end(), values.begin(), values.end());
-    for (const Bytes& strip : strips) tiff.insert(tiff.end(), strip.begin(), strip.end());
-    return tiff;
 }
 
 Bytes Cut(Bytes bytes, std::size_t removed) {
@@ -751,8 +639,8 @@ TEST(CliImageIoTest, DamagedFilesGiveAnErrorNotACrash) {
         {"ppm 16-bit", Text("P6\n1 1\n65535\n"), "maxval 65535 is not supported"},
         {"ppm header cut", Text("P6\n2"), "damaged PPM header"},
         {"pam without end", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\n"), "no ENDHDR"},
-        {"pam grey", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x01"),
-         "TUPLTYPE 'GRAYSCALE' with DEPTH 1 is not supported"},
+        {"pam grey of depth 3", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x01\x01\x01"),
+         "TUPLTYPE 'GRAYSCALE' with DEPTH 3 is not supported"},
         {"pam bad number", Text("P7\nWIDTH x\nENDHDR\n"), "damaged PAM header line 'WIDTH x'"},
     };
     for (const Case& c : cases) {
@@ -767,13 +655,13 @@ TEST(CliImageIoTest, DamagedFilesGiveAnErrorNotACrash) {
 // start of its first row only.
 Bytes HugeDeclaredPng() {
     Bytes png = Text("\x89PNG\r\n\x1a\n");
-    AppendChunk(png, "IHDR", Bytes{0, 0, 0x7F, 0xFF, 0, 0, 0x7F, 0xFF, 8, 2, 0, 0, 0});
+    AppendPngChunk(png, "IHDR", Bytes{0, 0, 0x7F, 0xFF, 0, 0, 0x7F, 0xFF, 8, 2, 0, 0, 0});
     Bytes row(64, 0);
     uLongf size = compressBound(static_cast<uLong>(row.size()));
     Bytes packed(size);
     EXPECT_EQ(compress(packed.data(), &size, row.data(), static_cast<uLong>(row.size())), Z_OK);
     packed.resize(size / 2);  // the stream stops partway
-    AppendChunk(png, "IDAT", packed);
+    AppendPngChunk(png, "IDAT", packed);
     return png;
 }
 
@@ -962,84 +850,37 @@ TEST(CliImageIoTest, ARectangleIsWrittenInPlaceAndRowsAreReportedAsTheyAreRead) 
 
 constexpr std::uint64_t kLittleMemory = std::uint64_t{64} << 20;
 
-// The first 33 bytes of a PNG of 1 x 1 pixel (its signature and IHDR), then the header
-// of a chunk of `type` that declares 0x7FFFFFFF bytes and holds 3: 44 bytes.
-Bytes PngDeclaringAHugeChunk(const char* type) {
-    Bytes png = Encoded(FileFormat::png, memhost::PatternImage(1, 1, 3));
-    png.resize(33);
-    png.insert(png.end(), {0x7F, 0xFF, 0xFF, 0xFF});
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), {'k', 0, 'x'});
-    return png;
-}
-
 // A PNG of `image` with `chunk` of `type` put in after its IHDR.
 Bytes PngWithChunk(const Image& image, const char* type, const Bytes& data) {
     const Bytes png = Encoded(FileFormat::png, image);
     Bytes out(png.begin(), png.begin() + 33);
-    AppendChunk(out, type, data);
+    AppendPngChunk(out, type, data);
     out.insert(out.end(), png.begin() + 33, png.end());
     return out;
 }
 
 // An Adam7-interlaced RGB PNG of `image`, through libpng's low-level writer.
 Bytes InterlacedPng(const Image& image) {
-    Bytes out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        ADD_FAILURE() << "libpng could not write the interlaced image";
-        return {};
+    std::vector<Bytes> rows;
+    const std::size_t row_bytes = static_cast<std::size_t>(image.width) * 3;
+    for (std::size_t y = 0; y < static_cast<std::size_t>(image.height); ++y) {
+        rows.emplace_back(image.bytes.begin() + static_cast<std::ptrdiff_t>(y * row_bytes),
+                          image.bytes.begin() + static_cast<std::ptrdiff_t>((y + 1) * row_bytes));
     }
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t size) {
-            auto* bytes = static_cast<Bytes*>(png_get_io_ptr(p));
-            bytes->insert(bytes->end(), data, data + size);
-        },
-        nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_bytep> rows;
-    for (int y = 0; y < image.height; ++y) {
-        rows.push_back(const_cast<png_bytep>(&image.bytes[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) * 3]));
-    }
-    png_write_image(png, rows.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
+    return fixtures::LowLevelPng({image.width, image.height, PNG_COLOR_TYPE_RGB, 8, true}, rows);
 }
 
 // A PNG of 74 bytes that declares an interlaced 27000 x 27000 RGB image (2.2 GB of
 // pixels, within the host interface) and holds the start of a deflate stream.
-Bytes HugeInterlacedPng() {
-    Bytes png = Text("\x89PNG\r\n\x1a\n");
-    AppendChunk(png, "IHDR", Bytes{0, 0, 0x69, 0x78, 0, 0, 0x69, 0x78, 8, 2, 0, 0, 1});
-    Bytes row(4000, 0);
-    uLongf size = compressBound(static_cast<uLong>(row.size()));
-    Bytes packed(size);
-    EXPECT_EQ(compress(packed.data(), &size, row.data(), static_cast<uLong>(row.size())), Z_OK);
-    packed.resize(17);
-    AppendChunk(png, "IDAT", packed);
-    AppendChunk(png, "IEND", {});
-    return png;
-}
+Bytes HugeInterlacedPng() { return fixtures::PngInterlacedClaiming(27000); }
 
 // A lossy WebP of a small picture whose frame header is made to say 16383 x 16383: 
 // its image data ends long before the picture's.
 Bytes LossyWebpClaiming16383() {
     Image noise(20, 20, 3);
     for (std::size_t i = 0; i < noise.bytes.size(); ++i) noise.bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
-    Bytes webp = EncodeWith(FileFormat::webp, noise, {}, {10, std::nullopt}).bytes;
-    // RIFF header, "VP8 " chunk header, frame tag, start code, then the 14-bit sizes.
-    EXPECT_EQ(std::string(webp.begin() + 12, webp.begin() + 16), "VP8 ");
-    EXPECT_EQ(webp[23], 0x9D);
-    for (const std::size_t at : {26u, 28u}) {
-        webp[at] = 0xFF;
-        webp[at + 1] = 0x3F;
-    }
+    const Bytes webp = fixtures::WebpClaiming(EncodeWith(FileFormat::webp, noise, {}, {10, std::nullopt}).bytes, 16383);
+    EXPECT_FALSE(webp.empty()) << "the encoder wrote no simple lossy file";
     return webp;
 }
 
@@ -1172,38 +1013,19 @@ TEST(CliImageIoTest, WholePicturesFromAPipeAreTiedToTheirBytes) {
 // A grey progressive JPEG of `size` x `size` pixels (a gradient, or one level when
 // `flat`) with the scan script given, or libjpeg's standard one when it is empty.
 Bytes GreyProgressiveJpeg(int size, bool flat, const std::vector<jpeg_scan_info>& script) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long length = 0;
-    jpeg_mem_dest(&info, &buffer, &length);
-    info.image_width = static_cast<JDIMENSION>(size);
-    info.image_height = static_cast<JDIMENSION>(size);
-    info.input_components = 1;
-    info.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    if (script.empty()) {
-        jpeg_simple_progression(&info);
-    } else {
-        info.scan_info = script.data();
-        info.num_scans = static_cast<int>(script.size());
-    }
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(size));
-    while (info.next_scanline < info.image_height) {
-        for (std::size_t x = 0; x < row.size(); ++x) {
-            row[x] = flat ? 120 : static_cast<JSAMPLE>(x * 13 + info.next_scanline * 7);
+    fixtures::JpegSpec spec;
+    spec.width = spec.height = size;
+    spec.colour = JCS_GRAYSCALE;
+    spec.quality = 75;
+    spec.progressive = true;
+    spec.scans = script;
+    Bytes samples(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
+    for (std::size_t y = 0; y < static_cast<std::size_t>(size); ++y) {
+        for (std::size_t x = 0; x < static_cast<std::size_t>(size); ++x) {
+            samples[y * static_cast<std::size_t>(size) + x] = flat ? 120 : static_cast<std::uint8_t>(x * 13 + y * 7);
         }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
     }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes bytes(buffer, buffer + length);
-    std::free(buffer);
-    return bytes;
+    return fixtures::JpegOf(spec, samples);
 }
 
 // A grey progressive JPEG of 16 x 16 pixels with `count` scans (64..694): the DC, then
@@ -1226,32 +1048,7 @@ Bytes JpegOfScans(int count) {
 // A flat grey progressive JPEG of 64 x 64 pixels whose scan of all AC coefficients is
 // repeated until there are `count` scans. A first scan (no refinement) may come again
 // without a warning from libjpeg: each one makes it go over every block once more.
-Bytes JpegOfRepeatedScans(int count) {
-    const Bytes jpeg = GreyProgressiveJpeg(64, true, {{1, {0, 0, 0, 0}, 0, 0, 0, 0}, {1, {0, 0, 0, 0}, 1, 63, 0, 0}});
-    // The markers after the first scan's data (a Huffman table, the second SOS, its
-    // data) up to EOI make the second scan. In scan data a 0xFF byte is followed by 0
-    // or a restart marker.
-    std::vector<std::size_t> markers;
-    for (std::size_t i = 2; i + 1 < jpeg.size(); ++i) {
-        if (jpeg[i] == 0xFF && jpeg[i + 1] != 0 && jpeg[i + 1] != 0xFF && (jpeg[i + 1] < 0xD0 || jpeg[i + 1] > 0xD7)) {
-            markers.push_back(i);
-        }
-    }
-    std::size_t first_sos = 0;
-    while (first_sos < markers.size() && jpeg[markers[first_sos] + 1] != 0xDA) ++first_sos;
-    if (first_sos + 1 >= markers.size()) {
-        ADD_FAILURE() << "no second scan";
-        return jpeg;
-    }
-    const std::size_t from = markers[first_sos + 1];
-    const std::size_t to = jpeg.size() - 2;  // EOI
-    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
-    for (int i = 2; i < count; ++i) {
-        out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(from), jpeg.begin() + static_cast<std::ptrdiff_t>(to));
-    }
-    out.insert(out.end(), {0xFF, 0xD9});
-    return out;
-}
+Bytes JpegOfRepeatedScans(int count) { return fixtures::JpegOfRepeatedScans(64, count); }
 
 TEST(CliImageIoTest, AProgressiveJpegMayHaveAFewHundredScans) {
     const std::string refusal = "JPEG files of more than 300 scans are not supported (a progressive file usually has about 10)";
@@ -1315,11 +1112,7 @@ TEST(CliImageIoTest, PaletteColoursAreRoundedAsSixteenBitSamplesAre) {
 
 // A TIFF of one 2 x 1 grey image whose directory's next-directory offset is `next`.
 Bytes TiffWithNextDirectory(std::uint32_t next) {
-    Bytes tiff = HandTiff(2, 1, kMinIsBlack, {8}, {{10, 20}});
-    const std::size_t entries = tiff[8] | tiff[9] << 8;
-    const std::size_t at = 8 + 2 + 12 * entries;
-    for (int i = 0; i < 4; ++i) tiff[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(next >> (8 * i));
-    return tiff;
+    return fixtures::WithNextTiffDirectory(HandTiff(2, 1, kMinIsBlack, {8}, {{10, 20}}), next);
 }
 
 TEST(CliImageIoTest, MessagesSayWhatIsWrong) {
@@ -1383,6 +1176,266 @@ TEST(CliImageIoTest, MessagesSayWhatIsWrong) {
         EXPECT_EQ(decoded.image.bytes, (Bytes{10, 10, 10, 20, 20, 20}));
         EXPECT_EQ(decoded.notes, (std::vector<std::string>{"grey image converted to RGB", c.note}));
     }
+}
+
+// ---- Grey written grey ------------------------------------------------------------
+
+// A grey picture (red, green and blue equal) of 24 x 16 pixels, with alpha when
+// `planes` is 4.
+Image GreyPicture(int planes) {
+    Image image(24, 16, planes);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            const auto level = static_cast<std::uint8_t>(x * 10 + y * 3);
+            image.At(x, y, 0) = image.At(x, y, 1) = image.At(x, y, 2) = level;
+            if (planes == 4) image.At(x, y, 3) = static_cast<std::uint8_t>(255 - x * 5);
+        }
+    }
+    return image;
+}
+
+TEST(CliImageIoTest, GreyPicturesAreWrittenGreyWhereTheFormatHoldsIt) {
+    WriteOptions grey;
+    grey.grey = true;
+    Image tinted = GreyPicture(3);
+    tinted.At(23, 15, 2) = static_cast<std::uint8_t>(tinted.At(23, 15, 2) + 1);  // the last pixel, a little blue
+    struct Case {
+        FileFormat format;
+        int planes;
+        const char* stored;  // as the file's own library tells
+    };
+    const Case cases[] = {
+        {FileFormat::png, 3, "grey"},  {FileFormat::png, 4, "grey+alpha"},  {FileFormat::jpeg, 3, "grey"},
+        {FileFormat::tiff, 3, "grey"}, {FileFormat::tiff, 4, "grey+alpha"}, {FileFormat::pam, 3, "grey"},
+        {FileFormat::pam, 4, "grey+alpha"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(FormatName(c.format)) + (c.planes == 4 ? " with alpha" : ""));
+        const Image image = GreyPicture(c.planes);
+        const Written as_grey = EncodeWith(c.format, image, {}, grey);
+        ASSERT_EQ(as_grey.error, "");
+        EXPECT_EQ(fixtures::StoredColours(as_grey.bytes), c.stored);
+        const Written as_colour = EncodeWith(c.format, image);
+        EXPECT_EQ(fixtures::StoredColours(as_colour.bytes), c.planes == 4 ? "rgb+alpha" : "rgb")
+            << "a picture that was not grey when read stays colour, grey pixels or not";
+        // Read back, the grey file gives what the colour one gives.
+        const DecodeResult from_grey = DecodeImage(as_grey.bytes);
+        const DecodeResult from_colour = DecodeImage(as_colour.bytes);
+        ASSERT_TRUE(from_grey.ok) << from_grey.error;
+        ASSERT_TRUE(from_colour.ok) << from_colour.error;
+        EXPECT_TRUE(from_grey.grey);
+        EXPECT_FALSE(from_colour.grey);
+        EXPECT_EQ(from_grey.image.planes, c.planes);
+        if (c.format == FileFormat::jpeg) {
+            // Grey as RGB is luma with flat chroma: the same luma as the grey file's.
+            EXPECT_EQ(LargestDifference(from_grey.image, from_colour.image), 0);
+        } else {
+            EXPECT_EQ(from_grey.image.bytes, image.bytes);
+        }
+        // One pixel of colour, or a profile (which describes RGB) where the format
+        // keeps one: colour.
+        if (c.planes == 3) {
+            EXPECT_EQ(fixtures::StoredColours(EncodeWith(c.format, tinted, {}, grey).bytes), "rgb");
+        }
+        Metadata profiled;
+        profiled.icc = RgbProfile();
+        EXPECT_EQ(fixtures::StoredColours(EncodeWith(c.format, image, profiled, grey).bytes),
+                  c.format == FileFormat::pam ? c.stored : (c.planes == 4 ? "rgb+alpha" : "rgb"));
+    }
+    // Formats without grey write colour.
+    for (const FileFormat format : {FileFormat::webp, FileFormat::ppm}) {
+        const Written written = EncodeWith(format, GreyPicture(3), {}, grey);
+        ASSERT_EQ(written.error, "");
+        const DecodeResult decoded = DecodeImage(written.bytes);
+        EXPECT_FALSE(decoded.grey);
+        EXPECT_EQ(decoded.image.bytes, GreyPicture(3).bytes);
+    }
+}
+
+TEST(CliImageIoTest, GreyFilesOfEveryKindAreMarkedGrey) {
+    const std::uint8_t levels[] = {0, 80, 160, 255};
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        bool grey;
+    };
+    const Case cases[] = {
+        {"PNG grey", SimplePng(2, 2, PNG_FORMAT_GRAY, levels), true},
+        {"PNG palette", SimplePng(2, 1, PNG_FORMAT_RGBA_COLORMAP, levels, levels, 1), false},
+        {"JPEG grey", GreyJpeg(8, 8, 90), true},
+        {"TIFF grey", HandTiff(2, 1, kMinIsBlack, {8}, {{0, 200}}), true},
+        {"TIFF RGB", HandTiff(1, 1, kRgb, {8, 8, 8}, {{1, 1, 1}}), false},
+        {"PAM grey", Text("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x10\x20"), true},
+        {"PAM grey with alpha",
+         Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n\x10\x80"), true},
+        {"PPM", Text("P6\n1 1\n255\n\x05\x05\x05"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeResult decoded = DecodeImage(c.bytes);
+        ASSERT_TRUE(decoded.ok) << decoded.error;
+        EXPECT_EQ(decoded.grey, c.grey);
+    }
+    const DecodeResult pam = DecodeImage(cases[6].bytes);
+    EXPECT_EQ(pam.image.bytes, (Bytes{0x10, 0x10, 0x10, 0x80}));
+    EXPECT_EQ(pam.notes, (std::vector<std::string>{"grey image with alpha converted to RGBA"}));
+}
+
+// ---- CMYK JPEG --------------------------------------------------------------------
+
+struct LcmsProfileClose {
+    void operator()(void* profile) const { cmsCloseProfile(profile); }
+};
+struct LcmsTransformDelete {
+    void operator()(void* transform) const { cmsDeleteTransform(transform); }
+};
+using LcmsProfile = std::unique_ptr<void, LcmsProfileClose>;
+using LcmsTransform = std::unique_ptr<void, LcmsTransformDelete>;
+
+// Little CMS's own conversion of ink values (0 no ink) through `icc` into sRGB, as the
+// reader is to make it: relative colorimetric with black point compensation.
+Bytes LcmsToSrgb(const Bytes& icc, const Bytes& cmyk) {
+    const LcmsProfile profile(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
+    const LcmsProfile srgb(cmsCreate_sRGBProfile());
+    const LcmsTransform transform(cmsCreateTransform(profile.get(), TYPE_CMYK_8, srgb.get(), TYPE_RGB_8,
+                                                     INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION));
+    Bytes rgb(cmyk.size() / 4 * 3);
+    if (!transform) {
+        ADD_FAILURE() << "Little CMS cannot convert with the test's profile";
+        return rgb;
+    }
+    cmsDoTransform(transform.get(), cmyk.data(), rgb.data(), static_cast<cmsUInt32Number>(cmyk.size() / 4));
+    return rgb;
+}
+
+// The CMYK samples of a JPEG as libjpeg decodes them, turned into ink values (0 no ink)
+// where an Adobe marker says they are stored inverted.
+Bytes DecodedInk(const Bytes& jpeg) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_CMYK;
+    jpeg_start_decompress(&info);
+    Bytes ink(static_cast<std::size_t>(info.output_width) * info.output_height * 4);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = &ink[static_cast<std::size_t>(info.output_scanline) * info.output_width * 4];
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    const bool inverted = info.saw_Adobe_marker != 0;
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    if (inverted) {
+        for (std::uint8_t& sample : ink) sample = static_cast<std::uint8_t>(255 - sample);
+    }
+    return ink;
+}
+
+TEST(CliImageIoTest, CmykJpegsAreReadThroughTheirProfileOrTheSimpleInverse) {
+    // Ink values of 32 x 16 pixels: cyan across, magenta down, yellow both ways, and
+    // black in the right half, in smooth ramps that JPEG keeps closely.
+    constexpr int kWidth = 32, kHeight = 16;
+    Bytes ink(kWidth * kHeight * 4);
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            std::uint8_t* p = &ink[static_cast<std::size_t>(y * kWidth + x) * 4];
+            p[0] = static_cast<std::uint8_t>(x * 8);
+            p[1] = static_cast<std::uint8_t>(y * 16);
+            p[2] = static_cast<std::uint8_t>((x + y) * 5);
+            p[3] = static_cast<std::uint8_t>(x < kWidth / 2 ? 0 : (x - kWidth / 2) * 10);
+        }
+    }
+    Bytes inverted = ink;
+    for (std::uint8_t& sample : inverted) sample = static_cast<std::uint8_t>(255 - sample);
+    const Bytes profile = fixtures::CmykProfile();
+    ASSERT_GT(profile.size(), 132u) << "Little CMS could not write the test's profile";
+    Bytes damaged = profile;
+    std::fill(damaged.begin() + 128, damaged.end(), 0xA5);  // the tag table and the tables
+    const auto cmyk_jpeg = [&](bool adobe, bool ycck, const Bytes& icc) {
+        fixtures::JpegSpec spec;
+        spec.width = kWidth;
+        spec.height = kHeight;
+        spec.colour = JCS_CMYK;
+        spec.adobe_marker = adobe;
+        spec.ycck = ycck;
+        spec.full_chroma = true;  // YCCK's colour difference at full resolution too
+        spec.icc = icc;
+        return fixtures::JpegOf(spec, adobe ? inverted : ink);
+    };
+    const std::string managed = "CMYK image converted to sRGB through its ICC profile (relative colorimetric, black point compensation)";
+    const std::string no_profile = "CMYK image converted to RGB by the simple inverse (the file has no colour profile); colours are approximate";
+    const auto unusable = [](const std::string& why) {
+        return "CMYK image converted to RGB by the simple inverse: its ICC profile cannot be used (" + why + "); colours are approximate";
+    };
+    struct Case {
+        const char* name;
+        Bytes jpeg;
+        bool through_profile;
+        std::string note;
+    };
+    const Case cases[] = {
+        {"Adobe CMYK (inverted) with a profile", cmyk_jpeg(true, false, profile), true, managed},
+        {"Adobe YCCK with a profile", cmyk_jpeg(true, true, profile), true, managed},
+        {"CMYK without an Adobe marker, with a profile", cmyk_jpeg(false, false, profile), true, managed},
+        {"Adobe CMYK without a profile", cmyk_jpeg(true, false, {}), false, no_profile},
+        {"Adobe YCCK without a profile", cmyk_jpeg(true, true, {}), false, no_profile},
+        {"a damaged profile", cmyk_jpeg(true, false, damaged), false, unusable("it is damaged")},
+        {"an RGB profile", cmyk_jpeg(true, false, RgbProfile()), false, unusable("it does not describe CMYK data")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(fixtures::StoredColours(c.jpeg), "cmyk");
+        const DecodeResult decoded = DecodeImage(c.jpeg);
+        ASSERT_TRUE(decoded.ok) << decoded.error;
+        ASSERT_EQ(decoded.image.width, kWidth);
+        ASSERT_EQ(decoded.image.planes, 3);
+        EXPECT_EQ(decoded.notes, std::vector<std::string>{c.note});
+        EXPECT_TRUE(decoded.metadata.icc.empty()) << "the pixels are RGB now";
+        EXPECT_FALSE(decoded.grey);
+        // Against the same conversion of the CMYK values libjpeg decodes: the same
+        // library on the same samples, so nothing may differ.
+        const Bytes decoded_ink = DecodedInk(c.jpeg);
+        Bytes expected(decoded_ink.size() / 4 * 3);
+        if (c.through_profile) {
+            expected = LcmsToSrgb(profile, decoded_ink);
+        } else {
+            for (std::size_t i = 0; i < expected.size() / 3; ++i) fixtures::SimpleCmykInverse(&decoded_ink[i * 4], &expected[i * 3]);
+        }
+        EXPECT_EQ(decoded.image.bytes, expected);
+        // Against the ink values written: JPEG at quality 100 without subsampling keeps
+        // each CMYK sample within a level; YCCK's colour transform rounds once each
+        // way, and the simple inverse adds the errors of C and K: 4 levels at most.
+        Bytes written(ink.size() / 4 * 3);
+        if (c.through_profile) {
+            written = LcmsToSrgb(profile, ink);
+        } else {
+            for (std::size_t i = 0; i < written.size() / 3; ++i) fixtures::SimpleCmykInverse(&ink[i * 4], &written[i * 3]);
+        }
+        Image written_image(kWidth, kHeight, 3);
+        written_image.bytes = written;
+        EXPECT_LE(LargestDifference(decoded.image, written_image), 4);
+    }
+    // The profile's colours are not the simple inverse's: the reader did use it.
+    const DecodeResult through_profile = DecodeImage(cases[0].jpeg);
+    const DecodeResult simple = DecodeImage(cases[3].jpeg);
+    EXPECT_GT(LargestDifference(through_profile.image, simple.image), 20);
+
+    // The size the file declares is checked before anything is taken for it.
+    ReadLimits limits;
+    int asked_width = 0, asked_height = 0;
+    limits.on_size = [&](int width, int height) {
+        asked_width = width;
+        asked_height = height;
+        return std::string("too large for this test");
+    };
+    EXPECT_EQ(DecodeImage(cases[0].jpeg, limits).error, "too large for this test");
+    EXPECT_EQ(asked_width, kWidth);
+    EXPECT_EQ(asked_height, kHeight);
+    limits.on_size = nullptr;
+    limits.max_pixels = kWidth * kHeight - 1;
+    EXPECT_NE(DecodeImage(cases[0].jpeg, limits).error.find("more than the limit of 511"), std::string::npos);
 }
 
 TEST(CliProgressTest, TheBarFollowsTheShareDone) {

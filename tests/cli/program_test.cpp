@@ -29,6 +29,7 @@
 #include "cli/options.h"
 #include "cli/output_file.h"
 #include "cli/session.h"
+#include "tests/support/image_fixtures.h"
 #include "filter/definition.h"
 #include "resources/version.h"
 #include "runtime/context.h"
@@ -37,6 +38,8 @@
 
 namespace tessellon::cli {
 namespace {
+
+namespace fixtures = tessellon::fixtures;
 
 struct Outcome {
     int status = -1;
@@ -1430,6 +1433,82 @@ private:
     pid_t child_ = -1;
     std::string text_;
 };
+
+TEST(CliProgramTest, AGreyPictureComesOutGreyAndAColourOneInColour) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    // The same grey pixels in a grey file and in an RGB one.
+    Image picture(40, 30, 3);
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            picture.At(x, y, 0) = picture.At(x, y, 1) = picture.At(x, y, 2) = static_cast<std::uint8_t>(x * 6 + y * 2);
+        }
+    }
+    OutputTarget target;
+    WriteOptions grey;
+    grey.grey = true;
+    ASSERT_EQ(ResolveOutput(directory / "grey.png", target), "");
+    ASSERT_EQ(WriteImageFile(target, FileFormat::png, picture, {}, grey), "");
+    ASSERT_EQ(WriteImageFile(directory / "colour.png", picture), "");
+    ASSERT_EQ(fixtures::StoredColours(fixtures::Text(ReadText(directory / "grey.png"))), "grey") << "the test's own input";
+    ASSERT_EQ(fixtures::StoredColours(fixtures::Text(ReadText(directory / "colour.png"))), "rgb");
+
+    struct Case {
+        const char* extension;
+        std::vector<std::string> options;
+        const char* grey_stored;    // from the grey input
+        const char* colour_stored;  // from the RGB input
+    };
+    const Case cases[] = {
+        {"png", {}, "grey", "rgb"},
+        {"png", {"--alpha"}, "grey+alpha", "rgb+alpha"},
+        {"jpg", {}, "grey", "rgb"},
+        {"tif", {}, "grey", "rgb"},
+        {"tif", {"--alpha"}, "grey+alpha", "rgb+alpha"},
+        {"pam", {}, "grey", "rgb"},
+        {"pam", {"--alpha"}, "grey+alpha", "rgb+alpha"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.extension) + (c.options.empty() ? "" : " " + c.options[0]));
+        DecodeResult written[2];
+        for (const bool from_grey : {true, false}) {
+            const std::string output = std::string(from_grey ? "grey-out." : "colour-out.") + c.extension;
+            std::vector<std::string> arguments{from_grey ? "grey.png" : "colour.png", output};
+            arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+            const Outcome outcome = RunProgram(directory, arguments);
+            ASSERT_EQ(outcome.status, kExitOk) << outcome.err;
+            EXPECT_EQ(fixtures::StoredColours(fixtures::Text(ReadText(directory / output))),
+                      from_grey ? c.grey_stored : c.colour_stored);
+            written[from_grey ? 0 : 1] = ReadImageFile(directory / output);
+            ASSERT_TRUE(written[from_grey ? 0 : 1].ok) << written[from_grey ? 0 : 1].error;
+        }
+        // A JPEG's grey is its luma, the same as an RGB file's of grey pixels.
+        EXPECT_EQ(written[0].image.bytes, written[1].image.bytes) << "the grey file holds the colour run's pixels";
+    }
+}
+
+TEST(CliProgramTest, ACmykJpegIsReadWithANote) {
+    ScratchDirectory directory;
+    ASSERT_FALSE(directory.path().empty());
+    fixtures::JpegSpec spec;
+    spec.width = 40;
+    spec.height = 30;
+    spec.colour = JCS_CMYK;
+    const fixtures::Bytes jpeg = fixtures::JpegOf(spec, fixtures::PatternSamples(40, 30, 4));
+    {
+        std::ofstream file(directory / "cmyk.jpg", std::ios::binary);
+        file.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
+    }
+    const Outcome outcome = RunProgram(directory, {"cmyk.jpg", "out.png"});
+    ASSERT_EQ(outcome.status, kExitOk) << outcome.err;
+    EXPECT_NE(outcome.err.find("tessellon: 'cmyk.jpg': CMYK image converted to RGB by the simple inverse (the file has "
+                               "no colour profile); colours are approximate\n"),
+              std::string::npos)
+        << outcome.err;
+    const DecodeResult out = ReadImageFile(directory / "out.png");
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ(out.image.width, 32);
+}
 
 TEST(CliProgramTest, ABatchOnATerminalReportsEachFileAndASummary) {
     ScratchDirectory directory;
