@@ -89,8 +89,8 @@ void State::WritePosition(const RowInfo& row, const Column& column) noexcept {
     s.copy_y = row.copy_end;
 }
 
-// Writes the cells that pending simple or outside pixels left unwritten.
-void ContextMirror::Materialize(const RowSampling* sampling) noexcept {
+// Writes the cells that the pending pixel left unwritten.
+void ContextMirror::Materialize() noexcept {
     State& s = state;
     if (pending == Pending::outside) {
         s.pass = 3;
@@ -105,7 +105,7 @@ void ContextMirror::Materialize(const RowSampling* sampling) noexcept {
         const Cell& cell = t.cells[static_cast<std::size_t>(column.first)];
         i32 rgb[3];
         i32 alpha;
-        SampleCopy(t, sampling[0], cell.sample_offset, rgb, &alpha);
+        SampleCopy(t, sampling_[0], cell.sample_offset, rgb, &alpha);
         s.WritePosition(row, column);
         s.copy_x = column.copy_end;
         s.pass = 3;
@@ -120,7 +120,7 @@ void ContextMirror::Materialize(const RowSampling* sampling) noexcept {
         s.loop_inner = 4;
     } else if (pending == Pending::general) {
         pending = Pending::none;
-        InsidePixel<false>(t, sampling, s, *pending_row, t.columns[static_cast<std::size_t>(pending_column)], pending_dst);
+        InsidePixel<false>(t, sampling_, s, *pending_row, t.columns[static_cast<std::size_t>(pending_column)], pending_dst);
     }
     pending = Pending::none;
 }

@@ -27,22 +27,50 @@ struct State {
     void WritePosition(const RowInfo& row, const Column& column) noexcept;
 };
 
-struct ContextMirror {
-    explicit ContextMirror(const StripTables& strip) noexcept : t(strip) {}
+class ContextMirror {
+public:
+    // `sampling`: the cursor's sampling of its current row, which a pending pixel's
+    // cells are worked out from.
+    ContextMirror(const StripTables& strip, const RowSampling* sampling) noexcept : t(strip), sampling_(sampling) {}
     ContextMirror(const ContextMirror&) = delete;
     ContextMirror& operator=(const ContextMirror&) = delete;
 
-    const StripTables& t;
     State state{};
+
+    void Load() noexcept;
+    void Store() const noexcept;
+    // Writes the cells the pending pixel left unwritten.
+    void Materialize() noexcept;
+
+    // Leaves a pixel's cells pending: of one copy (column of row), outside the tile, or
+    // of several copies whose colour went to dst. Each kind writes every cell the kinds
+    // after it in the order general, simple, outside write; a pending pixel of an
+    // earlier kind writes its cells first.
+    void PendSimple(const RowInfo& row, i32 column) noexcept {
+        if (pending == Pending::general) Materialize();
+        pending = Pending::simple;
+        pending_row = &row;
+        pending_column = column;
+    }
+    void PendOutside() noexcept {
+        if (pending == Pending::simple || pending == Pending::general) Materialize();
+        pending = Pending::outside;
+    }
+    // The pending pixel's cells are all written again by this one.
+    void PendGeneral(const RowInfo& row, i32 column, std::uint8_t* dst) noexcept {
+        pending = Pending::general;
+        pending_row = &row;
+        pending_column = column;
+        pending_dst = dst;
+    }
+
+private:
+    const StripTables& t;
+    const RowSampling* sampling_;
     enum class Pending { none, simple, outside, general } pending = Pending::none;
     const RowInfo* pending_row = nullptr;
     i32 pending_column = 0;
     std::uint8_t* pending_dst = nullptr;
-
-    void Load() noexcept;
-    void Store() const noexcept;
-    // Writes the cells the pending pixel left unwritten, from the row's sampling.
-    void Materialize(const RowSampling* sampling) noexcept;
 };
 
 }  // namespace tessellon::tiling_pass

@@ -23,6 +23,7 @@
 // are those of the single pass.
 #include "filter/pixel_ahead.h"
 
+#include <algorithm>
 #include <new>
 
 namespace tessellon {
@@ -33,6 +34,91 @@ WorkerThreads* run_threads = nullptr;
 }  // namespace
 
 WorkerThreads* PixelPassRunThreads() noexcept { return run_threads; }
+
+void TilingPixelPass::Ahead::Allocate(int threads, i32 width, i32 rows, i32 planes) {
+    row_width = width;
+    row_count = rows;
+    block_rows = std::clamp<i32>(kPixelsPerBlock / std::max<i32>(width, 1), 1, kMaxRowsPerBlock);
+    block_count = (rows + block_rows - 1) / block_rows;
+    row_bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(planes);
+    const auto slot_count = static_cast<std::size_t>(kSlotsPerThread * threads);
+    pixels.assign(slot_count, std::vector<std::uint8_t>(row_bytes * static_cast<std::size_t>(block_rows)));
+    checks.assign(slot_count, std::vector<std::uint32_t>(static_cast<std::size_t>(width) *
+                                                         static_cast<std::size_t>(block_rows)));
+    ready.assign(slot_count, -1);
+}
+
+
+// Takes the next block if its slot is free; -1 when there is none to take. Called
+// with the mutex held.
+i32 TilingPixelPass::Ahead::Take() {
+    if (next >= block_count || next >= handed_out + slots()) return -1;
+    return next++;
+}
+
+void TilingPixelPass::Ahead::Compute(int pass, i32 block, std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    PixelCursor& p = *passes[static_cast<std::size_t>(pass)];
+    const auto slot = static_cast<std::size_t>(block % slots());
+    const i32 first = block * block_rows;
+    const i32 end = std::min(first + block_rows, row_count);
+    for (i32 index = first; index < end; ++index) {
+        const auto k = static_cast<std::size_t>(index - first);
+        p.ComputeRow(first_row + index, pixels[slot].data() + k * row_bytes,
+                     checks[slot].data() + k * static_cast<std::size_t>(row_width));
+    }
+    lock.lock();
+    ready[slot] = block;
+    changed.notify_all();
+}
+
+void TilingPixelPass::Ahead::Work(int pass) {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        i32 block = -1;
+        changed.wait(lock, [&] { return quit || next >= block_count || (block = Take()) >= 0; });
+        if (block < 0) return;
+        Compute(pass, block, lock);
+    }
+}
+
+// Waits for row `index` (from outRect's top), computing blocks meanwhile; then
+// where its pixels and checks lie.
+std::pair<const std::uint8_t*, const std::uint32_t*> TilingPixelPass::Ahead::WaitFor(i32 index) {
+    const i32 block = index / block_rows;
+    const auto slot = static_cast<std::size_t>(block % slots());
+    if (index % block_rows == 0) {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (ready[slot] != block) {
+            if (const i32 take = Take(); take >= 0) {
+                Compute(0, take, lock);
+            } else {
+                changed.wait(lock);
+            }
+        }
+    }
+    const auto k = static_cast<std::size_t>(index % block_rows);
+    return {pixels[slot].data() + k * row_bytes, checks[slot].data() + k * static_cast<std::size_t>(row_width)};
+}
+
+// Row `index` has been handed out; at the end of its block the slot is free.
+void TilingPixelPass::Ahead::HandedOut(i32 index) {
+    if ((index + 1) % block_rows != 0 && index + 1 != row_count) return;
+    const std::lock_guard<std::mutex> lock(mutex);
+    handed_out = index / block_rows + 1;
+    changed.notify_all();
+}
+
+void TilingPixelPass::Ahead::Stop() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        quit = true;
+        changed.notify_all();
+    }
+    if (workers != nullptr) workers->Wait();
+    workers = nullptr;
+    own_workers.reset();
+}
 
 PixelPassThreads::PixelPassThreads() noexcept {
     if (run_threads != nullptr) return;

@@ -54,91 +54,23 @@ struct TilingPixelPass::Ahead {
     std::unique_ptr<WorkerThreads> own_workers;
     std::function<void(int)> job;
 
-    void Allocate(int threads, i32 width, i32 rows, i32 planes) {
-        row_width = width;
-        row_count = rows;
-        block_rows = std::clamp<i32>(kPixelsPerBlock / std::max<i32>(width, 1), 1, kMaxRowsPerBlock);
-        block_count = (rows + block_rows - 1) / block_rows;
-        row_bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(planes);
-        const auto slot_count = static_cast<std::size_t>(kSlotsPerThread * threads);
-        pixels.assign(slot_count, std::vector<std::uint8_t>(row_bytes * static_cast<std::size_t>(block_rows)));
-        checks.assign(slot_count, std::vector<std::uint32_t>(static_cast<std::size_t>(width) *
-                                                             static_cast<std::size_t>(block_rows)));
-        ready.assign(slot_count, -1);
-    }
-
+    // The scratch rows and slots for `threads` cursors over rows of `width` pixels.
+    void Allocate(int threads, i32 width, i32 rows, i32 planes);
     int slots() const { return static_cast<int>(ready.size()); }
-
     // Takes the next block if its slot is free; -1 when there is none to take. Called
     // with the mutex held.
-    i32 Take() {
-        if (next >= block_count || next >= handed_out + slots()) return -1;
-        return next++;
-    }
-
-    void Compute(int pass, i32 block, std::unique_lock<std::mutex>& lock) {
-        lock.unlock();
-        PixelCursor& p = *passes[static_cast<std::size_t>(pass)];
-        const auto slot = static_cast<std::size_t>(block % slots());
-        const i32 first = block * block_rows;
-        const i32 end = std::min(first + block_rows, row_count);
-        for (i32 index = first; index < end; ++index) {
-            const auto k = static_cast<std::size_t>(index - first);
-            p.ComputeRow(first_row + index, pixels[slot].data() + k * row_bytes,
-                         checks[slot].data() + k * static_cast<std::size_t>(row_width));
-        }
-        lock.lock();
-        ready[slot] = block;
-        changed.notify_all();
-    }
-
-    void Work(int pass) {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            i32 block = -1;
-            changed.wait(lock, [&] { return quit || next >= block_count || (block = Take()) >= 0; });
-            if (block < 0) return;
-            Compute(pass, block, lock);
-        }
-    }
-
+    i32 Take();
+    // Block `block` by cursor `pass`, the mutex released meanwhile.
+    void Compute(int pass, i32 block, std::unique_lock<std::mutex>& lock);
+    // A worker thread's loop, for cursor `pass`.
+    void Work(int pass);
     // Waits for row `index` (from outRect's top), computing blocks meanwhile; then
     // where its pixels and checks lie.
-    std::pair<const std::uint8_t*, const std::uint32_t*> WaitFor(i32 index) {
-        const i32 block = index / block_rows;
-        const auto slot = static_cast<std::size_t>(block % slots());
-        if (index % block_rows == 0) {
-            std::unique_lock<std::mutex> lock(mutex);
-            while (ready[slot] != block) {
-                if (const i32 take = Take(); take >= 0) {
-                    Compute(0, take, lock);
-                } else {
-                    changed.wait(lock);
-                }
-            }
-        }
-        const auto k = static_cast<std::size_t>(index % block_rows);
-        return {pixels[slot].data() + k * row_bytes, checks[slot].data() + k * static_cast<std::size_t>(row_width)};
-    }
-
+    std::pair<const std::uint8_t*, const std::uint32_t*> WaitFor(i32 index);
     // Row `index` has been handed out; at the end of its block the slot is free.
-    void HandedOut(i32 index) {
-        if ((index + 1) % block_rows != 0 && index + 1 != row_count) return;
-        const std::lock_guard<std::mutex> lock(mutex);
-        handed_out = index / block_rows + 1;
-        changed.notify_all();
-    }
-
-    void Stop() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            quit = true;
-            changed.notify_all();
-        }
-        if (workers != nullptr) workers->Wait();
-        workers = nullptr;
-        own_workers.reset();
-    }
+    void HandedOut(i32 index);
+    // Ends the work and waits for the threads to leave it.
+    void Stop();
 };
 
 }  // namespace tessellon

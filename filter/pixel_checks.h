@@ -43,8 +43,6 @@ struct AbortCounter {
         calls = &own;
         limit = UINT32_MAX;
     }
-    // Whether `checks` more stay within the limit.
-    bool Fits(std::uint32_t checks) const noexcept { return *calls <= limit - checks; }
     // For a pixel of `checks` abort checks in which the counter reaches its limit: asks
     // the host there and then, and whether it answered "go on" (see pixel_checks.cpp).
     bool AskedAndGoingOn(std::uint32_t checks) noexcept;

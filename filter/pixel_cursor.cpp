@@ -19,7 +19,7 @@ bool PixelCursor::Start() noexcept {
 }
 
 i32 PixelCursor::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
-                               bool* stop) noexcept {
+                     bool* stop) noexcept {
     const i32 width_px = t_.out_right - t_.out_left;
     const RowInfo& row = t_.rows[static_cast<std::size_t>(y - t_.out_top)];
     if (row.may_be_in && row.copies > 0) cache_.PrepareRow(row, y);
@@ -36,7 +36,8 @@ i32 PixelCursor::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const st
     const auto run_length = [&](i32 i, i32 run, std::uint32_t checks) {
         if (*counter_.calls > counter_.limit - checks) return 0;
         const auto fit_in = static_cast<i32>(
-            std::min<std::uint32_t>((counter_.limit - *counter_.calls) / checks, static_cast<std::uint32_t>(width_px - i)));
+            std::min<std::uint32_t>((counter_.limit - *counter_.calls) / checks,
+                                    static_cast<std::uint32_t>(width_px - i)));
         const i32 n = std::min(run, fit_in);
         *counter_.calls += checks * static_cast<std::uint32_t>(n);
         return n;
@@ -49,10 +50,7 @@ i32 PixelCursor::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const st
                 std::memcpy(dst + static_cast<std::ptrdiff_t>(i) * t_.planes, cache_.sampling()[0].top + offset,
                             static_cast<std::size_t>(n) * static_cast<std::size_t>(t_.planes));
                 i += n - 1;
-                if (mirror_.pending == Pending::general) Materialize();
-                mirror_.pending = Pending::simple;
-                mirror_.pending_row = &row;
-                mirror_.pending_column = i;
+                mirror_.PendSimple(row, i);
                 last_column = i;
                 continue;
             }
@@ -64,8 +62,7 @@ i32 PixelCursor::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const st
                             t_.outside_pixels.get() + static_cast<std::ptrdiff_t>(i) * t_.planes,
                             static_cast<std::size_t>(n) * static_cast<std::size_t>(t_.planes));
                 i += n - 1;
-                if (mirror_.pending == Pending::simple || mirror_.pending == Pending::general) Materialize();
-                mirror_.pending = Pending::outside;
+                mirror_.PendOutside();
                 last_column = i;
                 continue;
             }
@@ -77,12 +74,10 @@ i32 PixelCursor::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const st
             *counter_.calls <= counter_.limit - group_checks) {
             // As many InsideColour calls, one after the other.
             *counter_.calls += group_checks;
-            t_.lane.GroupColours(t_, cache_.copy_rows(), row, i, group_copies, dst + static_cast<std::ptrdiff_t>(i) * t_.planes);
+            t_.lane.GroupColours(t_, cache_.copy_rows(), row, i, group_copies,
+                                 dst + static_cast<std::ptrdiff_t>(i) * t_.planes);
             i += tiling_lanes::kLanes - 1;
-            mirror_.pending = Pending::general;
-            mirror_.pending_row = &row;
-            mirror_.pending_column = i;
-            mirror_.pending_dst = dst + static_cast<std::ptrdiff_t>(i) * t_.planes;
+            mirror_.PendGeneral(row, i, dst + static_cast<std::ptrdiff_t>(i) * t_.planes);
             last_column = i;
             continue;
         }
@@ -115,33 +110,27 @@ i32 PixelCursor::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const st
             if (t_.planes > 3) pixel_dst[3] = t_.opaque_out ? 255 : 0;
             // An outside pixel writes a part of what a simple one writes: a simple pixel
             // pending before it must write its cells first.
-            if (mirror_.pending == Pending::simple || mirror_.pending == Pending::general) Materialize();
-            mirror_.pending = Pending::outside;
+            mirror_.PendOutside();
         } else if (row.copies == 1 && column.copies == 1) {
             // One copy: the pixel's colour is its sample, alpha included.
             i32 rgb[3];
             i32 alpha;
-            SampleCopy(t_, cache_.sampling()[0], t_.cells[static_cast<std::size_t>(column.first)].sample_offset, rgb, &alpha);
+            SampleCopy(t_, cache_.sampling()[0], t_.cells[static_cast<std::size_t>(column.first)].sample_offset, rgb,
+                       &alpha);
             pixel_dst[0] = static_cast<std::uint8_t>(rgb[0]);
             pixel_dst[1] = static_cast<std::uint8_t>(rgb[1]);
             pixel_dst[2] = static_cast<std::uint8_t>(rgb[2]);
             if (t_.planes > 3) pixel_dst[3] = static_cast<std::uint8_t>(alpha);
             // A simple pixel writes every cell an outside one does, and all of its own,
             // but not all of a general one's.
-            if (mirror_.pending == Pending::general) Materialize();
-            mirror_.pending = Pending::simple;
-            mirror_.pending_row = &row;
-            mirror_.pending_column = i;
+            mirror_.PendSimple(row, i);
         } else if (t_.colour_only) {
             // Writes every cell the pending pixel would have written: that one's cells
             // are not needed any more.
             InsideColour(t_, cache_.sampling(), row, column, pixel_dst);
-            mirror_.pending = Pending::general;
-            mirror_.pending_row = &row;
-            mirror_.pending_column = i;
-            mirror_.pending_dst = pixel_dst;
+            mirror_.PendGeneral(row, i, pixel_dst);
         } else {
-            Materialize();
+            mirror_.Materialize();
             if (t_.generic) {
                 InsidePixel<true>(t_, cache_.sampling(), mirror_.state, row, column, pixel_dst);
             } else {
@@ -149,7 +138,7 @@ i32 PixelCursor::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const st
             }
         }
     }
-    Materialize();
+    mirror_.Materialize();
     if (last_column >= 0) NoteLastFastPixel(y, last_column, src, dst, mask);
     return width_px;
 }
@@ -158,7 +147,7 @@ i32 PixelCursor::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const st
 // loaded after; the pixel becomes the last one processed.
 void PixelCursor::HandToReference(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst,
                                             const std::uint8_t* mask) noexcept {
-    Materialize();
+    mirror_.Materialize();
     mirror_.Store();
     const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * t_.planes;
     run_record.cur_src = const_cast<std::uint8_t*>(src + at);
@@ -187,7 +176,7 @@ void PixelCursor::NoteLastFastPixel(i32 y, i32 i, const std::uint8_t* src, std::
 }
 
 void PixelCursor::End() noexcept {
-    Materialize();
+    mirror_.Materialize();
     if (!any_processed_) return;
     current_phase = kPhasePixel;
     current_entry = entry_address[EntryWordOf(kPhasePixel)];
@@ -273,21 +262,16 @@ void PixelCursor::ReplayCells(const RowInfo& row, i32 from, i32 to, const std::u
         cache_.PrepareReplay(row, wanted, wanted[0] == wanted[1] ? 1 : 2);
     }
     if (several >= 0) {
-        mirror_.pending = Pending::general;
-        mirror_.pending_row = &row;
-        mirror_.pending_column = several;
-        mirror_.pending_dst = dst + static_cast<std::ptrdiff_t>(several) * t_.planes;
-        Materialize();
+        mirror_.PendGeneral(row, several, dst + static_cast<std::ptrdiff_t>(several) * t_.planes);
+        mirror_.Materialize();
     }
     if (one >= 0) {
-        mirror_.pending = Pending::simple;
-        mirror_.pending_row = &row;
-        mirror_.pending_column = one;
-        Materialize();
+        mirror_.PendSimple(row, one);
+        mirror_.Materialize();
     }
     if (outside >= 0) {
-        mirror_.pending = Pending::outside;
-        Materialize();
+        mirror_.PendOutside();
+        mirror_.Materialize();
     }
 }
 

@@ -18,7 +18,8 @@ namespace tessellon::tiling_pass {
 
 class PixelCursor {
 public:
-    explicit PixelCursor(const StripTables& strip) noexcept : t_(strip), cache_(strip), mirror_(strip) {}
+    explicit PixelCursor(const StripTables& strip) noexcept
+        : t_(strip), cache_(strip), mirror_(strip, cache_.sampling()) {}
     PixelCursor(const PixelCursor&) = delete;
     PixelCursor& operator=(const PixelCursor&) = delete;
 
@@ -41,9 +42,6 @@ public:
     void End() noexcept;
 
 private:
-    using Pending = ContextMirror::Pending;
-
-    void Materialize() noexcept { mirror_.Materialize(cache_.sampling()); }
     void HandToReference(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask) noexcept;
     void NoteLastFastPixel(i32 y, i32 i, const std::uint8_t* src, std::uint8_t* dst,
                            const std::uint8_t* mask) noexcept;

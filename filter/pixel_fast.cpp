@@ -1,3 +1,8 @@
+// The colour of a pixel inside the tile (pixel_colour.h): the per-pixel arithmetic of
+// the tiling filter's specialised pixel pass, with every cell (InsidePixel) or for the
+// colour alone (InsideColour); one blend (MixCopy) takes a copy into its row of copies
+// and a row of copies into the pixel. Below, how the pass as a whole stays exact.
+//
 // The tiling filter's specialised pixel pass. What the reference routine computes per
 // pixel splits into parts that depend on the column only (tile column, own source x,
 // x profile, vertical seam band, the x positions of the copies and how to sample them),

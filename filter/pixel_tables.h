@@ -102,7 +102,6 @@ struct StripTables {
 
     i32 ColumnCount() const noexcept { return out_right - out_left; }
     i32 RowCount() const noexcept { return out_bottom - out_top; }
-    const RowInfo& RowAt(i32 y) const noexcept { return rows[static_cast<std::size_t>(y - out_top)]; }
     // The bytes of one row of the row cache.
     std::size_t CacheRowBytes() const noexcept {
         return static_cast<std::size_t>(max_column_copies) * 4 * static_cast<std::size_t>(ColumnCount());
