@@ -1,16 +1,17 @@
-// The mirror of the cells the pixel code writes (its variables and put-array cells
-// 0..12): loaded from and stored into the execution context around the reference
-// routine and at the end, and the cells that pending pixels of one copy or outside the
-// tile leave unwritten until they are needed. No Windows headers.
-#include "filter/pixel_pass.h"
+// The mirror of the cells the pixel code writes (ContextMirror, context_mirror.h):
+// loading and storing it, the position cells, and writing the cells a pending pixel
+// left unwritten. No Windows headers.
+#include "filter/context_mirror.h"
 
 #include <cstring>
 
-namespace tessellon {
+#include "filter/pixel_colour.h"
+
+namespace tessellon::tiling_pass {
 
 // --- The mirror of the context ----------------------------------------------------
 
-void TilingPixelPass::Impl::LoadState() noexcept {
+void ContextMirror::Load() noexcept {
     const i32* v = execution_context.vars;
     State& s = state;
     s.tile_px = v[kTilePx];
@@ -39,7 +40,7 @@ void TilingPixelPass::Impl::LoadState() noexcept {
     std::memcpy(s.put, put_array, sizeof s.put);
 }
 
-void TilingPixelPass::Impl::StoreState() noexcept {
+void ContextMirror::Store() const noexcept {
     i32* v = execution_context.vars;
     const State& s = state;
     v[kTilePx] = s.tile_px;
@@ -69,44 +70,44 @@ void TilingPixelPass::Impl::StoreState() noexcept {
 }
 
 // The cells every pixel inside the tile writes before its copies.
-void TilingPixelPass::Impl::WritePositionCells(const RowInfo& row, const Column& column) noexcept {
-    State& s = state;
-    s.tile_px = column.tile_px;
-    s.tile_py = row.tile_py;
-    s.src_x0 = column.src_x0;
-    s.src_y0 = row.src_y0;
+void State::WritePosition(const RowInfo& row, const Column& column) noexcept {
+    State& s = *this;
+    s.tile_px = column.tile_p;
+    s.tile_py = row.tile_p;
+    s.src_x0 = column.src0;
+    s.src_y0 = row.src0;
     s.prof_y_here = row.prof_here;
     s.prof_x_here = column.prof_here;
     s.prof_y_prev = row.prof_prev;
     s.prof_y_next = row.prof_next;
     s.prof_x_prev = column.prof_prev;
     s.prof_x_next = column.prof_next;
-    s.seam_x_lo = row.seam_x_lo;
-    s.seam_x_hi = row.seam_x_hi;
-    s.seam_y_lo = column.seam_y_lo;
-    s.seam_y_hi = column.seam_y_hi;
-    s.copy_y = row.copy_y_end;
+    s.seam_x_lo = row.seam_lo;
+    s.seam_x_hi = row.seam_hi;
+    s.seam_y_lo = column.seam_lo;
+    s.seam_y_hi = column.seam_hi;
+    s.copy_y = row.copy_end;
 }
 
-// Writes the cells that pending simple or outside pixels left unwritten.
-void TilingPixelPass::Impl::Materialize() noexcept {
+// Writes the cells that the pending pixel left unwritten.
+void ContextMirror::Materialize() noexcept {
     State& s = state;
     if (pending == Pending::outside) {
         s.pass = 3;
-        s.put[kOutCell + 0] = colour[0];
-        s.put[kOutCell + 1] = colour[1];
-        s.put[kOutCell + 2] = colour[2];
-        s.put[kOutCell + 3] = opaque_out ? 255 : 0;
+        s.put[kOutCell + 0] = t.colour[0];
+        s.put[kOutCell + 1] = t.colour[1];
+        s.put[kOutCell + 2] = t.colour[2];
+        s.put[kOutCell + 3] = t.opaque_out ? 255 : 0;
         s.loop_inner = 4;
     } else if (pending == Pending::simple) {
         const RowInfo& row = *pending_row;
-        const Column& column = columns[static_cast<std::size_t>(pending_column)];
-        const Cell& cell = cells[static_cast<std::size_t>(column.first_cell)];
+        const Column& column = t.columns[static_cast<std::size_t>(pending_column)];
+        const Cell& cell = t.cells[static_cast<std::size_t>(column.first)];
         i32 rgb[3];
         i32 alpha;
-        SampleCopy(sampling[0], cell.sample_offset, rgb, &alpha);
-        WritePositionCells(row, column);
-        s.copy_x = column.copy_x_end;
+        SampleCopy(t, sampling_[0], cell.sample_offset, rgb, &alpha);
+        s.WritePosition(row, column);
+        s.copy_x = column.copy_end;
         s.pass = 3;
         s.copy_alpha = alpha;
         for (int ch = 0; ch < 3; ++ch) {
@@ -119,9 +120,9 @@ void TilingPixelPass::Impl::Materialize() noexcept {
         s.loop_inner = 4;
     } else if (pending == Pending::general) {
         pending = Pending::none;
-        InsidePixel<false>(*pending_row, columns[static_cast<std::size_t>(pending_column)], pending_dst);
+        InsidePixel<false>(t, sampling_, s, *pending_row, t.columns[static_cast<std::size_t>(pending_column)], pending_dst);
     }
     pending = Pending::none;
 }
 
-}  // namespace tessellon
+}  // namespace tessellon::tiling_pass

@@ -1,18 +1,19 @@
-// The pass's tables for one strip: the set-up's values and the controls read once,
-// then everything of a column of outRect (Column, its copies' Cells) and of a row
-// (RowInfo, its RowCopies) that the pixel code derives from one coordinate. No Windows
-// headers.
-#include "filter/pixel_pass.h"
+// Building the strip's tables (StripTables, pixel_tables.h): the set-up's values and
+// the controls read once, then everything of a column of outRect (its AxisPosition,
+// its copies' Cells) and of a row (its AxisPosition, its RowCopies) that the pixel code
+// derives from one coordinate, the sampling layout, the lane tables and the runs; and
+// the tables' read-only questions. No Windows headers.
+#include "filter/pixel_tables.h"
 
 #include <cstring>
 
 #include "filter/control_rows.h"
 
-namespace tessellon {
+namespace tessellon::tiling_pass {
 
 // --- Preparation -----------------------------------------------------------------
 
-bool TilingPixelPass::Impl::ReadProfile(i32 base, i32 index, i32* value) const noexcept {
+bool StripTables::ReadProfile(i32 base, i32 index, i32* value) const noexcept {
     const i32 cell = wrap_add(base, index);
     // A read outside the array would set the status; one inside cells 0..12 would see
     // the pixels' own writes. Neither happens with the filter's set-up.
@@ -21,8 +22,7 @@ bool TilingPixelPass::Impl::ReadProfile(i32 base, i32 index, i32* value) const n
     return true;
 }
 
-bool TilingPixelPass::Impl::Prepare(const StripDescription& strip) noexcept {
-    strip_ = strip;
+bool StripTables::Build(const StripDescription& strip) noexcept {
     if (put_array == nullptr || put_cell_count < 13) return false;
     if (strip.zoom != 1 || preview_start == -1) return false;
     const std::uint8_t* flags = definition_block.use_flags[kPhasePixel];
@@ -132,23 +132,8 @@ bool TilingPixelPass::Impl::Prepare(const StripDescription& strip) noexcept {
         const RowInfo& row = rows[static_cast<std::size_t>(i)];
         if (row.may_be_in && row.copies == 0) colour_only = false;
     }
-    if (!PrepareLanes() || !PrepareRuns()) return false;
-    LoadState();
-    return true;
+    return lane.Build(*this) && PrepareRuns();
 }
-
-// What one coordinate of outRect gives along one axis, the same for a column (x, with
-// the vertical seam band) and a row (y, with the horizontal one): whether it lies in the
-// tile, its tile position and own source position, the profile around it, the seam band
-// shifted by the profile, and how many copies it has up to the image's end.
-struct AxisPosition {
-    bool in_tile, may_be_in;
-    i32 tile_p, src0;
-    i32 prof_here, prof_prev, prof_next;
-    i32 seam_lo, seam_hi;
-    Band band;
-    i32 copies, copy_end;
-};
 
 // The axis the position is taken along, from the set-up's values.
 struct AxisGeometry {
@@ -160,7 +145,7 @@ struct AxisGeometry {
 
 // One coordinate's AxisPosition; false when the pass cannot take it (a profile read
 // outside its cells, too many copies, a further copy on the first).
-bool TilingPixelPass::Impl::PositionOnAxis(const AxisGeometry& axis, i32 pos, AxisPosition& p) const noexcept {
+bool StripTables::PositionOnAxis(const AxisGeometry& axis, i32 pos, AxisPosition& p) const noexcept {
     // A position outside the tile keeps zeros: the lane set-up reads every line's band.
     p = AxisPosition{};
     p.in_tile = axis.tile0 <= pos && pos < axis.tile1;
@@ -199,7 +184,7 @@ bool TilingPixelPass::Impl::PositionOnAxis(const AxisGeometry& axis, i32 pos, Ax
     return true;
 }
 
-bool TilingPixelPass::Impl::BuildColumns() noexcept {
+bool StripTables::BuildColumns() noexcept {
     const i32 count = out_right - out_left;
     if (count <= 0) {
         cell_count = 0;
@@ -211,21 +196,8 @@ bool TilingPixelPass::Impl::BuildColumns() noexcept {
     std::size_t total = 0;
     for (i32 i = 0; i < count; ++i) {
         Column& col = columns[static_cast<std::size_t>(i)];
-        AxisPosition p;
-        if (!PositionOnAxis(axis, wrap_sub(out_left + i, origin_x), p)) return false;
-        col.in_x = p.in_tile;
-        col.may_be_in = p.may_be_in;
-        col.copies = p.copies;
-        col.first_cell = static_cast<i32>(total);
-        col.tile_px = p.tile_p;
-        col.src_x0 = p.src0;
-        col.prof_here = p.prof_here;
-        col.prof_prev = p.prof_prev;
-        col.prof_next = p.prof_next;
-        col.seam_y_lo = p.seam_lo;
-        col.seam_y_hi = p.seam_hi;
-        col.band_y = p.band;
-        col.copy_x_end = p.copy_end;
+        if (!PositionOnAxis(axis, wrap_sub(out_left + i, origin_x), col)) return false;
+        col.first = static_cast<i32>(total);
         if (!col.may_be_in) continue;
         total += static_cast<std::size_t>(col.copies);
     }
@@ -234,9 +206,9 @@ bool TilingPixelPass::Impl::BuildColumns() noexcept {
     direct = true;
     for (i32 i = 0; i < count; ++i) {
         const Column& col = columns[static_cast<std::size_t>(i)];
-        i32 copy_x = col.src_x0;
+        i32 copy_x = col.src0;
         for (i32 k = 0; k < col.copies; ++k, copy_x = wrap_add(copy_x, step_x)) {
-            Cell& cell = cells[static_cast<std::size_t>(col.first_cell + k)];
+            Cell& cell = cells[static_cast<std::size_t>(col.first + k)];
             cell.copy_x = copy_x;
             const i32 xi = copy_x / scale;
             cell.xf = copy_x % scale;
@@ -252,7 +224,7 @@ bool TilingPixelPass::Impl::BuildColumns() noexcept {
     return true;
 }
 
-bool TilingPixelPass::Impl::BuildRows() noexcept {
+bool StripTables::BuildRows() noexcept {
     const i32 count = out_bottom - out_top;
     if (count <= 0) return rows.Allocate(0) && row_copies.Allocate(0);
     if (!rows.Allocate(static_cast<std::size_t>(count))) return false;
@@ -261,37 +233,24 @@ bool TilingPixelPass::Impl::BuildRows() noexcept {
     max_row_copies = 0;
     for (i32 i = 0; i < count; ++i) {
         RowInfo& row = rows[static_cast<std::size_t>(i)];
-        AxisPosition p;
-        if (!PositionOnAxis(axis, wrap_sub(out_top + i, origin_y), p)) return false;
-        row.in_y = p.in_tile;
-        row.may_be_in = p.may_be_in;
-        row.copies = p.copies;
-        row.first_copy = static_cast<i32>(total);
-        row.tile_py = p.tile_p;
-        row.src_y0 = p.src0;
-        row.prof_here = p.prof_here;
-        row.prof_prev = p.prof_prev;
-        row.prof_next = p.prof_next;
-        row.seam_x_lo = p.seam_lo;
-        row.seam_x_hi = p.seam_hi;
-        row.band_x = p.band;
-        row.copy_y_end = p.copy_end;
+        if (!PositionOnAxis(axis, wrap_sub(out_top + i, origin_y), row)) return false;
+        row.first = static_cast<i32>(total);
         if (!row.may_be_in) continue;
         // rescale works with the band's width as a 32-bit value; a wider band (which
         // the controls never give) is left to the unabridged arithmetic.
-        if (row.band_x.span > 2147483647.0) generic = true;
+        if (row.band.span > 2147483647.0) generic = true;
         if (row.copies > max_row_copies) max_row_copies = row.copies;
         total += static_cast<std::size_t>(row.copies);
         // rescale's "a = c and b = d" rule would return the copy's position as its
         // weight; only the unabridged arithmetic follows that.
-        if (row.seam_x_lo < row.seam_x_hi && row.seam_x_lo == wx_before && row.seam_x_hi == wx_after) generic = true;
+        if (row.seam_lo < row.seam_hi && row.seam_lo == wx_before && row.seam_hi == wx_after) generic = true;
     }
     if (!row_copies.Allocate(total)) return false;
     for (i32 i = 0; i < count; ++i) {
         const RowInfo& row = rows[static_cast<std::size_t>(i)];
-        i32 copy_y = row.src_y0;
+        i32 copy_y = row.src0;
         for (i32 j = 0; j < row.copies; ++j, copy_y = wrap_add(copy_y, step_y)) {
-            RowCopy& copy = row_copies[static_cast<std::size_t>(row.first_copy + j)];
+            RowCopy& copy = row_copies[static_cast<std::size_t>(row.first + j)];
             copy.copy_y = copy_y;
             const i32 yi = copy_y / scale;
             copy.yf = copy_y % scale;
@@ -302,16 +261,15 @@ bool TilingPixelPass::Impl::BuildRows() noexcept {
     const i32 column_count = out_right - out_left;
     for (i32 i = 0; i < column_count; ++i) {
         const Column& col = columns[static_cast<std::size_t>(i)];
-        if (col.may_be_in && col.seam_y_lo < col.seam_y_hi &&
-            ((col.seam_y_lo == wy_before && col.seam_y_hi == wy_after) || col.band_y.span > 2147483647.0)) {
+        if (col.may_be_in && col.seam_lo < col.seam_hi &&
+            ((col.seam_lo == wy_before && col.seam_hi == wy_after) || col.band.span > 2147483647.0)) {
             generic = true;
         }
     }
     return true;
 }
 
-bool TilingPixelPass::Impl::PrepareSampling() noexcept {
-    for (i32& yf : step_yf) yf = -1;
+bool StripTables::PrepareSampling() noexcept {
     const i32 column_count = out_right - out_left;
     max_column_copies = 0;
     for (i32 i = 0; i < column_count; ++i) {
@@ -332,46 +290,28 @@ bool TilingPixelPass::Impl::PrepareSampling() noexcept {
     for (i32 i = 0; i < column_count; ++i) {
         const Column& col = columns[static_cast<std::size_t>(i)];
         for (i32 k = 0; k < col.copies; ++k) {
-            cells[static_cast<std::size_t>(col.first_cell + k)].sample_offset = k * 4 * column_count + i;
+            cells[static_cast<std::size_t>(col.first + k)].sample_offset = k * 4 * column_count + i;
         }
     }
     channel_stride = column_count;
     cache_slots = 2 * max_row_copies + 1;
     const std::size_t row_bytes = CacheRowBytes();
     if (row_bytes * static_cast<std::size_t>(cache_slots) > kMaxTableBytes) return false;
-    if (!cache.Allocate(row_bytes * static_cast<std::size_t>(cache_slots)) ||
-        !cache_tag.Allocate(static_cast<std::size_t>(cache_slots)) ||
-        !cache_used.Allocate(static_cast<std::size_t>(cache_slots))) {
-        return false;
-    }
-    // Cells no column has stay 0; the fourth plane reads 255 on images of three planes,
-    // as the built-in answers for plane 3 there, and is never filled.
-    std::memset(cache.get(), 0, row_bytes * static_cast<std::size_t>(cache_slots));
-    for (i32 s = 0; s < cache_slots; ++s) {
-        cache_tag[static_cast<std::size_t>(s)] = -1;
-        cache_used[static_cast<std::size_t>(s)] = -1;
-        if (planes > 3) continue;
-        std::uint8_t* slot = cache.get() + row_bytes * static_cast<std::size_t>(s);
-        for (i32 k = 0; k < max_column_copies; ++k) {
-            std::memset(slot + static_cast<std::size_t>((k * 4 + 3) * column_count), 255,
-                        static_cast<std::size_t>(column_count));
-        }
-    }
     return true;
 }
 
 // Whether the pixels of a row inside the tile are its copies at whole-pixel positions,
 // one each: then a column's copy run is a copy of the source row.
-bool TilingPixelPass::Impl::RowCopiesSource(const RowInfo& row) const noexcept {
-    return copy_runs && row.copies == 1 && (fit || repeat || row.in_y) &&
-           row_copies[static_cast<std::size_t>(row.first_copy)].yf == 0;
+bool StripTables::RowCopiesSource(const RowInfo& row) const noexcept {
+    return copy_runs && row.copies == 1 && (fit || repeat || row.in_tile) &&
+           row_copies[static_cast<std::size_t>(row.first)].yf == 0;
 }
 
 // The copy runs and the outside runs, for pixels of three or four planes: a pixel
 // writes those and leaves any further plane as the host delivered it. Copy runs only
 // where a pixel's bytes are the source's bytes, which needs whole pixels, channels side
 // by side and the fourth plane either absent or sampled.
-bool TilingPixelPass::Impl::PrepareRuns() noexcept {
+bool StripTables::PrepareRuns() noexcept {
     const i32 count = out_right - out_left;
     const i32 row_count = out_bottom - out_top;
     plain_pixels = 0;
@@ -385,12 +325,12 @@ bool TilingPixelPass::Impl::PrepareRuns() noexcept {
         for (i32 i = count - 1; i >= 0; --i) {
             const Column& column = columns[static_cast<std::size_t>(i)];
             i32 run = 0;
-            if (column.copies == 1 && (fit || repeat || column.in_x)) {
+            if (column.copies == 1 && (fit || repeat || column.in_tile)) {
                 run = 1;
                 if (i + 1 < count && copy_run[static_cast<std::size_t>(i) + 1] > 0) {
                     const Column& next = columns[static_cast<std::size_t>(i) + 1];
-                    const i32 here = cells[static_cast<std::size_t>(column.first_cell)].sample_offset;
-                    const i32 there = cells[static_cast<std::size_t>(next.first_cell)].sample_offset;
+                    const i32 here = cells[static_cast<std::size_t>(column.first)].sample_offset;
+                    const i32 there = cells[static_cast<std::size_t>(next.first)].sample_offset;
                     if (there == here + planes) run += copy_run[static_cast<std::size_t>(i) + 1];
                 }
                 ++copy_columns;
@@ -408,7 +348,7 @@ bool TilingPixelPass::Impl::PrepareRuns() noexcept {
     if (!outside_run.Allocate(n) || !outside_pixels.Allocate(n * static_cast<std::size_t>(planes))) return false;
     i32 outside_columns = 0;
     for (i32 i = count - 1; i >= 0; --i) {
-        const bool outside = !columns[static_cast<std::size_t>(i)].in_x;
+        const bool outside = !columns[static_cast<std::size_t>(i)].in_tile;
         outside_run[static_cast<std::size_t>(i)] =
             outside ? 1 + (i + 1 < count ? outside_run[static_cast<std::size_t>(i) + 1] : 0) : 0;
         if (outside) ++outside_columns;
@@ -418,7 +358,7 @@ bool TilingPixelPass::Impl::PrepareRuns() noexcept {
     }
     for (i32 y = 0; y < row_count; ++y) {
         const RowInfo& row = rows[static_cast<std::size_t>(y)];
-        if (!row.in_y) {
+        if (!row.in_tile) {
             plain_pixels += count;
             continue;
         }
@@ -428,4 +368,80 @@ bool TilingPixelPass::Impl::PrepareRuns() noexcept {
     return true;
 }
 
-}  // namespace tessellon
+
+// --- For the rows computed ahead ---------------------------------------------------
+
+const std::uint8_t* StripTables::SourceRow(i32 y) const noexcept {
+    return in_data + static_cast<std::ptrdiff_t>(y - in_top) * in_row_bytes +
+           static_cast<std::ptrdiff_t>(out_left - in_left) * planes;
+}
+
+const std::uint8_t* StripTables::MaskRow(i32 y) const noexcept {
+    if (mask_data == nullptr) return nullptr;
+    return mask_data + static_cast<std::ptrdiff_t>(y - mask_top) * mask_row_bytes + (out_left - mask_left);
+}
+
+// The abort checks of the row's pixels, summed from its first pixel: checks[i] for
+// pixels 0..i. A masked pixel makes none.
+void StripTables::RowChecks(const RowInfo& row, const std::uint8_t* mask,
+                                      std::uint32_t* checks) const noexcept {
+    const RowCheckCounts counts = ChecksOfRow(row);
+    const bool all_inside = fit || repeat;
+    std::uint32_t sum = 0;
+    for (i32 i = 0; i < out_right - out_left; ++i) {
+        if (mask == nullptr || mask[i] != 0) {
+            const Column& column = columns[static_cast<std::size_t>(i)];
+            sum += ChecksOfPixel(counts, all_inside || (row.in_tile && column.in_tile), column.copies);
+        }
+        checks[i] = sum;
+    }
+}
+
+void StripTables::PrepareCheckSums() {
+    const auto count = static_cast<std::size_t>(out_right - out_left);
+    sum_in_x.resize(count);
+    sum_in_x_copies.resize(count);
+    sum_copies.resize(count);
+    last_in_x.resize(count);
+    last_out_x.resize(count);
+    last_several.resize(count);
+    last_single.resize(count);
+    std::uint32_t in_x = 0, in_x_copies = 0, copies = 0;
+    i32 in = -1, out = -1, several = -1, single = -1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Column& column = columns[i];
+        const auto c = static_cast<std::uint32_t>(column.copies);
+        if (column.in_tile) {
+            ++in_x;
+            in_x_copies += c;
+            in = static_cast<i32>(i);
+        } else {
+            out = static_cast<i32>(i);
+        }
+        if (fit || repeat || column.in_tile) {
+            (column.copies == 1 ? single : several) = static_cast<i32>(i);
+        }
+        copies += c;
+        sum_in_x[i] = in_x;
+        sum_in_x_copies[i] = in_x_copies;
+        sum_copies[i] = copies;
+        last_in_x[i] = in;
+        last_out_x[i] = out;
+        last_several[i] = several;
+        last_single[i] = single;
+    }
+}
+
+// RowChecks' checks[i] for a row without a mask, from the column sums: the same sum
+// in the same 32-bit arithmetic.
+std::uint32_t StripTables::CheckSum(const RowInfo& row, i32 i) const noexcept {
+    const RowCheckCounts counts = ChecksOfRow(row);
+    const auto at = static_cast<std::size_t>(i);
+    const std::uint32_t pixels = static_cast<std::uint32_t>(i) + 1;
+    if (fit || repeat) return counts.inside_base * pixels + counts.inside_per_copy * sum_copies[at];
+    if (!row.in_tile) return kOutsideChecks * pixels;
+    return counts.inside_base * sum_in_x[at] + counts.inside_per_copy * sum_in_x_copies[at] +
+           kOutsideChecks * (pixels - sum_in_x[at]);
+}
+
+}  // namespace tessellon::tiling_pass
