@@ -52,9 +52,9 @@ namespace {
 std::int32_t Div256(std::int32_t sum) noexcept { return sum / 256; }
 
 std::int32_t ImagePosition(std::int32_t cur) noexcept {
-    if (preview_zoom >= 2) return wrap_mul(cur, preview_zoom);
-    if (preview_zoom == 1) return cur;
-    return wrap_div(cur, wrap_sub(2, preview_zoom));
+    if (Host().preview_zoom >= 2) return wrap_mul(cur, Host().preview_zoom);
+    if (Host().preview_zoom == 1) return cur;
+    return wrap_div(cur, wrap_sub(2, Host().preview_zoom));
 }
 
 }  // namespace
@@ -98,7 +98,7 @@ void load_context(std::int32_t phase) noexcept {
     if (flags[kFieldRefY]) c.ref_y = r.ref_y;
     if (pixel_phase && flags[kFieldMaskValue]) c.mask_value = r.cur_mask != nullptr ? *r.cur_mask : 255;
     if (flags[kFieldPreviewScale]) {
-        c.preview_scale = preview_start == 0 ? 0 : preview_zoom >= 1 ? preview_zoom : wrap_sub(preview_zoom, 1);
+        c.preview_scale = preview_start == 0 ? 0 : Host().preview_zoom >= 1 ? Host().preview_zoom : wrap_sub(Host().preview_zoom, 1);
     }
     // Last, so that a status left by the loader's own radius is cleared as well.
     if (flags[kFieldStatus]) c.status = 0;

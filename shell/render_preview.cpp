@@ -23,7 +23,7 @@ psapi::int16 Short(std::int32_t v) noexcept { return static_cast<psapi::int16>(v
 // render start from the source. Hosts normally give both buffers the same row length;
 // when they do not, the rows are copied one by one.
 void CopyInputToOutput() noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     const std::int32_t rows = record.outRect.bottom - record.outRect.top;
     if (rows <= 0 || record.inData == nullptr || record.outData == nullptr) return;
     const auto* in = static_cast<const std::uint8_t*>(record.inData);
@@ -48,7 +48,7 @@ void DrawMarkers(PreviewCanvas& canvas, ViewPoint offset, std::int32_t span_w, s
     for (std::int32_t i = 0; i < count; ++i) {
         const MarkerPoint point = marker_points[i];
         if (point.x < 0 || point.y < 0) continue;
-        const ViewPoint at = ImageToView({point.x, point.y}, offset, preview_zoom);
+        const ViewPoint at = ImageToView({point.x, point.y}, offset, Host().preview_zoom);
         if (at.x < 0 || at.x > span_w || at.y < 0 || at.y > span_h) continue;
         canvas.DrawCross(at.x + view_margin.x, at.y + view_margin.y, mode == kRenderMarkersBlack);
     }
@@ -57,7 +57,7 @@ void DrawMarkers(PreviewCanvas& canvas, ViewPoint offset, std::int32_t span_w, s
 }  // namespace
 
 void DisplayOutData(void* context, std::int32_t column, std::int32_t row) noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     // A host without displayPixels cannot show the preview.
     if (record.displayPixels == nullptr) return;
     psapi::PSPixelMap map{};
@@ -87,13 +87,13 @@ void DisplayOutData(void* context, std::int32_t column, std::int32_t row) noexce
 
 void RenderPreview(PreviewCanvas& canvas, std::int32_t client_w, std::int32_t client_h, ViewPoint& offset,
                    std::int16_t render_quality, std::int32_t mode, bool is_large_preview) noexcept {
-    if (filter_record == nullptr) return;
-    psapi::FilterRecord& record = *filter_record;
+    if (Host().record == nullptr) return;
+    psapi::FilterRecord& record = *Host().record;
     const bool filter = render_quality != 0 && preview_flags.rendering_enabled != 0 && filtering_enabled != 0 &&
                         (!large_preview_present || is_large_preview);
 
-    const AxisFit across = FitAxis(client_w, record.imageSize.h, preview_zoom, offset.x);
-    const AxisFit down = FitAxis(client_h, record.imageSize.v, preview_zoom, offset.y);
+    const AxisFit across = FitAxis(client_w, record.imageSize.h, Host().preview_zoom, offset.x);
+    const AxisFit down = FitAxis(client_h, record.imageSize.v, Host().preview_zoom, offset.y);
     offset = {across.offset, down.offset};
     view_margin = {across.margin, down.margin};
     const std::int32_t w = across.span;

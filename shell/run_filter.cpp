@@ -39,7 +39,7 @@ std::int32_t HalfDiagonal(std::int32_t w, std::int32_t h) noexcept {
 bool SelectionRelative() noexcept { return (definition_block.option_flags & 1u) != 0; }
 
 void SetProcessedArea() noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     if (SelectionRelative()) {
         run_record.area_w = record.filterRect.right - record.filterRect.left;
         run_record.area_h = record.filterRect.bottom - record.filterRect.top;
@@ -51,7 +51,7 @@ void SetProcessedArea() noexcept {
 }
 
 void SetOriginAndLimit() noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     if (SelectionRelative()) {
         origin_x = record.filterRect.left;
         origin_y = record.filterRect.top;
@@ -66,15 +66,15 @@ void SetOriginAndLimit() noexcept {
 }
 
 void RequestPlanes() noexcept {
-    psapi::FilterRecord& record = *filter_record;
+    psapi::FilterRecord& record = *Host().record;
     record.inLoPlane = record.outLoPlane = 0;
     record.inHiPlane = record.outHiPlane = Short(record.planes - 1);
 }
 
 void EmptyRequests() noexcept {
-    filter_record->inRect = {};
-    filter_record->outRect = {};
-    filter_record->maskRect = {};
+    Host().record->inRect = {};
+    Host().record->outRect = {};
+    Host().record->maskRect = {};
 }
 
 }  // namespace
@@ -92,7 +92,7 @@ std::int32_t StripHeightFor(std::int32_t max_space, std::int32_t planes, std::in
 }
 
 void RequestStrip(std::int32_t x, std::int32_t y) noexcept {
-    psapi::FilterRecord& record = *filter_record;
+    psapi::FilterRecord& record = *Host().record;
     const psapi::Rect& f = record.filterRect;
     const std::int32_t right = wrap_add(x, strip_width);
     const std::int32_t bottom = wrap_add(y, strip_height);
@@ -120,7 +120,7 @@ void SetReferencePoint() noexcept {
 }
 
 std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     const psapi::Rect out = record.outRect;
     const std::int32_t planes = run_record.plane_count;
     // Nothing delivered, nothing to visit: a host that failed to fill the buffers must
@@ -153,7 +153,7 @@ std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexce
     strip.mask_data = static_cast<const std::uint8_t*>(record.maskData);
     strip.mask_row_bytes = record.maskRowBytes;
     strip.mask_rect = record.maskRect;
-    strip.zoom = preview_zoom;
+    strip.zoom = Host().preview_zoom;
     if (phase == kPhasePixel && have_rows && fast.Begin(strip)) {
         for (std::int32_t y = out.top; y < out.bottom; ++y) {
             bool stop = false;
@@ -208,7 +208,7 @@ std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexce
 }
 
 psapi::int16 RunFilter() noexcept {
-    psapi::FilterRecord& record = *filter_record;
+    psapi::FilterRecord& record = *Host().record;
     const WindowHandle host_window = HostWindow();
     EnsureSettingsKey(host_window);
     SeedRandom(static_cast<std::uint32_t>(Platform().calendar_seconds()));
@@ -223,15 +223,15 @@ psapi::int16 RunFilter() noexcept {
         run_record.fore_color[c] = record.foreColor[c];
     }
     fit_zoom = 32;
-    preview_zoom = record.samplingSupport == 0 ? 1 : 32;
+    Host().preview_zoom = record.samplingSupport == 0 ? 1 : 32;
 
     // With a descriptor from the host's automation the host's playInfo decides whether
     // the dialog shows; otherwise whether the host asked for parameters.
     const std::int32_t show = scripted_values.delivered
                                   ? (scripted_values.play_info == psapi::plugInDialogDisplay ? 1 : 0)
-                                  : parameters_requested;
+                                  : Host().parameters_requested;
     if (RunFilterDialog(show, host_window) == 0) return psapi::userCanceledErr;
-    preview_zoom = 1;
+    Host().preview_zoom = 1;
 
     SetProcessedArea();
     const bool first_pass = EntryPresent(entry_address[EntryWordOf(kPhaseFirstPass)]);

@@ -19,8 +19,8 @@ using psapi::DescriptorKeyID;
 using psapi::DescriptorTypeID;
 
 psapi::PIDescriptorParameters* Parameters() noexcept {
-    if (filter_record == nullptr) return nullptr;
-    psapi::PIDescriptorParameters* parameters = filter_record->descriptorParameters;
+    if (Host().record == nullptr) return nullptr;
+    psapi::PIDescriptorParameters* parameters = Host().record->descriptorParameters;
     if (parameters == nullptr || parameters->descriptorParametersVersion != psapi::kDescriptorParametersVersion) {
         return nullptr;
     }
@@ -60,7 +60,7 @@ const psapi::WriteDescriptorProcs* WriteSuite(const psapi::PIDescriptorParameter
 // where the host put it, and the host deletes it.
 bool DisposeHandle(psapi::Handle handle) noexcept {
     if (handle == nullptr) return true;
-    const psapi::HandleProcs* procs = filter_record->handleProcs;
+    const psapi::HandleProcs* procs = Host().record->handleProcs;
     if (procs == nullptr || procs->numHandleProcs < 2 || procs->disposeProc == nullptr) return false;
     procs->disposeProc(handle);
     return true;

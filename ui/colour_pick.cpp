@@ -28,7 +28,7 @@ void ChooseColourWithHost(std::int32_t k) noexcept {
 }
 
 bool PickColourAt(std::int32_t x, std::int32_t y) noexcept {
-    if (filter_record == nullptr || x < 0 || y < 0 || x >= filter_record->imageSize.h || y >= filter_record->imageSize.v) {
+    if (Host().record == nullptr || x < 0 || y < 0 || x >= Host().record->imageSize.h || y >= Host().record->imageSize.v) {
         return false;
     }
     const std::uint8_t* pixel = sample_at(x, y);

@@ -26,8 +26,8 @@ static_assert(sizeof definition_block.colours == 32);
 void EnsureSettingsKey(WindowHandle) noexcept {
     if (settings_ready == 1) return;
     const PlatformApi& api = Platform();
-    if (!api.module_path(module_instance, module_path, sizeof module_path)) module_path[0] = '\0';
-    if (!api.module_path(module_instance, module_directory, sizeof module_directory)) module_directory[0] = '\0';
+    if (!api.module_path(Host().module, module_path, sizeof module_path)) module_path[0] = '\0';
+    if (!api.module_path(Host().module, module_directory, sizeof module_directory)) module_directory[0] = '\0';
     // The directory ends at the last separator ('/' too, for the native build's paths).
     char* separator = std::strrchr(module_directory, '\\');
     if (char* slash = std::strrchr(module_directory, '/'); slash != nullptr && (separator == nullptr || slash > separator)) {

@@ -249,7 +249,7 @@ std::string host_calls;
 
 // The output buffer's rows of outRect, folded into one number (FNV-1a).
 std::string OutputSeen() {
-    const psapi::FilterRecord& r = *filter_record;
+    const psapi::FilterRecord& r = *Host().record;
     std::uint32_t hash = 2166136261u;
     if (r.outData != nullptr) {
         const auto row_bytes = static_cast<std::size_t>(r.outRect.right - r.outRect.left) *
@@ -286,7 +286,7 @@ psapi::AdvanceStateProc host_advance = nullptr;
 std::optional<std::uint32_t> counter_at_main_pass;
 psapi::OSErr PSAPI_CALL ScriptedAdvance() {
     const psapi::OSErr result = host_advance();
-    const psapi::Rect& out = filter_record->outRect;
+    const psapi::Rect& out = Host().record->outRect;
     if (counter_at_main_pass && current_phase == kPhaseSetup && out.bottom > out.top) {
         abort_check_calls = *counter_at_main_pass;
         counter_at_main_pass.reset();
@@ -700,7 +700,7 @@ std::vector<Case> Cases() {
 class PixelEquivalenceTest : public ::testing::TestWithParam<Case> {
 protected:
     void TearDown() override {
-        parameters_requested = 0;
+        Host().parameters_requested = 0;
         for (std::int32_t& value : control_values) value = 0;
         abort_check_calls = 0;
     }
@@ -827,13 +827,13 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     HostOptions options;
     MemHost host(MakePicture(Picture::background, 30, 24, 4, options.back_color), options);
     psapi::FilterRecord& record = host.record();
-    filter_record = &record;
+    Host().record = &record;
     run_record = RunRecord{};
     run_record.area_w = record.imageSize.h;
     run_record.area_h = record.imageSize.v;
     run_record.plane_count = record.planes;
     for (int ch = 0; ch < 3; ++ch) run_record.back_color[ch] = record.backColor[ch];
-    preview_zoom = zoom;
+    Host().preview_zoom = zoom;
     origin_x = origin_y = 0;
     // The visible part at the preview's scale, as the renderer requests it.
     const int zw = zoom >= 1 ? 30 / zoom : 30 * (2 - zoom);
@@ -867,8 +867,8 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     host.WriteBackAndRelease();
     o.document = host.Document();
     preview_start = 0;
-    preview_zoom = 1;
-    filter_record = nullptr;
+    Host().preview_zoom = 1;
+    Host().record = nullptr;
     for (std::int32_t& value : control_values) value = 0;
     abort_check_calls = 0;
     return o;

@@ -159,9 +159,9 @@ TEST_F(SetupEntryTest, AbortStopsTheSetUpWhereItIs) {
     abort_check_calls = 100000;  // the next check asks the host
     psapi::FilterRecord record{};
     record.abortProc = []() -> psapi::Boolean { return 1; };
-    filter_record = &record;
+    Host().record = &record;
     RunSetup(200, 100, Controls{.overlap_x = 20, .overlap_y = -10, .shape = 2});
-    filter_record = nullptr;
+    Host().record = nullptr;
     EXPECT_EQ(v[kTileW], 160) << "the geometry comes before the first check";
     EXPECT_EQ(v[kProfileBase], 0);
     EXPECT_EQ(v[kProfileLen], 0) << "the first pass stopped at its first check";

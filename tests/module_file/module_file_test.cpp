@@ -244,7 +244,7 @@ TEST_P(ModuleFile, TerminologyDeclaresEveryKeyOfTheFilter) {
     // Every declared key is one the module writes after a run, with the declared type (an
     // enumerated key reported as its enumeration, a colour as an object of its class).
     testing::RecordingPlatform platform;
-    parameters_requested = 0;
+    Host().parameters_requested = 0;
     memhost::DescriptorHost scripting;
     std::optional<memhost::Descriptor> recorded;
     {

@@ -70,17 +70,17 @@ protected:
         control_values[5] = 4;
     }
     void TearDown() override {
-        preview_zoom = 1;
+        Host().preview_zoom = 1;
         filtering_enabled = 0;
         preview_flags = PreviewFlags{};
         for (std::int32_t& value : control_values) value = 0;
         definition_block = saved_block_;
         for (MarkerPoint& point : marker_points) point = {-1, -1};
-        filter_record = nullptr;
+        Host().record = nullptr;
     }
     // What RunFilter sets before the dialog opens.
     void PrepareRun(MemHost& host) {
-        filter_record = &host.record();
+        Host().record = &host.record();
         run_record = RunRecord{};
         run_record.area_w = host.record().imageSize.h;
         run_record.area_h = host.record().imageSize.v;
@@ -94,7 +94,7 @@ protected:
 TEST_F(RenderPreviewTest, SmallImageIsCentredGreyedAroundAndShownFiltered) {
     MemHost host(Gradient(100, 80));
     PrepareRun(host);
-    preview_zoom = 1;
+    Host().preview_zoom = 1;
     control_values[1] = 50;  // tile = top half; the rest takes colour entry 0
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
@@ -145,7 +145,7 @@ TEST_F(RenderPreviewTest, FilteringOffQualityOffOrRenderingOffShowTheSource) {
 TEST_F(RenderPreviewTest, ReducedPreviewAsksTheHostForSampledData) {
     MemHost host(Gradient(400, 300));
     PrepareRun(host);
-    preview_zoom = 4;  // every fourth pixel: 100 x 75 zoomed
+    Host().preview_zoom = 4;  // every fourth pixel: 100 x 75 zoomed
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 128, 128, offset, 1, kRenderFull, false);
@@ -196,7 +196,7 @@ TEST_F(RenderPreviewTest, MarkersAreDrawnInEveryModeWithoutCallingTheHost) {
     definition_block.point_count = 2;
     MemHost host(Gradient(1000, 800));
     PrepareRun(host);
-    preview_zoom = 4;
+    Host().preview_zoom = 4;
     marker_points[0] = {500, 300};
     marker_points[1] = {-1, 300};
     ViewPoint offset{100, 50};
@@ -233,7 +233,7 @@ TEST_F(RenderPreviewTest, LayerTransparencyAndFloatingSelectionsGoWithTheMap) {
 TEST_F(RenderPreviewTest, ColourPickFromThePreviewAndFromTheHost) {
     MemHost host(Gradient(100, 100));
     PrepareRun(host);
-    preview_zoom = 2;
+    Host().preview_zoom = 2;
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 64, 64, offset, 0, kRenderFull, false);  // the sampled section

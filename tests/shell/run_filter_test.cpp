@@ -63,7 +63,7 @@ protected:
     // abortProc through it.
     void SetUp() override { abort_check_calls = 0; }
     void TearDown() override {
-        parameters_requested = 0;
+        Host().parameters_requested = 0;
         for (std::int32_t& value : control_values) value = 0;
         definition_block.colours[0] = 0x00E94BEB;
     }

@@ -103,9 +103,9 @@ const GoldenCase& Case(const char* name) {
 
 class Scripting : public ::testing::Test {
 protected:
-    void SetUp() override { parameters_requested = 0; }
+    void SetUp() override { Host().parameters_requested = 0; }
     void TearDown() override {
-        parameters_requested = 0;
+        Host().parameters_requested = 0;
         for (std::int32_t& value : control_values) value = 0;
         EXPECT_EQ(scripting.misuse, std::vector<std::string>{});
         EXPECT_EQ(scripting.LiveTokens(), 0);
@@ -283,7 +283,7 @@ TEST_F(Scripting, HostileDescriptorsGiveSoundValues) {
 // settings, the descriptor is left where the host put it, and nothing is written.
 TEST(ScriptingWithoutSuites, UnusableSuitesChangeNothing) {
     testing::RecordingPlatform platform;
-    parameters_requested = 0;
+    Host().parameters_requested = 0;
     struct Breakage {
         const char* name;
         void (*apply)(DescriptorHost&);

@@ -141,12 +141,12 @@ BOOL Initialise(HWND dialog) noexcept {
     ApplyScriptedValues();
     SetUpControls(dialog);
 
-    const std::int32_t sampling = filter_record != nullptr ? filter_record->samplingSupport : 0;
+    const std::int32_t sampling = Host().record != nullptr ? Host().record->samplingSupport : 0;
     const SIZE size = PreviewClientSize(dialog);
-    const std::int32_t image_width = filter_record != nullptr ? filter_record->imageSize.h : 0;
-    const std::int32_t image_height = filter_record != nullptr ? filter_record->imageSize.v : 0;
-    fit_zoom = preview_zoom = ComputeFitZoom(size.cx, size.cy, image_width, image_height);
-    if (sampling == 0) preview_zoom = 1;
+    const std::int32_t image_width = Host().record != nullptr ? Host().record->imageSize.h : 0;
+    const std::int32_t image_height = Host().record != nullptr ? Host().record->imageSize.v : 0;
+    fit_zoom = Host().preview_zoom = ComputeFitZoom(size.cx, size.cy, image_width, image_height);
+    if (sampling == 0) Host().preview_zoom = 1;
 
     for (int row = 0; row < kSliderCount; ++row) {
         SetTrackbarPosition(dialog, row, control_values[row]);
@@ -241,7 +241,7 @@ INT_PTR TransparentOverPicture(HDC dc) noexcept {
 // Runs the dialog modally; -1 when the platform cannot create it, and the caller then
 // runs with the current values.
 INT_PTR RunModal(HWND owner) noexcept {
-    const auto module = static_cast<HINSTANCE>(module_instance);
+    const auto module = static_cast<HINSTANCE>(Host().module);
     const char* name = DialogTemplateName();
     if (show_dialog != 0) return DialogBoxParamA(module, name, owner, FilterDialogProc, 0);
     // The dialog ends itself during its initialisation. Some dialog managers show a

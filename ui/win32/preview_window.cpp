@@ -76,7 +76,7 @@ void Invalidate(HWND window) noexcept {
 }
 
 ViewPoint ImageAt(LPARAM lparam) noexcept {
-    return WindowToImage(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), view_offset, view_margin, preview_zoom);
+    return WindowToImage(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), view_offset, view_margin, Host().preview_zoom);
 }
 
 void UseCursor(HCURSOR cursor) noexcept {
@@ -87,7 +87,7 @@ void UseCursor(HCURSOR cursor) noexcept {
 void OnCreate(HWND window) noexcept {
     arrow_cursor = LoadCursor(nullptr, IDC_ARROW);
     pan_cursor = LoadCursor(nullptr, IDC_SIZEALL);
-    picker_cursor = LoadCursorA(static_cast<HINSTANCE>(module_instance), "FPICKER");
+    picker_cursor = LoadCursorA(static_cast<HINSTANCE>(Host().module), "FPICKER");
     if (picker_cursor == nullptr) picker_cursor = arrow_cursor;
     UseCursor(arrow_cursor);
     if (GetDlgCtrlID(window) == kPreviewId) {
@@ -198,20 +198,20 @@ void NotifyPreview(HWND dialog, WPARAM code, LPARAM value) noexcept {
 }
 
 void SetZoomLabel(HWND dialog) noexcept {
-    const std::int32_t sampling = filter_record != nullptr ? filter_record->samplingSupport : 0;
-    SetDlgItemTextA(dialog, kZoomLabelId, ZoomLabel(preview_zoom, sampling).c_str());
+    const std::int32_t sampling = Host().record != nullptr ? Host().record->samplingSupport : 0;
+    SetDlgItemTextA(dialog, kZoomLabelId, ZoomLabel(Host().preview_zoom, sampling).c_str());
 }
 
 void ZoomPreview(HWND dialog, ZoomDirection direction) noexcept {
     HWND preview = GetDlgItem(dialog, kPreviewId);
-    if (preview == nullptr || filter_record == nullptr) return;
+    if (preview == nullptr || Host().record == nullptr) return;
     RECT client;
     GetClientRect(preview, &client);
     const bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
-    const ZoomStep step = StepZoom(direction, shift, preview_zoom, fit_zoom, filter_record->samplingSupport,
+    const ZoomStep step = StepZoom(direction, shift, Host().preview_zoom, fit_zoom, Host().record->samplingSupport,
                                    client.right, client.bottom, view_offset);
-    preview_zoom = step.zoom;
-    if (filter_record->samplingSupport == 0) return;
+    Host().preview_zoom = step.zoom;
+    if (Host().record->samplingSupport == 0) return;
     view_offset = step.offset;
     ReleaseHostData();  // the host drops the section fetched at the old zoom
     Invalidate(preview);
