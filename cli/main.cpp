@@ -210,7 +210,7 @@ Image Flattened(const Image& image, const Rgb& background) {
 // True when the current settings have Fit on.
 bool FitIsOn() {
     for (const ControlOption& control : ControlOptions()) {
-        if (control.name == "fit") return tessellon::control_values[control.control] != 0;
+        if (control.name == "fit") return tessellon::Live().controls[control.control] != 0;
     }
     return false;
 }

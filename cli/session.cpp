@@ -62,7 +62,7 @@ bool ReadsBack(const char* name, const void* expected, std::uint32_t size) {
     std::uint8_t stored[64];
     std::uint32_t length = sizeof stored;
     std::uint32_t type = 0;
-    return Platform().settings_read(settings_key_name, name, stored, &length, &type) == SettingsStatus::ok &&
+    return Platform().settings_read(Bound().settings_key, name, stored, &length, &type) == SettingsStatus::ok &&
            type == kSettingsTypeBinary && length == size && std::memcmp(stored, expected, size) == 0;
 }
 
@@ -72,7 +72,7 @@ bool ReadsBack(const char* name, const void* expected, std::uint32_t size) {
 class RunSettingsStore {
 public:
     RunSettingsStore() {
-        ScopedMemorySettings::Put(kSliderSettingsName, control_values, sizeof control_values);
+        ScopedMemorySettings::Put(kSliderSettingsName, Live().controls, sizeof Live().controls);
         ScopedMemorySettings::Put(kCustomColorsName, definition_block.colours, sizeof definition_block.colours);
     }
 
@@ -93,7 +93,7 @@ int ControlNamed(const std::string& name) {
 }
 
 void StartFromFilterDefaults() {
-    std::fill(std::begin(control_values), std::end(control_values), 0);
+    std::fill(std::begin(Live().controls), std::end(Live().controls), 0);
     ApplyControlDefaults();
     std::memcpy(definition_block.colours, StoredDefinitionBlock().colours, sizeof definition_block.colours);
 }
@@ -113,7 +113,7 @@ void PrepareSettings(const Options& options) {
         case StartingPoint::tile:
             StartFromFilterDefaults();
             for (const char* name : {"overlap-x", "overlap-y"}) {
-                if (const int control = ControlNamed(name); control >= 0) control_values[control] = kTilePresetOverlap;
+                if (const int control = ControlNamed(name); control >= 0) Live().controls[control] = kTilePresetOverlap;
             }
             // Fit stays off: OUT is the tile at the picture's own resolution, and every
             // pixel inside it is the picture's own.
@@ -121,7 +121,7 @@ void PrepareSettings(const Options& options) {
     }
     ClampSliderValues();
     for (int i = 0; i < kControlCount; ++i) {
-        if (const auto& value = options.controls[static_cast<std::size_t>(i)]) control_values[i] = *value;
+        if (const auto& value = options.controls[static_cast<std::size_t>(i)]) Live().controls[i] = *value;
     }
     if (options.colour) definition_block.colours[0] = *options.colour;
 }
@@ -131,11 +131,11 @@ TileBounds TileOf(int width, int height) {
     // toward zero) off the tile, at the far edge for a positive overlap and at the near
     // edge for a negative one; with Fit the tile is stretched over the whole picture.
     const int fit = ControlNamed("fit");
-    if (fit >= 0 && control_values[fit] != 0) return {0, 0, width, height};
+    if (fit >= 0 && Live().controls[fit] != 0) return {0, 0, width, height};
     const auto axis = [](const char* name, int size, int& start, int& length) {
         const int control = ControlNamed(name);
         const std::int64_t overlap =
-            control >= 0 ? std::int64_t{control_values[control]} * size / 100 : std::int64_t{0};
+            control >= 0 ? std::int64_t{Live().controls[control]} * size / 100 : std::int64_t{0};
         const std::int64_t magnitude = overlap < 0 ? -overlap : overlap;
         length = static_cast<int>(std::max<std::int64_t>(1, size - std::min<std::int64_t>(magnitude, size - 1)));
         start = overlap < 0 ? size - length : 0;
@@ -160,13 +160,13 @@ Image CropTo(const Image& image, const TileBounds& area) {
 
 RunSettings CurrentSettings() {
     RunSettings settings;
-    std::memcpy(settings.controls, control_values, sizeof settings.controls);
+    std::memcpy(settings.controls, Live().controls, sizeof settings.controls);
     std::memcpy(settings.colours, definition_block.colours, sizeof settings.colours);
     return settings;
 }
 
 void RestoreSettings(const RunSettings& settings) {
-    std::memcpy(control_values, settings.controls, sizeof settings.controls);
+    std::memcpy(Live().controls, settings.controls, sizeof settings.controls);
     std::memcpy(definition_block.colours, settings.colours, sizeof settings.colours);
 }
 
@@ -174,18 +174,18 @@ std::string FormatSettings(const Options& options) {
     std::string text;
     for (const ControlOption& control : ControlOptions()) {
         if (control.check_box) continue;
-        text += Padded(control.caption) + std::to_string(control_values[control.control]) + "\n";
+        text += Padded(control.caption) + std::to_string(Live().controls[control.control]) + "\n";
     }
     const std::vector<std::string> seams = SelectorItems();
     if (!seams.empty()) {
-        const std::int32_t seam = control_values[kSelectorControl];
+        const std::int32_t seam = Live().controls[kSelectorControl];
         const bool known = seam >= 0 && static_cast<std::size_t>(seam) < seams.size();
         text += Padded("Seam") +
                 (known ? seams[static_cast<std::size_t>(seam)] : "item " + std::to_string(seam) + " (none such)") + "\n";
     }
     for (const ControlOption& control : ControlOptions()) {
         if (!control.check_box) continue;
-        text += Padded(control.caption) + (control_values[control.control] != 0 ? "on" : "off") + "\n";
+        text += Padded(control.caption) + (Live().controls[control.control] != 0 ? "on" : "off") + "\n";
     }
     text += Padded("Colour") + HexColour(definition_block.colours[0]) + "\n";
     text += Padded("Background") + HexColour(options.background) + "\n";
@@ -198,17 +198,17 @@ std::string StoreSettings() {
     // Why the key's folder could not be made, if it could not: the save then fails too,
     // and only this says why (the save itself finds just that the folder is missing).
     std::string create_reason;
-    if (api.settings_open_key(settings_key_name) != SettingsStatus::ok &&
-        api.settings_create_key(settings_key_name, kSettingsKeyClass) != SettingsStatus::ok) {
+    if (api.settings_open_key(Bound().settings_key) != SettingsStatus::ok &&
+        api.settings_create_key(Bound().settings_key, kSettingsKeyClass) != SettingsStatus::ok) {
         create_reason = api.settings_error();
     }
     SaveSettings();
     // The store's own account of a failure names the file and the reason.
     const std::string reason = !create_reason.empty() ? create_reason : api.settings_error();
-    if (!ReadsBack(kSliderSettingsName, control_values, sizeof control_values) ||
+    if (!ReadsBack(kSliderSettingsName, Live().controls, sizeof Live().controls) ||
         !ReadsBack(kCustomColorsName, definition_block.colours, sizeof definition_block.colours)) {
         const std::string detail = api.settings_error();
-        return std::string("cannot save the filter's settings under the key ") + settings_key_name + ": " +
+        return std::string("cannot save the filter's settings under the key ") + Bound().settings_key + ": " +
                (!reason.empty() ? reason : !detail.empty() ? detail : "the values did not read back");
     }
     return {};

@@ -70,13 +70,13 @@ void PSAPI_CALL OnProgress(psapi::int32 done, psapi::int32 total) {
 // both overlaps at the preset's value (Fit stays off, so that every pixel of the tile is
 // the picture's own), clamped as the dialog clamps them.
 void ApplyTilePreset() {
-    std::fill(std::begin(control_values), std::end(control_values), 0);
+    std::fill(std::begin(Live().controls), std::end(Live().controls), 0);
     ApplyControlDefaults();
     for (int i = 0; i < kControlCount; ++i) {
         const ControlRecord& record = definition_block.controls[i];
         if (record.enabled == 0) continue;
         const std::string name = ControlNameFromCaption(record.caption);
-        if (i < kSliderCount && (name == "overlap-x" || name == "overlap-y")) control_values[i] = cli::kTilePresetOverlap;
+        if (i < kSliderCount && (name == "overlap-x" || name == "overlap-y")) Live().controls[i] = cli::kTilePresetOverlap;
     }
     ClampSliderValues();
 }
@@ -87,7 +87,7 @@ std::vector<PropertyInfo> OperationProperties() {
     EnsureModuleLoaded();
     const std::lock_guard<std::mutex> hold(ModuleLock());
     std::int32_t saved[kControlCount];
-    std::memcpy(saved, control_values, sizeof saved);
+    std::memcpy(saved, Live().controls, sizeof saved);
     ApplyTilePreset();
 
     std::vector<PropertyInfo> properties;
@@ -100,7 +100,7 @@ std::vector<PropertyInfo> OperationProperties() {
         if (property.name.empty()) return;
         property.kind = kind;
         property.control = index;
-        property.default_value = control_values[index];
+        property.default_value = Live().controls[index];
         if (kind == PropertyKind::slider) {
             property.min = record.min;
             property.max = record.max;
@@ -136,7 +136,7 @@ std::vector<PropertyInfo> OperationProperties() {
     properties.push_back({"foreground", "Foreground", "The host's foreground colour", PropertyKind::foreground, -1,
                           0, 0, 0, {}, host.fore_color});
 
-    std::memcpy(control_values, saved, sizeof saved);
+    std::memcpy(Live().controls, saved, sizeof saved);
     return properties;
 }
 
@@ -170,7 +170,7 @@ TileResult RunTile(memhost::Image picture, const TileSettings& settings, Progres
                    void* progress_context) {
     EnsureModuleLoaded();
     const std::lock_guard<std::mutex> hold(ModuleLock());
-    std::memcpy(control_values, settings.controls, sizeof control_values);
+    std::memcpy(Live().controls, settings.controls, sizeof Live().controls);
     definition_block.colours[kOutsideColourEntry] = EntryOfRgb(settings.colour);
 
     memhost::HostOptions options;
@@ -182,7 +182,7 @@ TileResult RunTile(memhost::Image picture, const TileSettings& settings, Progres
     // The run's settings store: the values the module reads back at Start, held in
     // memory in place of the user's store for the run alone.
     const ScopedMemorySettings store;
-    ScopedMemorySettings::Put(kSliderSettingsName, control_values, sizeof control_values);
+    ScopedMemorySettings::Put(kSliderSettingsName, Live().controls, sizeof Live().controls);
     ScopedMemorySettings::Put(kCustomColorsName, definition_block.colours, sizeof definition_block.colours);
     memhost::LeanHost host(std::move(picture), std::move(options));
     host.record().progressProc = &OnProgress;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
 #include "runtime/builtins.h"
@@ -46,7 +47,7 @@ void DrawMarkers(PreviewCanvas& canvas, ViewPoint offset, std::int32_t span_w, s
                  std::int32_t mode) noexcept {
     const std::int32_t count = definition_block.point_count < kMarkerCount ? definition_block.point_count : kMarkerCount;
     for (std::int32_t i = 0; i < count; ++i) {
-        const MarkerPoint point = marker_points[i];
+        const MarkerPoint point = Live().markers[i];
         if (point.x < 0 || point.y < 0) continue;
         const ViewPoint at = ImageToView({point.x, point.y}, offset, Host().preview_zoom);
         if (at.x < 0 || at.x > span_w || at.y < 0 || at.y > span_h) continue;

@@ -108,10 +108,10 @@ void RequestStrip(std::int32_t x, std::int32_t y) noexcept {
 }
 
 void SetReferencePoint() noexcept {
-    const std::int32_t marker = current_marker;
-    if (marker >= 0 && marker < kMarkerCount && marker_points[marker].x >= 0 && marker_points[marker].y >= 0) {
-        run_record.ref_x = marker_points[marker].x;
-        run_record.ref_y = marker_points[marker].y;
+    const std::int32_t marker = Live().current_marker;
+    if (marker >= 0 && marker < kMarkerCount && Live().markers[marker].x >= 0 && Live().markers[marker].y >= 0) {
+        run_record.ref_x = Live().markers[marker].x;
+        run_record.ref_y = Live().markers[marker].y;
     } else {
         run_record.ref_x = run_record.area_w / 2;
         run_record.ref_y = run_record.area_h / 2;

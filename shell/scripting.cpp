@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "filter/definition.h"
 #include "filter/terminology.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
@@ -223,7 +224,7 @@ void WriteScriptParameters() noexcept {
     psapi::PIWriteDescriptor token = write->openWriteDescriptorProc();
     if (token == nullptr) return;
     for (const ScriptKey& entry : kScriptKeys) {
-        const std::int32_t value = control_values[entry.control];
+        const std::int32_t value = Live().controls[entry.control];
         switch (entry.kind) {
             case ScriptValueKind::slider:
                 write->putIntegerProc(token, entry.key, value);

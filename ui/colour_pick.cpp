@@ -1,6 +1,7 @@
 // Colour selection for the dialog's colour wells. No Windows headers.
 #include "ui/colour_pick.h"
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
 #include "runtime/builtins.h"

@@ -8,7 +8,7 @@
 namespace tessellon {
 
 std::int32_t RunFilterDialog(std::int32_t show, WindowHandle) noexcept {
-    for (MarkerPoint& point : marker_points) point = {-1, -1};
+    for (MarkerPoint& point : Live().markers) point = {-1, -1};
     show_dialog = show;
     InitialiseDialogValues();
     // As after a real dialog: the host drops whatever it fetched for a preview.

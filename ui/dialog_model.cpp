@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/definition.h"
 #include "runtime/block_format.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
@@ -32,21 +33,21 @@ void ApplyControlDefaults() noexcept {
         const std::int32_t jitter = definition_block.control_jitter[i];
         std::uint32_t grown = static_cast<std::uint32_t>(value);
         if (jitter > 0) grown += static_cast<std::uint32_t>(jitter) * static_cast<std::uint32_t>(NextRandom()) / 32767u;
-        control_values[i] = static_cast<std::int32_t>(grown);
+        Live().controls[i] = static_cast<std::int32_t>(grown);
     }
 }
 
 void ClampSliderValues() noexcept {
     for (int i = 0; i < kSliderCount; ++i) {
         const ControlRecord& record = definition_block.controls[i];
-        if (control_values[i] < record.min) control_values[i] = record.min;
-        if (control_values[i] > record.max) control_values[i] = record.max;
+        if (Live().controls[i] < record.min) Live().controls[i] = record.min;
+        if (Live().controls[i] > record.max) Live().controls[i] = record.max;
     }
 }
 
 void ApplyScriptedValues() noexcept {
     for (int r = 0; r < kControlCount; ++r) {
-        if ((scripted_values.present & (1u << r)) != 0) control_values[r] = scripted_values.controls[r];
+        if ((scripted_values.present & (1u << r)) != 0) Live().controls[r] = scripted_values.controls[r];
     }
     if ((scripted_values.present & kScriptedColourBit) != 0) definition_block.colours[0] = scripted_values.colour;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
 #include "runtime/context.h"
@@ -18,7 +19,7 @@ char module_directory[kModuleDirectorySize] = {};
 
 namespace {
 
-static_assert(sizeof control_values == 64);
+static_assert(sizeof Live().controls == 64);
 static_assert(sizeof definition_block.colours == 32);
 
 }  // namespace
@@ -34,12 +35,12 @@ void EnsureSettingsKey(WindowHandle) noexcept {
         separator = slash;
     }
     if (separator != nullptr) *separator = '\0';
-    if (api.settings_open_key(settings_key_name) == SettingsStatus::ok) {
+    if (api.settings_open_key(Bound().settings_key) == SettingsStatus::ok) {
         settings_ready = 1;
         return;
     }
     // Found, and settings_ready set, by the next run.
-    api.settings_create_key(settings_key_name, kSettingsKeyClass);
+    api.settings_create_key(Bound().settings_key, kSettingsKeyClass);
 }
 
 namespace {
@@ -56,19 +57,19 @@ bool TakeBinary(const SettingsReadValue& value, void* target, std::uint32_t capa
 }  // namespace
 
 void LoadSettings() noexcept {
-    if (Platform().settings_open_key(settings_key_name) != SettingsStatus::ok) return;
+    if (Platform().settings_open_key(Bound().settings_key) != SettingsStatus::ok) return;
     // Both values in one call, so that the sliders and colours are those of one save
     // even while another process saves (the Linux store reads them from one snapshot).
-    std::uint8_t sliders[sizeof control_values];
+    std::uint8_t sliders[sizeof Live().controls];
     std::uint8_t colours[sizeof definition_block.colours];
     SettingsReadValue values[] = {
         {kSliderSettingsName, sliders, sizeof sliders, 0, SettingsStatus::failed},
         {kCustomColorsName, colours, sizeof colours, 0, SettingsStatus::failed},
     };
-    Platform().settings_read_values(settings_key_name, values, sizeof values / sizeof values[0]);
+    Platform().settings_read_values(Bound().settings_key, values, sizeof values / sizeof values[0]);
     // A shorter value fills the first entries only. A value of another type has been
     // copied already; the defaults then restore the sliders only.
-    if (!TakeBinary(values[0], control_values, sizeof control_values)) ApplyControlDefaults();
+    if (!TakeBinary(values[0], Live().controls, sizeof Live().controls)) ApplyControlDefaults();
     // Missing or damaged colours become black, not the block's own colours.
     if (!TakeBinary(values[1], definition_block.colours, sizeof definition_block.colours)) {
         std::memset(definition_block.colours, 0, sizeof definition_block.colours);
@@ -77,14 +78,14 @@ void LoadSettings() noexcept {
 
 void SaveSettings() noexcept {
     const PlatformApi& api = Platform();
-    if (api.settings_open_key(settings_key_name) != SettingsStatus::ok) return;
+    if (api.settings_open_key(Bound().settings_key) != SettingsStatus::ok) return;
     // In one call, so that the store can keep the pair together: sliders and colours of
     // different saves are never read side by side.
     const SettingsValue values[] = {
-        {kSliderSettingsName, kSettingsTypeBinary, control_values, sizeof control_values},
+        {kSliderSettingsName, kSettingsTypeBinary, Live().controls, sizeof Live().controls},
         {kCustomColorsName, kSettingsTypeBinary, definition_block.colours, sizeof definition_block.colours},
     };
-    api.settings_write_values(settings_key_name, values, sizeof values / sizeof values[0]);
+    api.settings_write_values(Bound().settings_key, values, sizeof values / sizeof values[0]);
 }
 
 }  // namespace tessellon

@@ -1500,7 +1500,7 @@ class CliSessionTest : public ::testing::Test {
 protected:
     void TearDown() override {
         ClearCancel();
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         std::memcpy(definition_block.colours, StoredDefinitionBlock().colours, sizeof definition_block.colours);
     }
 };
@@ -1513,13 +1513,13 @@ TEST_F(CliSessionTest, TheModuleReadsBackWhatTheOptionsSet) {
     options.colour = 0x00332211;
     PrepareSettings(options);
     ASSERT_EQ(StoreSettings(), "");
-    for (std::int32_t& value : control_values) value = -1;
+    for (std::int32_t& value : Live().controls) value = -1;
     definition_block.colours[0] = 0;
     ApplyControlDefaults();
     LoadSettings();
-    EXPECT_EQ(control_values[2], 30);
-    EXPECT_EQ(control_values[kSelectorControl], 3);
-    EXPECT_EQ(control_values[5], 4) << "a default";
+    EXPECT_EQ(Live().controls[2], 30);
+    EXPECT_EQ(Live().controls[kSelectorControl], 3);
+    EXPECT_EQ(Live().controls[5], 4) << "a default";
     EXPECT_EQ(definition_block.colours[0], 0x00332211u);
     const std::string printed = FormatSettings(options);
     EXPECT_EQ(Setting(printed, "Seam"), "Fractal");

@@ -133,14 +133,14 @@ private:
 // them back.
 void Store(const Settings& s) {
     EnsureSettingsKey(nullptr);
-    Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
+    Platform().settings_create_key(Bound().settings_key, kSettingsKeyClass);
     const std::int32_t sliders[8] = {s.overlap_x, s.overlap_y, s.fade,   s.thru_bg,
                                      s.bg_smooth, s.freq,      s.phase_x, s.phase_y};
-    for (int i = 0; i < 8; ++i) control_values[i] = sliders[i];
-    control_values[10] = s.shape;
-    control_values[15] = s.fit ? 1 : 0;
-    control_values[14] = s.opaque_out ? 1 : 0;
-    control_values[13] = s.repeat ? 1 : 0;
+    for (int i = 0; i < 8; ++i) Live().controls[i] = sliders[i];
+    Live().controls[10] = s.shape;
+    Live().controls[15] = s.fit ? 1 : 0;
+    Live().controls[14] = s.opaque_out ? 1 : 0;
+    Live().controls[13] = s.repeat ? 1 : 0;
     SaveSettings();
 }
 
@@ -701,7 +701,7 @@ class PixelEquivalenceTest : public ::testing::TestWithParam<Case> {
 protected:
     void TearDown() override {
         Host().parameters_requested = 0;
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         abort_check_calls = 0;
     }
     testing::RecordingPlatform platform;
@@ -758,7 +758,7 @@ TEST(PixelEquivalenceStop, TheFirstPixelKeepsItsLoadedColour) {
     go_on.stop_calls = {};
     const Outcome filtered = RunStart(go_on, &filter_pixel);
     EXPECT_NE(filtered.document.At(0, 0, 0), source.At(0, 0, 0)) << "the case must change the pixel";
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
     abort_check_calls = 0;
 }
 
@@ -797,7 +797,7 @@ TEST(PixelEquivalenceStop, TwoThreadsStopWhereOneThreadStops) {
             EXPECT_EQ(FirstDifferentWord(one.context, two.context), -1);
         }
     }
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
     abort_check_calls = 0;
 }
 
@@ -821,9 +821,9 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     for (int i = 0; i < 8; ++i) {
         const std::int32_t sliders[8] = {s.overlap_x, s.overlap_y, s.fade,   s.thru_bg,
                                          s.bg_smooth, s.freq,      s.phase_x, s.phase_y};
-        control_values[i] = sliders[i];
+        Live().controls[i] = sliders[i];
     }
-    control_values[10] = s.shape;
+    Live().controls[10] = s.shape;
     HostOptions options;
     MemHost host(MakePicture(Picture::background, 30, 24, 4, options.back_color), options);
     psapi::FilterRecord& record = host.record();
@@ -869,7 +869,7 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     preview_start = 0;
     Host().preview_zoom = 1;
     Host().record = nullptr;
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
     abort_check_calls = 0;
     return o;
 }

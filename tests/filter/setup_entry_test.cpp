@@ -26,9 +26,9 @@ struct Controls {
 void RunSetup(std::int32_t width, std::int32_t height, const Controls& k) {
     const std::int32_t sliders[8] = {k.overlap_x, k.overlap_y, k.fade, k.thru_bg,
                                      k.bg_smooth, k.freq,      k.phase_x, k.phase_y};
-    for (int i = 0; i < 8; ++i) control_values[i] = sliders[i];
-    control_values[10] = k.shape;
-    control_values[15] = k.fit ? 1 : 0;
+    for (int i = 0; i < 8; ++i) Live().controls[i] = sliders[i];
+    Live().controls[10] = k.shape;
+    Live().controls[15] = k.fit ? 1 : 0;
     run_record = RunRecord{};
     run_record.area_w = width;
     run_record.area_h = height;
@@ -44,7 +44,7 @@ std::vector<std::int32_t> Profile(std::int32_t first_cell, int count) {
 class SetupEntryTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         run_record = RunRecord{};
     }
     const std::int32_t* v = execution_context.vars;

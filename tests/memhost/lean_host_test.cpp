@@ -344,7 +344,7 @@ TEST_P(LeanHostGolden, MakesTheTestHostsImage) {
     EXPECT_EQ(DifferingBytes(lean_run.document, test_run.document), 0u);
     EXPECT_EQ(lean_run.input_rects, test_run.input_rects);
     EXPECT_EQ(lean_run.one_pass, test_run.one_pass);
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, LeanHostGolden,
@@ -368,7 +368,7 @@ protected:
         return RunThrough<Host>(c, options);
     }
     void TearDown() override {
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
     }
 };
 

@@ -265,7 +265,7 @@ TEST_P(ModuleFile, TerminologyDeclaresEveryKeyOfTheFilter) {
         }
     }
     EXPECT_EQ(recorded->items.size(), aete->parameters.size());
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ModuleFile, ::testing::ValuesIn(kModules),

@@ -46,14 +46,14 @@ protected:
         host = AbortAnswers{};
         record.abortProc = CountingAbortProc;
         Host().record = &record;
-        saved_dialog_ = dialog_window;
-        dialog_window = kDialog;
+        saved_dialog_ = Live().dialog_window;
+        Live().dialog_window = kDialog;
         preview_start = 0;
         abort_check_calls = 0;
     }
     void TearDown() override {
         Host().record = nullptr;
-        dialog_window = saved_dialog_;
+        Live().dialog_window = saved_dialog_;
         preview_start = 0;
         abort_check_calls = 0;
         execution_context.status = 0;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"

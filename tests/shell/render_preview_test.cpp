@@ -65,17 +65,17 @@ protected:
         preview_flags = PreviewFlags{};
         preview_flags.rendering_enabled = 1;
         filtering_enabled = 1;
-        for (std::int32_t& value : control_values) value = 0;
-        control_values[2] = 50;
-        control_values[5] = 4;
+        for (std::int32_t& value : Live().controls) value = 0;
+        Live().controls[2] = 50;
+        Live().controls[5] = 4;
     }
     void TearDown() override {
         Host().preview_zoom = 1;
         filtering_enabled = 0;
         preview_flags = PreviewFlags{};
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         definition_block = saved_block_;
-        for (MarkerPoint& point : marker_points) point = {-1, -1};
+        for (MarkerPoint& point : Live().markers) point = {-1, -1};
         Host().record = nullptr;
     }
     // What RunFilter sets before the dialog opens.
@@ -95,7 +95,7 @@ TEST_F(RenderPreviewTest, SmallImageIsCentredGreyedAroundAndShownFiltered) {
     MemHost host(Gradient(100, 80));
     PrepareRun(host);
     Host().preview_zoom = 1;
-    control_values[1] = 50;  // tile = top half; the rest takes colour entry 0
+    Live().controls[1] = 50;  // tile = top half; the rest takes colour entry 0
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 128, 128, offset, 1, kRenderFull, false);
@@ -131,7 +131,7 @@ TEST_F(RenderPreviewTest, FilteringOffQualityOffOrRenderingOffShowTheSource) {
         SCOPED_TRACE(row.name);
         MemHost host(Gradient(40, 30));
         PrepareRun(host);
-        control_values[1] = 50;
+        Live().controls[1] = 50;
         preview_flags.rendering_enabled = row.rendering;
         filtering_enabled = row.filtering;
         ViewPoint offset{0, 0};
@@ -174,8 +174,8 @@ TEST_F(RenderPreviewTest, AdvanceStateErrorIsReportedAndNothingDrawn) {
 TEST_F(RenderPreviewTest, SlowRenderIsAbandonedWithTheRedText) {
     MemHost host(Gradient(300, 300));
     PrepareRun(host);
-    control_values[0] = 75;
-    control_values[1] = 75;  // many copies per pixel: many abort checks
+    Live().controls[0] = 75;
+    Live().controls[1] = 75;  // many copies per pixel: many abort checks
     platform.ms_of_day = 86'379'000;  // the render starts just before midnight
     Platform().ms_of_day = [] {
         // The clock runs 20 ms per reading: the first reading arms the watchdog, the
@@ -197,8 +197,8 @@ TEST_F(RenderPreviewTest, MarkersAreDrawnInEveryModeWithoutCallingTheHost) {
     MemHost host(Gradient(1000, 800));
     PrepareRun(host);
     Host().preview_zoom = 4;
-    marker_points[0] = {500, 300};
-    marker_points[1] = {-1, 300};
+    Live().markers[0] = {500, 300};
+    Live().markers[1] = {-1, 300};
     ViewPoint offset{100, 50};
     RecordingCanvas canvas;
     RenderPreview(canvas, 128, 128, offset, 1, kRenderMarkersBlack, false);

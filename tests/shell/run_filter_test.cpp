@@ -34,12 +34,12 @@ struct Settings {
 
 void Store(const Settings& s) {
     EnsureSettingsKey(nullptr);
-    Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
-    for (int i = 0; i < 8; ++i) control_values[i] = s.sliders[i];
-    control_values[kSelectorRecord] = s.shape;
-    control_values[CheckBoxRecordOf(0)] = s.fit ? 1 : 0;
-    control_values[CheckBoxRecordOf(1)] = s.opaque_out ? 1 : 0;
-    control_values[CheckBoxRecordOf(2)] = s.repeat ? 1 : 0;
+    Platform().settings_create_key(Bound().settings_key, kSettingsKeyClass);
+    for (int i = 0; i < 8; ++i) Live().controls[i] = s.sliders[i];
+    Live().controls[kSelectorRecord] = s.shape;
+    Live().controls[CheckBoxRecordOf(0)] = s.fit ? 1 : 0;
+    Live().controls[CheckBoxRecordOf(1)] = s.opaque_out ? 1 : 0;
+    Live().controls[CheckBoxRecordOf(2)] = s.repeat ? 1 : 0;
     definition_block.colours[0] = s.colour0;
     SaveSettings();
 }
@@ -64,7 +64,7 @@ protected:
     void SetUp() override { abort_check_calls = 0; }
     void TearDown() override {
         Host().parameters_requested = 0;
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         definition_block.colours[0] = 0x00E94BEB;
     }
     testing::RecordingPlatform platform;
@@ -242,10 +242,10 @@ TEST_F(RunFilterTest, StartWithoutParametersNeitherShowsNorSaves) {
     Settings s;
     s.sliders[2] = 77;
     Store(s);
-    control_values[2] = 1;  // the saved value, not this one, drives the run
+    Live().controls[2] = 1;  // the saved value, not this one, drives the run
     MemHost host(Gradient(4, 4, 3));
     ASSERT_EQ(host.RunAsHost(), 0);
-    EXPECT_EQ(control_values[2], 77);
+    EXPECT_EQ(Live().controls[2], 77);
     EXPECT_EQ(show_dialog, 0);
 }
 

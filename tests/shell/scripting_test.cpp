@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/definition.h"
 #include "filter/terminology.h"
 #include "hostapi/host_state.h"
 #include "memhost/descriptor_host.h"
@@ -65,7 +66,7 @@ struct RunValues {
 };
 RunValues CurrentValues() {
     RunValues v{};
-    std::copy(std::begin(control_values), std::end(control_values), std::begin(v.controls));
+    std::copy(std::begin(Live().controls), std::end(Live().controls), std::begin(v.controls));
     v.colour = definition_block.colours[kOutsideColourEntry];
     return v;
 }
@@ -89,7 +90,7 @@ RunValues SavedValues() {
     const RunValues before = CurrentValues();
     LoadSettings();
     const RunValues saved = CurrentValues();
-    std::copy(std::begin(before.controls), std::end(before.controls), std::begin(control_values));
+    std::copy(std::begin(before.controls), std::end(before.controls), std::begin(Live().controls));
     definition_block.colours[kOutsideColourEntry] = before.colour;
     return saved;
 }
@@ -106,7 +107,7 @@ protected:
     void SetUp() override { Host().parameters_requested = 0; }
     void TearDown() override {
         Host().parameters_requested = 0;
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         EXPECT_EQ(scripting.misuse, std::vector<std::string>{});
         EXPECT_EQ(scripting.LiveTokens(), 0);
     }
@@ -323,7 +324,7 @@ TEST(ScriptingWithoutSuites, UnusableSuitesChangeNothing) {
         EXPECT_EQ(host_scripting.misuse, std::vector<std::string>{});
         host_scripting.TakeRecorded();
     }
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
 }
 
 }  // namespace

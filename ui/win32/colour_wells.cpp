@@ -1,6 +1,7 @@
 // Colour wells. Translate only: the colour requests and picks are in ui/colour_pick.
 #include "ui/win32/colour_wells.h"
 
+#include "filter/definition.h"
 #include "runtime/block_format.h"
 #include "ui/colour_pick.h"
 #include "ui/win32/preview_window.h"

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "resources/resource_ids.h"
 #include "runtime/block_format.h"
@@ -82,8 +83,8 @@ void OpenHelp(HWND dialog) noexcept {
 
 void SliderScrolled(HWND dialog, int row, WPARAM wparam) noexcept {
     const ControlRecord& record = SliderRecord(row);
-    const std::int32_t value = SliderStep(static_cast<std::uint32_t>(wparam), control_values[row], record.min, record.max);
-    control_values[row] = value;
+    const std::int32_t value = SliderStep(static_cast<std::uint32_t>(wparam), Live().controls[row], record.min, record.max);
+    Live().controls[row] = value;
     SetNumberBox(dialog, row, value);
     SetTrackbarPosition(dialog, row, value);
     ParametersChanged(dialog);
@@ -94,22 +95,22 @@ void NumberBoxChanged(HWND dialog, int row) noexcept {
     GetDlgItemTextA(dialog, IDC_NUMBER_BOX + row, text, static_cast<int>(sizeof text));
     const ControlRecord& record = SliderRecord(row);
     const NumberBoxReading reading = ReadNumberBox(text, record.min, record.max);
-    if (reading.value != control_values[row]) SetTrackbarPosition(dialog, row, reading.value);
-    control_values[row] = reading.value;
+    if (reading.value != Live().controls[row]) SetTrackbarPosition(dialog, row, reading.value);
+    Live().controls[row] = reading.value;
     // Writing the corrected text back raises EN_CHANGE once more, with a valid value.
     if (reading.corrected) SetNumberBox(dialog, row, reading.value);
     ParametersChanged(dialog);
 }
 
 void CheckBoxClicked(HWND dialog, int k) noexcept {
-    control_values[CheckBoxRecordOf(k)] = IsDlgButtonChecked(dialog, IDC_CHECK_BOX + k) == BST_CHECKED ? 1 : 0;
+    Live().controls[CheckBoxRecordOf(k)] = IsDlgButtonChecked(dialog, IDC_CHECK_BOX + k) == BST_CHECKED ? 1 : 0;
     ParametersChanged(dialog);
 }
 
 void SelectorChanged(HWND dialog) noexcept {
     const LRESULT selection = SendDlgItemMessageA(dialog, IDC_SELECTOR, CB_GETCURSEL, 0, 0);
-    if (selection == CB_ERR || selection == control_values[kSelectorRecord]) return;
-    control_values[kSelectorRecord] = static_cast<std::int32_t>(selection);
+    if (selection == CB_ERR || selection == Live().controls[kSelectorRecord]) return;
+    Live().controls[kSelectorRecord] = static_cast<std::int32_t>(selection);
     ParametersChanged(dialog);
 }
 
@@ -123,7 +124,7 @@ void RepaintColourWells(HWND dialog) noexcept {
 }
 
 BOOL Initialise(HWND dialog) noexcept {
-    dialog_window = dialog;
+    Live().dialog_window = dialog;
     if (Item(dialog, IDC_LARGE_PREVIEW) != nullptr) large_preview_present = true;
 
     char text[sizeof definition_block.title];
@@ -149,8 +150,8 @@ BOOL Initialise(HWND dialog) noexcept {
     if (sampling == 0) Host().preview_zoom = 1;
 
     for (int row = 0; row < kSliderCount; ++row) {
-        SetTrackbarPosition(dialog, row, control_values[row]);
-        SetNumberBox(dialog, row, control_values[row]);
+        SetTrackbarPosition(dialog, row, Live().controls[row]);
+        SetNumberBox(dialog, row, Live().controls[row]);
     }
     RepaintColourWells(dialog);
     NotifyPreview(dialog, kPreviewRendering, 1);
@@ -280,10 +281,10 @@ void SetUpControls(HWND dialog) noexcept {
         const auto range = static_cast<LPARAM>(static_cast<DWORD>(static_cast<WORD>(record.min)) |
                                                (static_cast<DWORD>(static_cast<WORD>(record.max)) << 16));
         SendDlgItemMessageA(dialog, IDC_TRACKBAR + row, TBM_SETRANGE, TRUE, range);
-        if (control_values[row] < record.min) control_values[row] = record.min;
-        if (control_values[row] > record.max) control_values[row] = record.max;
-        SetTrackbarPosition(dialog, row, control_values[row]);
-        SetNumberBox(dialog, row, control_values[row]);
+        if (Live().controls[row] < record.min) Live().controls[row] = record.min;
+        if (Live().controls[row] > record.max) Live().controls[row] = record.max;
+        SetTrackbarPosition(dialog, row, Live().controls[row]);
+        SetNumberBox(dialog, row, Live().controls[row]);
     }
 
     for (int k = 0; k < kCheckBoxCount; ++k) {
@@ -292,7 +293,7 @@ void SetUpControls(HWND dialog) noexcept {
         CopyField(caption, record.caption, sizeof record.caption);
         SetDlgItemTextA(dialog, IDC_CHECK_BOX + k, caption);
         if (record.enabled == 0) Hide(dialog, IDC_CHECK_BOX + k);
-        CheckDlgButton(dialog, IDC_CHECK_BOX + k, control_values[CheckBoxRecordOf(k)] != 0 ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(dialog, IDC_CHECK_BOX + k, Live().controls[CheckBoxRecordOf(k)] != 0 ? BST_CHECKED : BST_UNCHECKED);
     }
 
     if (block.help_target[0] == '\0') Hide(dialog, IDC_HELP_BUTTON);
@@ -313,7 +314,7 @@ void SetUpControls(HWND dialog) noexcept {
         SendDlgItemMessageA(dialog, IDC_SELECTOR, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
     }
     // An index outside the list leaves no item selected.
-    SendDlgItemMessageA(dialog, IDC_SELECTOR, CB_SETCURSEL, static_cast<WPARAM>(control_values[kSelectorRecord]), 0);
+    SendDlgItemMessageA(dialog, IDC_SELECTOR, CB_SETCURSEL, static_cast<WPARAM>(Live().controls[kSelectorRecord]), 0);
 
     for (int k = block.point_count < 0 ? 0 : block.point_count; k < kMarkerButtonCount; ++k) {
         Hide(dialog, IDC_MARKER + k);
@@ -392,7 +393,7 @@ INT_PTR CALLBACK FilterDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
 std::int32_t RunFilterDialog(std::int32_t show, WindowHandle owner) noexcept {
     PrepareDialogVariant();
     LoadBackgroundPicture();
-    for (MarkerPoint& point : marker_points) point = {-1, -1};
+    for (MarkerPoint& point : Live().markers) point = {-1, -1};
     show_dialog = show;
     const INT_PTR result = RunModal(static_cast<HWND>(owner));
     // The host drops the image data it fetched for the preview.

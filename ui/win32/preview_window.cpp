@@ -5,6 +5,7 @@
 
 #include <windowsx.h>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
 #include "runtime/context.h"
@@ -161,7 +162,7 @@ LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wparam, LPA
             if (large) return 0;
             if (SetMarkerAt(ImageAt(lparam), (wparam & MK_CONTROL) != 0, definition_block.point_count)) {
                 CheckRadioButton(GetParent(window), kFirstMarkerButtonId, kFirstMarkerButtonId + 5,
-                                 kFirstMarkerButtonId + current_marker);
+                                 kFirstMarkerButtonId + Live().current_marker);
             }
             return 0;
         case WM_CLOSE:
@@ -224,7 +225,7 @@ void FilteringToggled(HWND dialog) noexcept {
 }
 
 void MarkerButtonClicked(HWND dialog, int id) noexcept {
-    if (IsDlgButtonChecked(dialog, id) == BST_CHECKED) current_marker = id - kFirstMarkerButtonId;
+    if (IsDlgButtonChecked(dialog, id) == BST_CHECKED) Live().current_marker = id - kFirstMarkerButtonId;
 }
 
 }  // namespace tessellon
