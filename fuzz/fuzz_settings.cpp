@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The module as a fresh process has it: the key not yet found, the values of the
     // last run gone.
-    settings_ready = 0;
+    Settings().ready = 0;
     for (int i = 0; i < kControlCount; ++i) Live().controls[i] = static_cast<std::int32_t>(0x7EADBEE0u + i);
     for (std::uint32_t& colour : definition_block.colours) colour = 0xDEADBEEFu;
 

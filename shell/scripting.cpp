@@ -169,32 +169,32 @@ void ReadKey(const psapi::ReadDescriptorProcs& read, psapi::PIReadDescriptor tok
         }
         case ScriptValueKind::colour: {
             if (type != psapi::typeObject && type != psapi::classRGBColor) break;
-            std::uint32_t colour = (scripted_values.present & kScriptedColourBit) != 0
-                                       ? scripted_values.colour
+            std::uint32_t colour = (Dialog().scripted.present & kScriptedColourBit) != 0
+                                       ? Dialog().scripted.colour
                                        : definition_block.colours[kOutsideColourEntry];
             if (ReadColour(read, token, &colour)) {
-                scripted_values.colour = colour;
-                scripted_values.present |= kScriptedColourBit;
+                Dialog().scripted.colour = colour;
+                Dialog().scripted.present |= kScriptedColourBit;
             }
             return;
         }
     }
     if (!taken) return;
-    scripted_values.controls[entry.control] = value;
-    scripted_values.present |= 1u << entry.control;
+    Dialog().scripted.controls[entry.control] = value;
+    Dialog().scripted.present |= 1u << entry.control;
 }
 
 }  // namespace
 
 void ReadScriptParameters() noexcept {
-    scripted_values = ScriptedValues{};
+    Dialog().scripted = ScriptedValues{};
     psapi::PIDescriptorParameters* parameters = Parameters();
     if (parameters == nullptr || parameters->descriptor == nullptr) return;
     const psapi::ReadDescriptorProcs* read = ReadSuite(*parameters);
     if (read == nullptr) return;
 
-    scripted_values.delivered = true;
-    scripted_values.play_info = parameters->playInfo;
+    Dialog().scripted.delivered = true;
+    Dialog().scripted.play_info = parameters->playInfo;
     // The keys this module knows, ending in 0; the host marks each one it delivers.
     DescriptorKeyID keys[kScriptKeyCount + 1] = {};
     for (int i = 0; i < kScriptKeyCount; ++i) keys[i] = kScriptKeys[i].key;

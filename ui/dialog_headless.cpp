@@ -7,9 +7,9 @@
 
 namespace tessellon {
 
-std::int32_t RunFilterDialog(std::int32_t show, WindowHandle) noexcept {
+std::int32_t RunFilterDialog(std::int32_t show, WindowHandle, DialogRun&) noexcept {
     for (MarkerPoint& point : Live().markers) point = {-1, -1};
-    show_dialog = show;
+    Dialog().show = show;
     InitialiseDialogValues();
     // As after a real dialog: the host drops whatever it fetched for a preview.
     ReleaseHostData();

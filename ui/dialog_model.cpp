@@ -12,9 +12,6 @@
 
 namespace tessellon {
 
-std::int32_t show_dialog = 0;
-ScriptedValues scripted_values;
-BackgroundPicture background_picture = {nullptr, 0};
 
 namespace {
 
@@ -47,9 +44,9 @@ void ClampSliderValues() noexcept {
 
 void ApplyScriptedValues() noexcept {
     for (int r = 0; r < kControlCount; ++r) {
-        if ((scripted_values.present & (1u << r)) != 0) Live().controls[r] = scripted_values.controls[r];
+        if ((Dialog().scripted.present & (1u << r)) != 0) Live().controls[r] = Dialog().scripted.controls[r];
     }
-    if ((scripted_values.present & kScriptedColourBit) != 0) definition_block.colours[0] = scripted_values.colour;
+    if ((Dialog().scripted.present & kScriptedColourBit) != 0) definition_block.colours[0] = Dialog().scripted.colour;
 }
 
 void InitialiseDialogValues() noexcept {
@@ -162,17 +159,17 @@ bool ReadPlaceableHeader(const std::uint8_t* bytes, std::int32_t length, Placeab
 }
 
 void ReleaseBackgroundPicture() noexcept {
-    if (background_picture.bytes != nullptr) Platform().free_memory(background_picture.bytes);
-    background_picture = {nullptr, 0};
+    if (Dialog().background_picture.bytes != nullptr) Platform().free_memory(Dialog().background_picture.bytes);
+    Dialog().background_picture = {nullptr, 0};
 }
 
-bool HaveBackgroundPicture() noexcept { return background_picture.bytes != nullptr && background_picture.length > 0; }
+bool HaveBackgroundPicture() noexcept { return Dialog().background_picture.bytes != nullptr && Dialog().background_picture.length > 0; }
 
 void LoadBackgroundPicture() noexcept {
     ReleaseBackgroundPicture();
     const std::int32_t offset = definition_block.background_picture_offset;
     if (offset <= 0) return;
-    std::FILE* file = std::fopen(module_path, "rb");
+    std::FILE* file = std::fopen(Settings().module_path, "rb");
     if (file == nullptr) return;
     long end = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) end = std::ftell(file);
@@ -192,7 +189,7 @@ void LoadBackgroundPicture() noexcept {
         Platform().free_memory(bytes);
         return;
     }
-    background_picture = {bytes, static_cast<std::int32_t>(length)};
+    Dialog().background_picture = {bytes, static_cast<std::int32_t>(length)};
 }
 
 }  // namespace tessellon

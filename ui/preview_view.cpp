@@ -8,10 +8,6 @@
 
 namespace tessellon {
 
-ViewPoint view_offset{0, 0};
-ViewPoint view_margin{0, 0};
-PreviewFlags preview_flags{};
-std::int16_t filtering_enabled = 0;
 
 namespace {
 
@@ -123,7 +119,7 @@ bool SetMarkerAt(ViewPoint image, bool ctrl, std::int32_t point_count) noexcept 
     if (Live().current_marker < 0 || Live().current_marker >= count) Live().current_marker = 0;
     Live().markers[Live().current_marker] = ctrl ? MarkerPoint{-1, -1} : MarkerPoint{image.x, image.y};
     Live().current_marker = Live().current_marker + 1 >= count ? 0 : Live().current_marker + 1;
-    preview_flags.render_pending = 1;
+    Preview().flags.render_pending = 1;
     return true;
 }
 

@@ -13,9 +13,6 @@
 
 namespace tessellon {
 
-std::int32_t settings_ready = 0;
-char module_path[kModulePathSize] = {};
-char module_directory[kModuleDirectorySize] = {};
 
 namespace {
 
@@ -25,18 +22,21 @@ static_assert(sizeof definition_block.colours == 32);
 }  // namespace
 
 void EnsureSettingsKey(WindowHandle) noexcept {
-    if (settings_ready == 1) return;
+    SettingsHome& home = Settings();
+    if (home.ready == 1) return;
     const PlatformApi& api = Platform();
-    if (!api.module_path(Host().module, module_path, sizeof module_path)) module_path[0] = '\0';
-    if (!api.module_path(Host().module, module_directory, sizeof module_directory)) module_directory[0] = '\0';
+    if (!api.module_path(Host().module, home.module_path, sizeof home.module_path)) home.module_path[0] = '\0';
+    if (!api.module_path(Host().module, home.module_directory, sizeof home.module_directory)) {
+        home.module_directory[0] = '\0';
+    }
     // The directory ends at the last separator ('/' too, for the native build's paths).
-    char* separator = std::strrchr(module_directory, '\\');
-    if (char* slash = std::strrchr(module_directory, '/'); slash != nullptr && (separator == nullptr || slash > separator)) {
+    char* separator = std::strrchr(home.module_directory, '\\');
+    if (char* slash = std::strrchr(home.module_directory, '/'); slash != nullptr && (separator == nullptr || slash > separator)) {
         separator = slash;
     }
     if (separator != nullptr) *separator = '\0';
     if (api.settings_open_key(Bound().settings_key) == SettingsStatus::ok) {
-        settings_ready = 1;
+        home.ready = 1;
         return;
     }
     // Found, and settings_ready set, by the next run.

@@ -356,7 +356,7 @@ Outcome RunStart(const Case& c, NativeEntry routine) {
     o.counter = abort_check_calls;
     o.abort_calls = scripted_abort_calls;
     o.progress = host.progress;
-    o.done = done_count;
+    o.done = Strips().done;
     o.context = execution_context;
     o.put.assign(put_array, put_array + put_cell_count);
     o.cur_x = run_record.cur_x;
@@ -849,7 +849,7 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     entry_routine[EntryWordOf(kPhasePixel)] = routine;
     const std::uint32_t passes = tiling_pixel_passes;
     testing::RecordingPlatform::current->ms_of_day = 1000;
-    done_count = 0;
+    Strips().done = 0;
     preview_start = MsOfDay();
     SetReferencePoint();
     run_phase(kPhaseBetween);
@@ -861,7 +861,7 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     o.fast_passes = tiling_pixel_passes - passes;
     o.preview_start = preview_start;
     o.counter = abort_check_calls;
-    o.done = done_count;
+    o.done = Strips().done;
     o.context = execution_context;
     o.put.assign(put_array, put_array + put_cell_count);
     host.WriteBackAndRelease();

@@ -62,17 +62,17 @@ class RenderPreviewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         abort_check_calls = 0;
-        preview_flags = PreviewFlags{};
-        preview_flags.rendering_enabled = 1;
-        filtering_enabled = 1;
+        Preview().flags = PreviewFlags{};
+        Preview().flags.rendering_enabled = 1;
+        Preview().filtering_enabled = 1;
         for (std::int32_t& value : Live().controls) value = 0;
         Live().controls[2] = 50;
         Live().controls[5] = 4;
     }
     void TearDown() override {
         Host().preview_zoom = 1;
-        filtering_enabled = 0;
-        preview_flags = PreviewFlags{};
+        Preview().filtering_enabled = 0;
+        Preview().flags = PreviewFlags{};
         for (std::int32_t& value : Live().controls) value = 0;
         definition_block = saved_block_;
         for (MarkerPoint& point : Live().markers) point = {-1, -1};
@@ -100,7 +100,7 @@ TEST_F(RenderPreviewTest, SmallImageIsCentredGreyedAroundAndShownFiltered) {
     RecordingCanvas canvas;
     RenderPreview(canvas, 128, 128, offset, 1, kRenderFull, false);
 
-    EXPECT_EQ(view_margin, (ViewPoint{14, 24}));
+    EXPECT_EQ(Preview().view_margin, (ViewPoint{14, 24}));
     ASSERT_EQ(host.display_calls.size(), 1u);
     const memhost::DisplayCall& shown = host.display_calls[0];
     EXPECT_EQ(shown.version, 1);
@@ -132,8 +132,8 @@ TEST_F(RenderPreviewTest, FilteringOffQualityOffOrRenderingOffShowTheSource) {
         MemHost host(Gradient(40, 30));
         PrepareRun(host);
         Live().controls[1] = 50;
-        preview_flags.rendering_enabled = row.rendering;
-        filtering_enabled = row.filtering;
+        Preview().flags.rendering_enabled = row.rendering;
+        Preview().filtering_enabled = row.filtering;
         ViewPoint offset{0, 0};
         RecordingCanvas canvas;
         RenderPreview(canvas, 64, 64, offset, row.quality, kRenderFull, false);
@@ -217,7 +217,7 @@ TEST_F(RenderPreviewTest, LayerTransparencyAndFloatingSelectionsGoWithTheMap) {
     layer.layer = true;
     MemHost host(memhost::PatternImage(10, 10, 4), layer);
     PrepareRun(host);
-    filtering_enabled = 0;
+    Preview().filtering_enabled = 0;
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 32, 32, offset, 1, kRenderFull, false);
@@ -237,7 +237,7 @@ TEST_F(RenderPreviewTest, ColourPickFromThePreviewAndFromTheHost) {
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 64, 64, offset, 0, kRenderFull, false);  // the sampled section
-    pick_slot = 0;
+    Preview().pick_slot = 0;
     ASSERT_TRUE(PickColourAt(31, 41));
     // The sample shown at that place: zoomed pixel (15, 20) is image pixel (30, 40).
     EXPECT_EQ(definition_block.colours[0], 30u | 40u << 8 | 7u << 16);

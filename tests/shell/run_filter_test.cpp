@@ -146,7 +146,7 @@ TEST_F(RunFilterTest, StripsFollowTheMemoryBudgetAndWarnWhenThereIsMoreThanOne) 
         if (call.out_rect.bottom > call.out_rect.top) tops.push_back(call.out_rect.top);
     }
     EXPECT_EQ(tops, (std::vector<int>{0, 0, 7, 14}));
-    EXPECT_EQ(strip_height, 7);
+    EXPECT_EQ(Strips().height, 7);
 }
 
 TEST_F(RunFilterTest, ATinyBudgetStillFinishesRowByRow) {
@@ -155,7 +155,7 @@ TEST_F(RunFilterTest, ATinyBudgetStillFinishesRowByRow) {
     options.max_space = 10;
     MemHost host(memhost::PatternImage(9, 5, 3), options);
     ASSERT_EQ(host.RunAsHost(), 0);
-    EXPECT_EQ(strip_height, 1);
+    EXPECT_EQ(Strips().height, 1);
     EXPECT_EQ(host.Document(), host.Source());
 }
 
@@ -224,7 +224,7 @@ TEST_F(RunFilterTest, AbortAfterTheFirstRowStopsTheRun) {
     EXPECT_EQ(host.RunAsHost(), psapi::userCanceledErr);
     EXPECT_EQ(host.abort_calls, 1);
     EXPECT_TRUE(host.progress.empty());
-    EXPECT_EQ(done_count, 5) << "one row of five pixels";
+    EXPECT_EQ(Strips().done, 5) << "one row of five pixels";
 }
 
 TEST_F(RunFilterTest, NonRgbImagesAreRefusedAfterTheWarning) {
@@ -246,7 +246,7 @@ TEST_F(RunFilterTest, StartWithoutParametersNeitherShowsNorSaves) {
     MemHost host(Gradient(4, 4, 3));
     ASSERT_EQ(host.RunAsHost(), 0);
     EXPECT_EQ(Live().controls[2], 77);
-    EXPECT_EQ(show_dialog, 0);
+    EXPECT_EQ(Dialog().show, 0);
 }
 
 }  // namespace

@@ -146,7 +146,7 @@ TEST_F(Scripting, ARecordedRunReplaysToItsImageAndLeavesTheSavedSettingsAlone) {
         const RunValues saved = SavedValues();
         scripting.Deliver(*recorded, psapi::plugInDialogDontDisplay);
         EXPECT_EQ(testing::Fnv1a(Run(c)), c.hash);
-        EXPECT_EQ(show_dialog, 0);
+        EXPECT_EQ(Dialog().show, 0);
         EXPECT_EQ(CurrentValues(), ValuesOf(c));
         EXPECT_EQ(SavedValues(), saved);
         EXPECT_EQ(scripting.parameters.descriptor != nullptr, true) << "the replay records its step again";
@@ -162,7 +162,7 @@ TEST_F(Scripting, PlayInfoDisplayOpensTheDialogWithTheDescriptorsValues) {
     testing::StoreGoldenSettings(Case("defaults_rgb"));
     scripting.Deliver(DescriptorOf(c, 0x00102030), psapi::plugInDialogDisplay);
     Run(c);
-    EXPECT_EQ(show_dialog, 1);
+    EXPECT_EQ(Dialog().show, 1);
     EXPECT_EQ(CurrentValues(), ValuesOf(c, 0x00102030));
 }
 
@@ -170,10 +170,10 @@ TEST_F(Scripting, WithoutADescriptorTheDialogFollowsParametersAsBefore) {
     testing::StoreGoldenSettings(Case("defaults_rgb"));
     scripting.parameters.playInfo = psapi::plugInDialogDisplay;  // no descriptor: not looked at
     Run(Case("defaults_rgb"));
-    EXPECT_EQ(show_dialog, 0);
+    EXPECT_EQ(Dialog().show, 0);
     scripting.TakeRecorded();
     Run(Case("defaults_rgb"), true);
-    EXPECT_EQ(show_dialog, 1);
+    EXPECT_EQ(Dialog().show, 1);
     scripting.TakeRecorded();
 }
 
@@ -274,7 +274,7 @@ TEST_F(Scripting, HostileDescriptorsGiveSoundValues) {
         RunValues expected = ValuesOf(saved);
         row.change(expected);
         EXPECT_EQ(CurrentValues(), expected);
-        EXPECT_EQ(show_dialog, 0);
+        EXPECT_EQ(Dialog().show, 0);
         scripting.TakeRecorded();
         EXPECT_EQ(scripting.LiveHandles(), 0);
     }
@@ -314,7 +314,7 @@ TEST(ScriptingWithoutSuites, UnusableSuitesChangeNothing) {
             ASSERT_EQ(host.RunAsHost(), 0);
             EXPECT_EQ(testing::Fnv1a(host.Document()), c.hash);
         }
-        EXPECT_EQ(show_dialog, 0);
+        EXPECT_EQ(Dialog().show, 0);
         if (breakage.writes) {
             EXPECT_NE(host_scripting.parameters.descriptor, delivered) << "a new descriptor replaces the unread one";
             EXPECT_EQ(host_scripting.LiveHandles(), 1);

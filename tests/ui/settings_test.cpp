@@ -49,7 +49,7 @@ protected:
         for (std::int32_t& value : Live().controls) value = -9;
     }
     void TearDown() override {
-        settings_ready = 0;
+        Settings().ready = 0;
         std::memcpy(Bound().settings_key, saved_key_, sizeof saved_key_);
         std::copy(saved_colours_.begin(), saved_colours_.end(), definition_block.colours);
         for (std::int32_t& value : Live().controls) value = 0;
@@ -88,13 +88,13 @@ private:
 };
 
 TEST_F(SettingsTest, FirstRunCreatesTheKeyThenStoresDefaultsAndBlackColours) {
-    settings_ready = 0;
+    Settings().ready = 0;
     EXPECT_EQ(Platform().settings_open_key(Bound().settings_key), SettingsStatus::not_found);
     EnsureSettingsKey(nullptr);
-    EXPECT_EQ(settings_ready, 0) << "a created key is found by the next run";
+    EXPECT_EQ(Settings().ready, 0) << "a created key is found by the next run";
     EXPECT_EQ(Platform().settings_open_key(Bound().settings_key), SettingsStatus::ok);
     EnsureSettingsKey(nullptr);
-    EXPECT_EQ(settings_ready, 1);
+    EXPECT_EQ(Settings().ready, 1);
 
     InitialiseDialogValues();
     for (int i = 0; i < 8; ++i) EXPECT_EQ(Live().controls[i], kDefaults[i]) << i;

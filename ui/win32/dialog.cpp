@@ -16,10 +16,8 @@
 #include "resources/resource_ids.h"
 #include "runtime/block_format.h"
 #include "runtime/context.h"
-#include "shell/host.h"
-#include "shell/render_preview.h"
-#include "shell/run_filter.h"
 #include "ui/dialog_model.h"
+#include "ui/dialog_run.h"
 #include "ui/preview_view.h"
 #include "ui/settings.h"
 #include "ui/win32/colour_wells.h"
@@ -78,7 +76,7 @@ void OpenHelp(HWND dialog) noexcept {
     CopyField(target, definition_block.help_target, sizeof definition_block.help_target);
     // The shell's answer is not examined: a document that cannot be opened is the
     // shell's to report.
-    ShellExecuteA(dialog, "open", target, nullptr, module_directory, SW_SHOWNORMAL);
+    ShellExecuteA(dialog, "open", target, nullptr, Settings().module_directory, SW_SHOWNORMAL);
 }
 
 void SliderScrolled(HWND dialog, int row, WPARAM wparam) noexcept {
@@ -125,7 +123,7 @@ void RepaintColourWells(HWND dialog) noexcept {
 
 BOOL Initialise(HWND dialog) noexcept {
     Live().dialog_window = dialog;
-    if (Item(dialog, IDC_LARGE_PREVIEW) != nullptr) large_preview_present = true;
+    if (Item(dialog, IDC_LARGE_PREVIEW) != nullptr) Preview().large_preview_present = true;
 
     char text[sizeof definition_block.title];
     CopyField(text, definition_block.filter_name, sizeof definition_block.filter_name);
@@ -146,7 +144,7 @@ BOOL Initialise(HWND dialog) noexcept {
     const SIZE size = PreviewClientSize(dialog);
     const std::int32_t image_width = Host().record != nullptr ? Host().record->imageSize.h : 0;
     const std::int32_t image_height = Host().record != nullptr ? Host().record->imageSize.v : 0;
-    fit_zoom = Host().preview_zoom = ComputeFitZoom(size.cx, size.cy, image_width, image_height);
+    Preview().fit_zoom = Host().preview_zoom = ComputeFitZoom(size.cx, size.cy, image_width, image_height);
     if (sampling == 0) Host().preview_zoom = 1;
 
     for (int row = 0; row < kSliderCount; ++row) {
@@ -165,9 +163,9 @@ BOOL Initialise(HWND dialog) noexcept {
 
     // The host did not ask for parameters: the run takes the values just loaded, and
     // nothing is saved.
-    if (show_dialog == 0) EndDialog(dialog, 1);
+    if (Dialog().show == 0) EndDialog(dialog, 1);
 
-    filtering_enabled = 1;
+    Preview().filtering_enabled = 1;
     CheckDlgButton(dialog, IDC_FILTERING, BST_CHECKED);
     return TRUE;
 }
@@ -200,7 +198,7 @@ INT_PTR Command(HWND dialog, int id, int notification) noexcept {
             EndDialog(dialog, 0);
             return TRUE;
         case IDC_ABOUT:
-            ShowAbout(dialog);
+            Dialog().run->ShowAbout(dialog);
             return TRUE;
         case IDC_HELP_BUTTON:
             OpenHelp(dialog);
@@ -244,7 +242,7 @@ INT_PTR TransparentOverPicture(HDC dc) noexcept {
 INT_PTR RunModal(HWND owner) noexcept {
     const auto module = static_cast<HINSTANCE>(Host().module);
     const char* name = DialogTemplateName();
-    if (show_dialog != 0) return DialogBoxParamA(module, name, owner, FilterDialogProc, 0);
+    if (Dialog().show != 0) return DialogBoxParamA(module, name, owner, FilterDialogProc, 0);
     // The dialog ends itself during its initialisation. Some dialog managers show a
     // template's visible dialog after its initialisation even when it has ended there;
     // a copy without the visible style is never shown.
@@ -324,7 +322,7 @@ void SetUpControls(HWND dialog) noexcept {
 void DrawBackgroundPicture(HDC dc, int left, int top, int right, int bottom) noexcept {
     PlaceableHeader header{};
     if (!HaveBackgroundPicture() || right - left <= 4 || bottom - top <= 4 ||
-        !ReadPlaceableHeader(background_picture.bytes, background_picture.length, &header)) {
+        !ReadPlaceableHeader(Dialog().background_picture.bytes, Dialog().background_picture.length, &header)) {
         SelectObject(dc, GetStockObject(BLACK_PEN));
         SelectObject(dc, GetStockObject(WHITE_BRUSH));
         Rectangle(dc, left, top, right + 1, bottom + 1);
@@ -337,9 +335,9 @@ void DrawBackgroundPicture(HDC dc, int left, int top, int right, int bottom) noe
     SetWindowExtEx(dc, (header.right - header.left) * u, (header.bottom - header.top) * u, nullptr);
     SetViewportOrgEx(dc, left, top, nullptr);
     SetViewportExtEx(dc, right - left, bottom - top, nullptr);
-    const std::int32_t records = background_picture.length - kPlaceableHeaderSize;
+    const std::int32_t records = Dialog().background_picture.length - kPlaceableHeaderSize;
     if (records > 0) {
-        HMETAFILE metafile = SetMetaFileBitsEx(static_cast<UINT>(records), background_picture.bytes + kPlaceableHeaderSize);
+        HMETAFILE metafile = SetMetaFileBitsEx(static_cast<UINT>(records), Dialog().background_picture.bytes + kPlaceableHeaderSize);
         if (metafile != nullptr) {
             PlayMetaFile(dc, metafile);
             DeleteMetaFile(metafile);
@@ -390,15 +388,17 @@ INT_PTR CALLBACK FilterDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
     }
 }
 
-std::int32_t RunFilterDialog(std::int32_t show, WindowHandle owner) noexcept {
+std::int32_t RunFilterDialog(std::int32_t show, WindowHandle owner, DialogRun& run) noexcept {
+    Dialog().run = &run;
     PrepareDialogVariant();
     LoadBackgroundPicture();
     for (MarkerPoint& point : Live().markers) point = {-1, -1};
-    show_dialog = show;
+    Dialog().show = show;
     const INT_PTR result = RunModal(static_cast<HWND>(owner));
     // The host drops the image data it fetched for the preview.
     ReleaseHostData();
     ReleaseBackgroundPicture();
+    Dialog().run = nullptr;
     return static_cast<std::int32_t>(result);
 }
 
