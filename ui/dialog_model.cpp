@@ -23,22 +23,26 @@ bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-void ApplyControlDefaults() noexcept {
+void ApplyControlDefaults() noexcept { ApplyControlDefaults(Live().controls); }
+
+void ApplyControlDefaults(std::int32_t (&controls)[kControlCount]) noexcept {
     for (int i = 0; i < kSliderCount; ++i) {
         const std::int32_t value = definition_block.control_defaults[i];
         if (value == kKeepCurrentValue) continue;
         const std::int32_t jitter = definition_block.control_jitter[i];
         std::uint32_t grown = static_cast<std::uint32_t>(value);
         if (jitter > 0) grown += static_cast<std::uint32_t>(jitter) * static_cast<std::uint32_t>(NextRandom()) / 32767u;
-        Live().controls[i] = static_cast<std::int32_t>(grown);
+        controls[i] = static_cast<std::int32_t>(grown);
     }
 }
 
-void ClampSliderValues() noexcept {
+void ClampSliderValues() noexcept { ClampSliderValues(Live().controls); }
+
+void ClampSliderValues(std::int32_t (&controls)[kControlCount]) noexcept {
     for (int i = 0; i < kSliderCount; ++i) {
         const ControlRecord& record = definition_block.controls[i];
-        if (Live().controls[i] < record.min) Live().controls[i] = record.min;
-        if (Live().controls[i] > record.max) Live().controls[i] = record.max;
+        if (controls[i] < record.min) controls[i] = record.min;
+        if (controls[i] > record.max) controls[i] = record.max;
     }
 }
 

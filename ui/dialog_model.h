@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "runtime/block_format.h"
 
 namespace tessellon {
 
@@ -30,13 +31,15 @@ constexpr std::uint32_t kScriptedColourBit = 1u << 16;
 // Puts the delivered values over control_values and the outside colour.
 void ApplyScriptedValues() noexcept;
 
-// Writes the slider defaults (plus their jitter) into control_values; entries 8..15
-// are never touched and nothing is clamped.
+// Writes the slider defaults (plus their jitter) into the live values, or into
+// `controls`; entries 8..15 are never touched and nothing is clamped.
 void ApplyControlDefaults() noexcept;
+void ApplyControlDefaults(std::int32_t (&controls)[kControlCount]) noexcept;
 
 // Raises each slider value to its record's min, then lowers it to its max, as the
-// dialog does when it sets up its controls.
+// dialog does when it sets up its controls; the live values, or `controls`.
 void ClampSliderValues() noexcept;
+void ClampSliderValues(std::int32_t (&controls)[kControlCount]) noexcept;
 
 // The dialog's initialisation as far as it needs no window: defaults, then the saved
 // settings, then a descriptor's values, then the values clamped.

@@ -56,34 +56,36 @@ bool TakeBinary(const SettingsReadValue& value, void* target, std::uint32_t capa
 
 }  // namespace
 
-void LoadSettings() noexcept {
+void LoadSettings() noexcept { LoadSettings(Live().controls, definition_block.colours); }
+
+void LoadSettings(std::int32_t (&controls)[kControlCount], std::uint32_t (&colours)[kColourCount]) noexcept {
     if (Platform().settings_open_key(Bound().settings_key) != SettingsStatus::ok) return;
     // Both values in one call, so that the sliders and colours are those of one save
     // even while another process saves (the Linux store reads them from one snapshot).
-    std::uint8_t sliders[sizeof Live().controls];
-    std::uint8_t colours[sizeof definition_block.colours];
+    std::uint8_t slider_bytes[sizeof controls];
+    std::uint8_t colour_bytes[sizeof colours];
     SettingsReadValue values[] = {
-        {kSliderSettingsName, sliders, sizeof sliders, 0, SettingsStatus::failed},
-        {kCustomColorsName, colours, sizeof colours, 0, SettingsStatus::failed},
+        {kSliderSettingsName, slider_bytes, sizeof slider_bytes, 0, SettingsStatus::failed},
+        {kCustomColorsName, colour_bytes, sizeof colour_bytes, 0, SettingsStatus::failed},
     };
     Platform().settings_read_values(Bound().settings_key, values, sizeof values / sizeof values[0]);
     // A shorter value fills the first entries only. A value of another type has been
     // copied already; the defaults then restore the sliders only.
-    if (!TakeBinary(values[0], Live().controls, sizeof Live().controls)) ApplyControlDefaults();
+    if (!TakeBinary(values[0], controls, sizeof controls)) ApplyControlDefaults(controls);
     // Missing or damaged colours become black, not the block's own colours.
-    if (!TakeBinary(values[1], definition_block.colours, sizeof definition_block.colours)) {
-        std::memset(definition_block.colours, 0, sizeof definition_block.colours);
-    }
+    if (!TakeBinary(values[1], colours, sizeof colours)) std::memset(colours, 0, sizeof colours);
 }
 
-void SaveSettings() noexcept {
+void SaveSettings() noexcept { SaveSettings(Live().controls, definition_block.colours); }
+
+void SaveSettings(const std::int32_t (&controls)[kControlCount], const std::uint32_t (&colours)[kColourCount]) noexcept {
     const PlatformApi& api = Platform();
     if (api.settings_open_key(Bound().settings_key) != SettingsStatus::ok) return;
     // In one call, so that the store can keep the pair together: sliders and colours of
     // different saves are never read side by side.
     const SettingsValue values[] = {
-        {kSliderSettingsName, kSettingsTypeBinary, Live().controls, sizeof Live().controls},
-        {kCustomColorsName, kSettingsTypeBinary, definition_block.colours, sizeof definition_block.colours},
+        {kSliderSettingsName, kSettingsTypeBinary, controls, sizeof controls},
+        {kCustomColorsName, kSettingsTypeBinary, colours, sizeof colours},
     };
     api.settings_write_values(Bound().settings_key, values, sizeof values / sizeof values[0]);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "runtime/block_format.h"
 
 namespace tessellon {
 
@@ -31,10 +32,13 @@ inline SettingsHome& Settings() noexcept {
 // Makes sure the key exists. A key that had to be created is found by the next run.
 void EnsureSettingsKey(WindowHandle owner) noexcept;
 // Reads the saved values, both in one batch, over the defaults just applied; values of
-// the wrong size or type bring the defaults back (sliders) or black (colours).
+// the wrong size or type bring the defaults back (sliders) or black (colours). Into
+// the live values and the live block's colours, or into `controls` and `colours`.
 void LoadSettings() noexcept;
-// Writes both values in one batch. Failures are silent here; the store's
-// settings_error tells what went wrong.
+void LoadSettings(std::int32_t (&controls)[kControlCount], std::uint32_t (&colours)[kColourCount]) noexcept;
+// Writes both values in one batch: the live ones, or `controls` and `colours`.
+// Failures are silent here; the store's settings_error tells what went wrong.
 void SaveSettings() noexcept;
+void SaveSettings(const std::int32_t (&controls)[kControlCount], const std::uint32_t (&colours)[kColourCount]) noexcept;
 
 }  // namespace tessellon
