@@ -34,12 +34,12 @@ Settings WorstCase() {
 
 void Store(const Settings& s) {
     EnsureSettingsKey(nullptr);
-    Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
-    for (int i = 0; i < 8; ++i) control_values[i] = s.sliders[i];
-    control_values[10] = s.shape;
-    control_values[15] = s.fit ? 1 : 0;
-    control_values[14] = s.opaque_out ? 1 : 0;
-    control_values[13] = s.repeat ? 1 : 0;
+    Platform().settings_create_key(Bound().settings_key, kSettingsKeyClass);
+    for (int i = 0; i < 8; ++i) Live().controls[i] = s.sliders[i];
+    Live().controls[10] = s.shape;
+    Live().controls[15] = s.fit ? 1 : 0;
+    Live().controls[14] = s.opaque_out ? 1 : 0;
+    Live().controls[13] = s.repeat ? 1 : 0;
     SaveSettings();
 }
 

@@ -45,7 +45,7 @@ struct SavedValue {
 
 std::optional<SavedValue> ReadValue(const char* name) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, settings_key_name, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, Bound().settings_key, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
     SavedValue value;
     DWORD size = 0;
     LONG status = RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size);
@@ -60,7 +60,7 @@ std::optional<SavedValue> ReadValue(const char* name) {
 
 void RestoreValue(const char* name, const std::optional<SavedValue>& value) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, settings_key_name, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, Bound().settings_key, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
     if (value.has_value()) {
         RegSetValueExA(key, name, 0, value->type, value->bytes.data(), static_cast<DWORD>(value->bytes.size()));
     } else {

@@ -207,14 +207,6 @@ Image Flattened(const Image& image, const Rgb& background) {
     return result;
 }
 
-// True when the current settings have Fit on.
-bool FitIsOn() {
-    for (const ControlOption& control : ControlOptions()) {
-        if (control.name == "fit") return tessellon::control_values[control.control] != 0;
-    }
-    return false;
-}
-
 // What a file of a batch tells the program that runs the batch: the size it wrote, on a
 // line of its own after its messages, marked so that it is told apart from them.
 constexpr char kWrittenMark = '\x1e';
@@ -225,7 +217,9 @@ struct Written {
 Written last_written;
 
 // One input to one output: options.input to options.output.
-int Filter(const Options& options, bool show_progress) {
+// `host_threads`: the threads the host offers the module when -t gives none (0: the
+// module decides, from TESSELLON_THREADS or the cores).
+int Filter(const Options& options, bool show_progress, int host_threads) {
     OutputTarget output, preview_target;
     if (int status = CheckTargets(options, output, preview_target); status != kExitOk) return status;
 
@@ -339,15 +333,14 @@ int Filter(const Options& options, bool show_progress) {
         return Fail(kExitRefused, StripsRefusal(image.planes, image.width, image.height, options));
     }
 
-    PrepareSettings(options);
-    const RunSettings prepared = CurrentSettings();
-    const bool fit = FitIsOn();
+    const RunSettings prepared = PrepareSettings(options);
+    const bool fit = FitIsOn(prepared);
     if (!in_batch) {
         for (const std::string& note : IdleOptionNotes(options, fit, FormatOf(options, options.output))) Say(note);
     }
     if (options.print_settings) {
         // With the image on standard output the settings go to standard error.
-        std::fputs(FormatSettings(options).c_str(), output.standard_output ? stderr : stdout);
+        std::fputs(FormatSettings(prepared, options).c_str(), output.standard_output ? stderr : stdout);
     }
     // Standard output that no longer takes bytes (a reader that went away) fails the run
     // before the output file is begun.
@@ -360,11 +353,12 @@ int Filter(const Options& options, bool show_progress) {
     const Selection area = options.selection.value_or(Selection{0, 0, image.width, image.height});
     TileBounds written{0, 0, image.width, image.height};
     if (options.Crops()) {
-        written = TileOf(area.width, area.height);
+        written = TileOf(prepared, area.width, area.height);
         written.x += area.x;
         written.y += area.y;
     }
     const FileFormat format = *FormatOf(options, options.output);
+    int threads = options.threads ? *options.threads : host_threads;
     std::optional<WriteInterruptGuard> write_interrupts;
     RowPipeline rows(image.width, image.planes, written.x, written.y, written.width, written.height);
     // A resampled tile is written once the whole tile is there; anything else is
@@ -381,16 +375,16 @@ int Filter(const Options& options, bool show_progress) {
         // The encoder keeps a core busy while the filter runs: the filter takes the
         // others, unless -t or the environment says how many. (More threads than cores
         // make the filter's threads wait for each other.)
-        if (format != FileFormat::webp && !options.threads && std::getenv("TESSELLON_THREADS") == nullptr) {
+        if (format != FileFormat::webp && threads == 0 && std::getenv("TESSELLON_THREADS") == nullptr) {
             const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-            setenv("TESSELLON_THREADS", std::to_string(std::max(1L, cores - 1)).c_str(), 1);
+            threads = static_cast<int>(std::max(1L, cores - 1));
         }
     }
 
     progress.Stage("filtering", 25, 75);
     RunResult run;
     std::optional<InterruptGuard> filter_interrupts(std::in_place);
-    run = RunFilterOnImage(std::move(image), options, &progress, resample ? nullptr : &rows);
+    run = RunFilterOnImage(std::move(image), prepared, options, threads, &progress, resample ? nullptr : &rows);
     {
         // From here on an interrupt removes the file being written and leaves the old
         // one; the signals wait while the handlers change over.
@@ -458,10 +452,9 @@ int Filter(const Options& options, bool show_progress) {
     }
     if (options.save) {
         // The run's settings become the saved ones only now that everything succeeded.
-        RestoreSettings(prepared);
         // An interrupt waits until the store has been written whole.
         const InterruptsHeld held;
-        if (std::string problem = StoreSettings(); !problem.empty()) {
+        if (std::string problem = StoreSettings(prepared); !problem.empty()) {
             return Fail(kExitFailure, "the image was written, but " + problem);
         }
     }
@@ -556,14 +549,17 @@ int FilterMany(const Options& options) {
         kMaxBatchJobs, static_cast<std::size_t>(options.jobs > 0 ? options.jobs : std::max(1L, cores)));
     // Files side by side share the cores: each filter gets its part of them, unless -t
     // or the environment says otherwise.
+    int share = 0;
     if (!options.threads && std::getenv("TESSELLON_THREADS") == nullptr) {
-        const long share = std::max(1L, std::max(1L, cores) / static_cast<long>(std::min<std::size_t>(jobs, options.inputs.size())));
-        setenv("TESSELLON_THREADS", std::to_string(share).c_str(), 1);
+        share = static_cast<int>(
+            std::max(1L, std::max(1L, cores) / static_cast<long>(std::min<std::size_t>(jobs, options.inputs.size()))));
     }
 
     // Notes on options that do nothing are said once for the whole batch.
-    PrepareSettings(options);
-    for (const std::string& note : IdleOptionNotes(options, FitIsOn(), FormatOf(options, outputs.front()))) Say(note);
+    const RunSettings prepared = PrepareSettings(options);
+    for (const std::string& note : IdleOptionNotes(options, FitIsOn(prepared), FormatOf(options, outputs.front()))) {
+        Say(note);
+    }
 
     // An interrupt reaches every process of the group: the running files stop on their
     // own, no new one starts, and the program ends once they have.
@@ -727,7 +723,7 @@ int FilterMany(const Options& options) {
                 in_batch = true;
                 int status = kExitFailure;
                 try {
-                    status = Filter(one, false);
+                    status = Filter(one, false, share);
                 } catch (const std::bad_alloc&) {
                     status = Fail(kExitFailure, "'" + one.input + "': out of memory");
                 }
@@ -792,13 +788,11 @@ int Run(const Options& options) {
         return kExitOk;
     }
     if (options.about) return ShowAbout();
-    // The module reads its thread count from the environment, as any host's copy would.
-    if (options.threads) setenv("TESSELLON_THREADS", std::to_string(*options.threads).c_str(), 1);
     if (!options.Filters()) {
         // --print-settings on its own: nothing is run and nothing saved.
-        PrepareSettings(options);
-        for (const std::string& note : IdleOptionNotes(options, FitIsOn(), std::nullopt)) Say(note);
-        std::fputs(FormatSettings(options).c_str(), stdout);
+        const RunSettings prepared = PrepareSettings(options);
+        for (const std::string& note : IdleOptionNotes(options, FitIsOn(prepared), std::nullopt)) Say(note);
+        std::fputs(FormatSettings(prepared, options).c_str(), stdout);
         return kExitOk;
     }
     // Image bytes would only garble a terminal.
@@ -806,7 +800,7 @@ int Run(const Options& options) {
         return Fail(kExitUsage, "standard output is a terminal: use a file name or a pipe for OUT");
     }
     if (!options.out_dir.empty()) return FilterMany(options);
-    return Filter(options, StderrIsTerminal());
+    return Filter(options, StderrIsTerminal(), 0);
 }
 
 }  // namespace

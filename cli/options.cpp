@@ -3,6 +3,7 @@
 #include "cli/options.h"
 
 #include "cli/image_io.h"
+#include "filter/definition.h"
 #include "ui/control_names.h"
 
 #include <algorithm>

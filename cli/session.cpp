@@ -15,7 +15,6 @@
 #include "shell/run_filter.h"
 #include "platform/memory_settings.h"
 #include "platform/platform.h"
-#include "runtime/context.h"
 #include "ui/dialog_model.h"
 #include "ui/settings.h"
 
@@ -62,7 +61,7 @@ bool ReadsBack(const char* name, const void* expected, std::uint32_t size) {
     std::uint8_t stored[64];
     std::uint32_t length = sizeof stored;
     std::uint32_t type = 0;
-    return Platform().settings_read(settings_key_name, name, stored, &length, &type) == SettingsStatus::ok &&
+    return Platform().settings_read(Bound().settings_key, name, stored, &length, &type) == SettingsStatus::ok &&
            type == kSettingsTypeBinary && length == size && std::memcmp(stored, expected, size) == 0;
 }
 
@@ -71,9 +70,9 @@ bool ReadsBack(const char* name, const void* expected, std::uint32_t size) {
 // written only after the run and its files have succeeded.
 class RunSettingsStore {
 public:
-    RunSettingsStore() {
-        ScopedMemorySettings::Put(kSliderSettingsName, control_values, sizeof control_values);
-        ScopedMemorySettings::Put(kCustomColorsName, definition_block.colours, sizeof definition_block.colours);
+    explicit RunSettingsStore(const RunSettings& settings) {
+        ScopedMemorySettings::Put(kSliderSettingsName, settings.controls, sizeof settings.controls);
+        ScopedMemorySettings::Put(kCustomColorsName, settings.colours, sizeof settings.colours);
     }
 
 private:
@@ -92,50 +91,56 @@ int ControlNamed(const std::string& name) {
     return -1;
 }
 
-void StartFromFilterDefaults() {
-    std::fill(std::begin(control_values), std::end(control_values), 0);
-    ApplyControlDefaults();
-    std::memcpy(definition_block.colours, StoredDefinitionBlock().colours, sizeof definition_block.colours);
+void StartFromFilterDefaults(RunSettings& settings) {
+    std::fill(std::begin(settings.controls), std::end(settings.controls), 0);
+    ApplyControlDefaults(settings.controls);
+    std::memcpy(settings.colours, StoredDefinitionBlock().colours, sizeof settings.colours);
 }
 
 }  // namespace
 
-void PrepareSettings(const Options& options) {
+RunSettings PrepareSettings(const Options& options) {
+    RunSettings settings;
     switch (options.start) {
         case StartingPoint::saved:
             EnsureSettingsKey(nullptr);
-            ApplyControlDefaults();
-            LoadSettings();
+            ApplyControlDefaults(settings.controls);
+            LoadSettings(settings.controls, settings.colours);
             break;
         case StartingPoint::filter:
-            StartFromFilterDefaults();
+            StartFromFilterDefaults(settings);
             break;
         case StartingPoint::tile:
-            StartFromFilterDefaults();
+            StartFromFilterDefaults(settings);
             for (const char* name : {"overlap-x", "overlap-y"}) {
-                if (const int control = ControlNamed(name); control >= 0) control_values[control] = kTilePresetOverlap;
+                if (const int control = ControlNamed(name); control >= 0) settings.controls[control] = kTilePresetOverlap;
             }
             // Fit stays off: OUT is the tile at the picture's own resolution, and every
             // pixel inside it is the picture's own.
             break;
     }
-    ClampSliderValues();
+    ClampSliderValues(settings.controls);
     for (int i = 0; i < kControlCount; ++i) {
-        if (const auto& value = options.controls[static_cast<std::size_t>(i)]) control_values[i] = *value;
+        if (const auto& value = options.controls[static_cast<std::size_t>(i)]) settings.controls[i] = *value;
     }
-    if (options.colour) definition_block.colours[0] = *options.colour;
+    if (options.colour) settings.colours[0] = *options.colour;
+    return settings;
 }
 
-TileBounds TileOf(int width, int height) {
+bool FitIsOn(const RunSettings& settings) {
+    const int fit = ControlNamed("fit");
+    return fit >= 0 && settings.controls[fit] != 0;
+}
+
+TileBounds TileOf(const RunSettings& settings, int width, int height) {
     // The filter's own geometry: an overlap of s % takes s * size / 100 pixels (cut
     // toward zero) off the tile, at the far edge for a positive overlap and at the near
     // edge for a negative one; with Fit the tile is stretched over the whole picture.
-    const int fit = ControlNamed("fit");
-    if (fit >= 0 && control_values[fit] != 0) return {0, 0, width, height};
-    const auto axis = [](const char* name, int size, int& start, int& length) {
+    if (FitIsOn(settings)) return {0, 0, width, height};
+    const auto axis = [&settings](const char* name, int size, int& start, int& length) {
         const int control = ControlNamed(name);
         const std::int64_t overlap =
-            control >= 0 ? std::int64_t{control_values[control]} * size / 100 : std::int64_t{0};
+            control >= 0 ? std::int64_t{settings.controls[control]} * size / 100 : std::int64_t{0};
         const std::int64_t magnitude = overlap < 0 ? -overlap : overlap;
         length = static_cast<int>(std::max<std::int64_t>(1, size - std::min<std::int64_t>(magnitude, size - 1)));
         start = overlap < 0 ? size - length : 0;
@@ -158,57 +163,45 @@ Image CropTo(const Image& image, const TileBounds& area) {
     return result;
 }
 
-RunSettings CurrentSettings() {
-    RunSettings settings;
-    std::memcpy(settings.controls, control_values, sizeof settings.controls);
-    std::memcpy(settings.colours, definition_block.colours, sizeof settings.colours);
-    return settings;
-}
-
-void RestoreSettings(const RunSettings& settings) {
-    std::memcpy(control_values, settings.controls, sizeof settings.controls);
-    std::memcpy(definition_block.colours, settings.colours, sizeof settings.colours);
-}
-
-std::string FormatSettings(const Options& options) {
+std::string FormatSettings(const RunSettings& settings, const Options& options) {
     std::string text;
     for (const ControlOption& control : ControlOptions()) {
         if (control.check_box) continue;
-        text += Padded(control.caption) + std::to_string(control_values[control.control]) + "\n";
+        text += Padded(control.caption) + std::to_string(settings.controls[control.control]) + "\n";
     }
     const std::vector<std::string> seams = SelectorItems();
     if (!seams.empty()) {
-        const std::int32_t seam = control_values[kSelectorControl];
+        const std::int32_t seam = settings.controls[kSelectorControl];
         const bool known = seam >= 0 && static_cast<std::size_t>(seam) < seams.size();
         text += Padded("Seam") +
                 (known ? seams[static_cast<std::size_t>(seam)] : "item " + std::to_string(seam) + " (none such)") + "\n";
     }
     for (const ControlOption& control : ControlOptions()) {
         if (!control.check_box) continue;
-        text += Padded(control.caption) + (control_values[control.control] != 0 ? "on" : "off") + "\n";
+        text += Padded(control.caption) + (settings.controls[control.control] != 0 ? "on" : "off") + "\n";
     }
-    text += Padded("Colour") + HexColour(definition_block.colours[0]) + "\n";
+    text += Padded("Colour") + HexColour(settings.colours[0]) + "\n";
     text += Padded("Background") + HexColour(options.background) + "\n";
     text += Padded("Foreground") + HexColour(options.foreground) + "\n";
     return text;
 }
 
-std::string StoreSettings() {
+std::string StoreSettings(const RunSettings& settings) {
     const PlatformApi& api = Platform();
     // Why the key's folder could not be made, if it could not: the save then fails too,
     // and only this says why (the save itself finds just that the folder is missing).
     std::string create_reason;
-    if (api.settings_open_key(settings_key_name) != SettingsStatus::ok &&
-        api.settings_create_key(settings_key_name, kSettingsKeyClass) != SettingsStatus::ok) {
+    if (api.settings_open_key(Bound().settings_key) != SettingsStatus::ok &&
+        api.settings_create_key(Bound().settings_key, kSettingsKeyClass) != SettingsStatus::ok) {
         create_reason = api.settings_error();
     }
-    SaveSettings();
+    SaveSettings(settings.controls, settings.colours);
     // The store's own account of a failure names the file and the reason.
     const std::string reason = !create_reason.empty() ? create_reason : api.settings_error();
-    if (!ReadsBack(kSliderSettingsName, control_values, sizeof control_values) ||
-        !ReadsBack(kCustomColorsName, definition_block.colours, sizeof definition_block.colours)) {
+    if (!ReadsBack(kSliderSettingsName, settings.controls, sizeof settings.controls) ||
+        !ReadsBack(kCustomColorsName, settings.colours, sizeof settings.colours)) {
         const std::string detail = api.settings_error();
-        return std::string("cannot save the filter's settings under the key ") + settings_key_name + ": " +
+        return std::string("cannot save the filter's settings under the key ") + Bound().settings_key + ": " +
                (!reason.empty() ? reason : !detail.empty() ? detail : "the values did not read back");
     }
     return {};
@@ -231,8 +224,10 @@ int RowsFinishedAt(std::int32_t done, std::int32_t total, int image_width, int i
     return area.y + static_cast<int>(rows);
 }
 
-RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress, RowPipeline* rows) {
+RunResult RunFilterOnImage(Image image, const RunSettings& settings, const Options& options, int threads,
+                           ProgressBar* progress, RowPipeline* rows) {
     memhost::HostOptions host_options;
+    host_options.threads = threads;
     host_options.back_color = options.background;
     host_options.fore_color = options.foreground;
     host_options.max_space = options.max_space;
@@ -252,7 +247,7 @@ RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* pro
     } abandon{rows};
     RunResult run;
     {
-        const RunSettingsStore store;
+        const RunSettingsStore store(settings);
         memhost::LeanHost host(std::move(image), std::move(host_options));
         host.record().abortProc = &OnAbort;
         host.record().progressProc = &OnProgress;

@@ -3,7 +3,9 @@
 // those values put into a settings store of the run's own, then Start without
 // Parameters, so that the module reads them back through its own load path. The image
 // goes through the in-memory host. The user's store is written only after the run and
-// its files have succeeded.
+// its files have succeeded. The host keeps the run's values itself (RunSettings) and
+// hands them to the module only through the store; it never writes the module's live
+// values.
 #pragma once
 
 #include <cstdint>
@@ -17,42 +19,43 @@
 #include "cli/row_pipeline.h"
 #include "hostapi/filter_record.h"
 #include "runtime/block_format.h"
-#include "runtime/context.h"
 
 namespace tessellon::cli {
 
-// Fills control_values and the block's colours from the options' starting point: the
-// tile preset (the filter's defaults and colours with overlap 20/20, Fit off), the
-// filter's own defaults, or the saved settings as the module loads them (slider
-// defaults, then the saved values; colours black when none are saved); slider values
-// clamped into their ranges as the dialog clamps them; then the options over them.
-// Only the saved starting point reads the user's settings store.
-void PrepareSettings(const Options& options);
-
-// The tile of the current settings within a filtered area of width × height: the part
-// of the result that repeats seamlessly.
-struct TileBounds {
-    int x = 0, y = 0, width = 0, height = 0;
-};
-TileBounds TileOf(int width, int height);
-// The part `area` of the image.
-Image CropTo(const Image& image, const TileBounds& area);
-
-// The values PrepareSettings left, one per line by caption, with the host's colours.
-std::string FormatSettings(const Options& options);
-
-// The values a run starts from: control_values and the block's colours.
+// The values a run starts from, as the settings store keeps them: the sixteen control
+// values and the eight colour entries.
 struct RunSettings {
     std::int32_t controls[kControlCount] = {};
     std::uint32_t colours[kColourCount] = {};
 };
-RunSettings CurrentSettings();
-void RestoreSettings(const RunSettings& settings);
 
-// Saves control_values and the colours into the user's settings store, creating the
-// filter's key when it is missing, and reads them back. Empty on success, else why
-// not, naming the store's file and the system's reason.
-std::string StoreSettings();
+// The values of the options' starting point: the tile preset (the filter's defaults
+// and colours with overlap 20/20, Fit off), the filter's own defaults, or the saved
+// settings as the module loads them (slider defaults, then the saved values; colours
+// black when none are saved); slider values clamped into their ranges as the dialog
+// clamps them; then the options over them. Only the saved starting point reads the
+// user's settings store.
+RunSettings PrepareSettings(const Options& options);
+
+// The tile of `settings` within a filtered area of width × height: the part of the
+// result that repeats seamlessly.
+struct TileBounds {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+TileBounds TileOf(const RunSettings& settings, int width, int height);
+// The part `area` of the image.
+Image CropTo(const Image& image, const TileBounds& area);
+
+// Whether `settings` have Fit on.
+bool FitIsOn(const RunSettings& settings);
+
+// The values of `settings`, one per line by caption, with the host's colours.
+std::string FormatSettings(const RunSettings& settings, const Options& options);
+
+// Saves `settings` into the user's settings store, creating the filter's key when it
+// is missing, and reads them back. Empty on success, else why not, naming the store's
+// file and the system's reason.
+std::string StoreSettings(const RunSettings& settings);
 
 struct RunResult {
     psapi::int16 result = 0;  // the host's result word: 0, -128 cancelled, else refused
@@ -71,12 +74,14 @@ struct RunResult {
 int RowsFinishedAt(std::int32_t done, std::int32_t total, int image_width, int image_height, const TileBounds& area);
 
 // Runs the filter over the image through the lean in-memory host with the options' host
-// settings (colours, selection, memory budget), the module reading control_values and
-// the colours from a store that lives for the run only. `progress` may be null. When
-// `rows` is given, the host's image is attached to it and its rows are published as
-// the module finishes them; after the run it is finished, or abandoned when the run
+// settings (colours, selection, memory budget) and `threads` as the host's thread
+// count (0: the module decides, from TESSELLON_THREADS or the cores), the module
+// reading `settings` from a store that lives for the run only. `progress` may be null.
+// When `rows` is given, the host's image is attached to it and its rows are published
+// as the module finishes them; after the run it is finished, or abandoned when the run
 // failed.
-RunResult RunFilterOnImage(Image image, const Options& options, ProgressBar* progress, RowPipeline* rows = nullptr);
+RunResult RunFilterOnImage(Image image, const RunSettings& settings, const Options& options, int threads,
+                           ProgressBar* progress, RowPipeline* rows = nullptr);
 
 // True when the module, offered the options' memory budget, would take the filtered
 // area in strips instead of in one pass, as it decides itself.

@@ -10,6 +10,10 @@
 
 namespace tessellon {
 
+// The module's live block, checksum included. Live: the colour table holds the user's
+// current colours. At load it is verified and handed to the runtime (Bound()).
+extern DefinitionBlock definition_block;
+
 // The block as it was built, for tests that need a fresh copy.
 const DefinitionBlock& StoredDefinitionBlock() noexcept;
 

@@ -139,11 +139,11 @@ struct Stored {
 };
 
 void Store(const Stored& stored) {
-    std::memcpy(control_values, stored.controls, sizeof control_values);
+    std::memcpy(Live().controls, stored.controls, sizeof Live().controls);
     std::memcpy(definition_block.colours, stored.colours, sizeof definition_block.colours);
     SaveSettings();
     // Whatever is in memory now must not reach the run: only the store's values may.
-    for (int i = 0; i < kControlCount; ++i) control_values[i] = static_cast<std::int32_t>(0x7EADBEE0u + i);
+    for (int i = 0; i < kControlCount; ++i) Live().controls[i] = static_cast<std::int32_t>(0x7EADBEE0u + i);
     for (std::uint32_t& colour : definition_block.colours) colour = 0xDEADBEEFu;
 }
 
@@ -155,8 +155,8 @@ void CheckLoaded(const Stored& stored) {
             if (expected < record.min) expected = record.min;
             if (expected > record.max) expected = record.max;
         }
-        if (control_values[i] != expected) {
-            fuzz::Fail("control " + std::to_string(i) + " ran with " + std::to_string(control_values[i]) +
+        if (Live().controls[i] != expected) {
+            fuzz::Fail("control " + std::to_string(i) + " ran with " + std::to_string(Live().controls[i]) +
                        ", stored " + std::to_string(stored.controls[i]));
         }
     }
@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::UsePrivateSettingsStore();
     fuzz::SilenceMessageBoxes();
     LoadModule(nullptr, nullptr);
-    if (Platform().settings_create_key(settings_key_name, kSettingsKeyClass) != SettingsStatus::ok) {
+    if (Platform().settings_create_key(Bound().settings_key, kSettingsKeyClass) != SettingsStatus::ok) {
         fuzz::Fail("cannot create the settings key");
     }
     return 0;

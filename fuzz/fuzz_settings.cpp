@@ -85,8 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The module as a fresh process has it: the key not yet found, the values of the
     // last run gone.
-    settings_ready = 0;
-    for (int i = 0; i < kControlCount; ++i) control_values[i] = static_cast<std::int32_t>(0x7EADBEE0u + i);
+    Settings().ready = 0;
+    for (int i = 0; i < kControlCount; ++i) Live().controls[i] = static_cast<std::int32_t>(0x7EADBEE0u + i);
     for (std::uint32_t& colour : definition_block.colours) colour = 0xDEADBEEFu;
 
     const int planes = (flags & 1) != 0 ? 4 : 3;
@@ -96,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (result != psapi::noErr) fuzz::Fail("the run failed with " + std::to_string(result));
     for (int i = 0; i < kSliderCount; ++i) {
         const ControlRecord& record = definition_block.controls[i];
-        if (control_values[i] < record.min || control_values[i] > record.max) {
-            fuzz::Fail("slider " + std::to_string(i) + " ran at " + std::to_string(control_values[i]) +
+        if (Live().controls[i] < record.min || Live().controls[i] > record.max) {
+            fuzz::Fail("slider " + std::to_string(i) + " ran at " + std::to_string(Live().controls[i]) +
                        " outside its range");
         }
     }

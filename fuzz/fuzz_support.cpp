@@ -56,7 +56,7 @@ void UsePrivateSettingsStore() {
 void SilenceMessageBoxes() { Platform().message_box = NoMessageBox; }
 
 std::string SettingsKeyDirectory() {
-    std::string path = settings_key_name;
+    std::string path = Bound().settings_key;
     constexpr char kSoftware[] = "Software\\";
     if (path.rfind(kSoftware, 0) == 0) path.erase(0, sizeof kSoftware - 1);
     for (char& c : path) {

@@ -11,7 +11,6 @@
 #include "filter/terminology.h"
 #include "memhost/lean_host.h"
 #include "platform/memory_settings.h"
-#include "runtime/context.h"
 #include "shell/host.h"
 #include "shell/run_filter.h"
 #include "ui/control_names.h"
@@ -69,16 +68,16 @@ void PSAPI_CALL OnProgress(psapi::int32 done, psapi::int32 total) {
 // The control values of the command line's tile preset: the filter's defaults with
 // both overlaps at the preset's value (Fit stays off, so that every pixel of the tile is
 // the picture's own), clamped as the dialog clamps them.
-void ApplyTilePreset() {
-    std::fill(std::begin(control_values), std::end(control_values), 0);
-    ApplyControlDefaults();
+void TilePreset(std::int32_t (&controls)[kControlCount]) {
+    std::fill(std::begin(controls), std::end(controls), 0);
+    ApplyControlDefaults(controls);
     for (int i = 0; i < kControlCount; ++i) {
         const ControlRecord& record = definition_block.controls[i];
         if (record.enabled == 0) continue;
         const std::string name = ControlNameFromCaption(record.caption);
-        if (i < kSliderCount && (name == "overlap-x" || name == "overlap-y")) control_values[i] = cli::kTilePresetOverlap;
+        if (i < kSliderCount && (name == "overlap-x" || name == "overlap-y")) controls[i] = cli::kTilePresetOverlap;
     }
-    ClampSliderValues();
+    ClampSliderValues(controls);
 }
 
 }  // namespace
@@ -86,12 +85,11 @@ void ApplyTilePreset() {
 std::vector<PropertyInfo> OperationProperties() {
     EnsureModuleLoaded();
     const std::lock_guard<std::mutex> hold(ModuleLock());
-    std::int32_t saved[kControlCount];
-    std::memcpy(saved, control_values, sizeof saved);
-    ApplyTilePreset();
+    std::int32_t preset[kControlCount];
+    TilePreset(preset);
 
     std::vector<PropertyInfo> properties;
-    const auto add_control = [&properties](int index, PropertyKind kind, const char* caption) {
+    const auto add_control = [&properties, &preset](int index, PropertyKind kind, const char* caption) {
         const ControlRecord& record = definition_block.controls[index];
         if (record.enabled == 0 || caption == nullptr) return;
         PropertyInfo property;
@@ -100,7 +98,7 @@ std::vector<PropertyInfo> OperationProperties() {
         if (property.name.empty()) return;
         property.kind = kind;
         property.control = index;
-        property.default_value = control_values[index];
+        property.default_value = preset[index];
         if (kind == PropertyKind::slider) {
             property.min = record.min;
             property.max = record.max;
@@ -136,7 +134,6 @@ std::vector<PropertyInfo> OperationProperties() {
     properties.push_back({"foreground", "Foreground", "The host's foreground colour", PropertyKind::foreground, -1,
                           0, 0, 0, {}, host.fore_color});
 
-    std::memcpy(control_values, saved, sizeof saved);
     return properties;
 }
 
@@ -170,8 +167,10 @@ TileResult RunTile(memhost::Image picture, const TileSettings& settings, Progres
                    void* progress_context) {
     EnsureModuleLoaded();
     const std::lock_guard<std::mutex> hold(ModuleLock());
-    std::memcpy(control_values, settings.controls, sizeof control_values);
-    definition_block.colours[kOutsideColourEntry] = EntryOfRgb(settings.colour);
+    // The colour table as the module holds it, with the outside colour of the settings.
+    std::uint32_t colours[kColourCount];
+    std::memcpy(colours, definition_block.colours, sizeof colours);
+    colours[kOutsideColourEntry] = EntryOfRgb(settings.colour);
 
     memhost::HostOptions options;
     options.back_color = settings.background;
@@ -182,8 +181,8 @@ TileResult RunTile(memhost::Image picture, const TileSettings& settings, Progres
     // The run's settings store: the values the module reads back at Start, held in
     // memory in place of the user's store for the run alone.
     const ScopedMemorySettings store;
-    ScopedMemorySettings::Put(kSliderSettingsName, control_values, sizeof control_values);
-    ScopedMemorySettings::Put(kCustomColorsName, definition_block.colours, sizeof definition_block.colours);
+    ScopedMemorySettings::Put(kSliderSettingsName, settings.controls, sizeof settings.controls);
+    ScopedMemorySettings::Put(kCustomColorsName, colours, sizeof colours);
     memhost::LeanHost host(std::move(picture), std::move(options));
     host.record().progressProc = &OnProgress;
     active_progress = progress;

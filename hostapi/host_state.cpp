@@ -7,13 +7,6 @@
 
 namespace tessellon {
 
-ModuleHandle module_instance = nullptr;
-psapi::FilterRecord* filter_record = nullptr;
-std::intptr_t* data_slot = nullptr;
-std::int32_t parameters_requested = 0;
-HostKind host_kind = kHostUnknown;
-std::int32_t preview_zoom = 1;
-
 namespace {
 
 constexpr std::int32_t kNoAdvanceState = -123;
@@ -40,41 +33,41 @@ std::int32_t SamplingRate(HostKind kind, std::int32_t zoom) noexcept {
 
 std::int32_t TestAbort() noexcept {
     // A host without abortProc never stops the run.
-    if (filter_record == nullptr || filter_record->abortProc == nullptr) return 0;
-    return filter_record->abortProc();
+    if (Host().record == nullptr || Host().record->abortProc == nullptr) return 0;
+    return Host().record->abortProc();
 }
 
 void ReportProgress(std::int32_t done, std::int32_t total) noexcept {
     // Progress is optional for hosts.
-    if (filter_record == nullptr || filter_record->progressProc == nullptr) return;
-    filter_record->progressProc(done, total);
+    if (Host().record == nullptr || Host().record->progressProc == nullptr) return;
+    Host().record->progressProc(done, total);
 }
 
 std::int32_t AdvanceHost() noexcept {
     // A host without advanceState cannot deliver; callers see -123 and nothing changes.
-    if (filter_record == nullptr || filter_record->advanceState == nullptr) return kNoAdvanceState;
-    const std::int32_t rate = SamplingRate(host_kind, preview_zoom);
-    filter_record->inputRate = rate;
-    filter_record->maskRate = rate;
-    return filter_record->advanceState();
+    if (Host().record == nullptr || Host().record->advanceState == nullptr) return kNoAdvanceState;
+    const std::int32_t rate = SamplingRate(Host().kind, Host().preview_zoom);
+    Host().record->inputRate = rate;
+    Host().record->maskRate = rate;
+    return Host().record->advanceState();
 }
 
 std::int32_t ReleaseHostData() noexcept {
-    if (filter_record == nullptr) return kNoAdvanceState;
-    filter_record->inRect = {};
-    filter_record->outRect = {};
-    filter_record->maskRect = {};
+    if (Host().record == nullptr) return kNoAdvanceState;
+    Host().record->inRect = {};
+    Host().record->outRect = {};
+    Host().record->maskRect = {};
     return AdvanceHost();
 }
 
 WindowHandle HostWindow() noexcept {
-    if (filter_record == nullptr || filter_record->platformData == nullptr) return nullptr;
-    const auto* platform = static_cast<const psapi::PlatformData*>(filter_record->platformData);
+    if (Host().record == nullptr || Host().record->platformData == nullptr) return nullptr;
+    const auto* platform = static_cast<const psapi::PlatformData*>(Host().record->platformData);
     return reinterpret_cast<WindowHandle>(platform->hwnd);
 }
 
 bool ChooseColourWithPicker(std::uint8_t (&rgb)[3], const unsigned char* prompt) noexcept {
-    if (filter_record == nullptr || filter_record->colorServices == nullptr) return false;
+    if (Host().record == nullptr || Host().record->colorServices == nullptr) return false;
     psapi::ColorServicesInfo request;
     std::memset(&request, 0, sizeof request);
     request.infoSize = sizeof request;
@@ -87,7 +80,7 @@ bool ChooseColourWithPicker(std::uint8_t (&rgb)[3], const unsigned char* prompt)
     unsigned char prompt_copy[256] = {};
     if (prompt != nullptr) std::memcpy(prompt_copy, prompt, static_cast<std::size_t>(prompt[0]) + 1);
     request.selectorParameter.pickerPrompt = prompt_copy;
-    filter_record->colorServices(&request);
+    Host().record->colorServices(&request);
     for (int c = 0; c < 3; ++c) rgb[c] = static_cast<std::uint8_t>(request.colorComponents[c] & 0xFF);
     return true;
 }

@@ -22,14 +22,24 @@ enum HostKind : std::int32_t {
     kHostPaintShop = 3,   // "psp"
 };
 
-// Module-wide host state. filter_record and data_slot are valid only during the
-// ENTRYPOINT call that set them.
-extern ModuleHandle module_instance;
-extern psapi::FilterRecord* filter_record;
-extern std::intptr_t* data_slot;
-extern std::int32_t parameters_requested;  // set by Parameters, never cleared
-extern HostKind host_kind;                 // kHostUnknown until recognised
-extern std::int32_t preview_zoom;          // z >= 1 every z-th pixel, z <= 0 magnified 2 - z
+// The module's host state: what the host handed in its current call and what the
+// module learnt of the host. The module is a DLL whose entry point the host calls many
+// times, so this is static storage that lives between calls; the entry point writes
+// it, every floor reads it through Host(). record and data_slot are valid only during
+// the ENTRYPOINT call that set them.
+struct HostState {
+    ModuleHandle module = nullptr;
+    psapi::FilterRecord* record = nullptr;
+    std::intptr_t* data_slot = nullptr;
+    std::int32_t parameters_requested = 0;  // set by Parameters, never cleared
+    HostKind kind = kHostUnknown;           // kHostUnknown until recognised
+    std::int32_t preview_zoom = 1;          // z >= 1 every z-th pixel, z <= 0 magnified 2 - z
+};
+// The one host state of the module (constant-initialised, so reaching it costs nothing).
+inline HostState& Host() noexcept {
+    constinit static HostState state;
+    return state;
+}
 
 // 16.16 sampling step that asks the host for every z-th pixel (z >= 1) or magnifies.
 std::int32_t SamplingRate(HostKind kind, std::int32_t zoom) noexcept;

@@ -71,6 +71,9 @@ struct HostOptions {
     // record shows under AddressSanitizer. The host itself sets only fields of the 4.0
     // layout's first 372 (32-bit) or 464 (64-bit) bytes, up to documentInfo.
     std::size_t record_bytes = sizeof(psapi::FilterRecord);
+    // Threads the host lets the module use for the run (the lean host only): 1..64, or 0
+    // for the module's own choice (TESSELLON_THREADS, else every core).
+    int threads = 0;
 };
 
 constexpr psapi::OSErr kParamErr = -50;

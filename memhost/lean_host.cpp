@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/worker_threads.h"
 #include "shell/host.h"
 
 namespace tessellon::memhost {
@@ -28,6 +29,7 @@ LeanHost::LeanHost(Image document, HostOptions options, EntryPoint entry)
                {&OnAbort, &OnProgress, &OnAdvanceState, &OnDisplayPixels, &OnColorServices}, &platform_data_);
     coverage_.Reset(record_.filterRect);
     mask_ = std::move(options.mask);
+    threads_ = options.threads;
 }
 
 LeanHost::~LeanHost() { current_ = nullptr; }
@@ -56,6 +58,8 @@ psapi::int16 LeanHost::Call(psapi::int16 selector) {
 
 psapi::int16 LeanHost::RunAsHost() {
     coverage_.Reset(record_.filterRect);
+    // The module in this process reads the host's thread count while it runs.
+    const HostThreadCount threads(threads_);
     return RunFiltering(*this, record_);
 }
 

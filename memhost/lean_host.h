@@ -128,6 +128,7 @@ private:
     Image source_;
     Image destination_;
     std::optional<Image> mask_;
+    int threads_ = 0;  // HostOptions::threads, in force while RunAsHost runs
     psapi::FilterRecord record_{};
     psapi::PlatformData platform_data_{};
     std::intptr_t data_ = 0;

@@ -1,6 +1,7 @@
 // The run's worker threads and their count.
 #include "platform/worker_threads.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <exception>
 
@@ -12,6 +13,10 @@ namespace tessellon {
 namespace {
 
 constexpr int kMaxThreads = 64;
+
+// The count a host in this process set, or 0. Atomic: a host's run may start worker
+// threads that ask for it while another thread reads it.
+std::atomic<int> host_count{0};
 
 // TESSELLON_THREADS as a whole number 1..kMaxThreads, or 0. A Windows module asks the
 // process's environment: its own C runtime keeps a copy made when it was loaded.
@@ -36,13 +41,20 @@ int ForcedCount() noexcept {
 }  // namespace
 
 int ConfiguredThreadCount() noexcept {
+    if (const int hosts = host_count.load(); hosts > 0) return hosts;
     if (const int forced = ForcedCount(); forced > 0) return forced;
     const unsigned processors = std::thread::hardware_concurrency();
     if (processors == 0) return 1;
     return processors > static_cast<unsigned>(kMaxThreads) ? kMaxThreads : static_cast<int>(processors);
 }
 
-bool ThreadCountForced() noexcept { return ForcedCount() > 0; }
+bool ThreadCountForced() noexcept { return host_count.load() > 0 || ForcedCount() > 0; }
+
+HostThreadCount::HostThreadCount(int count) noexcept : previous_(host_count.load()) {
+    if (count > 0 && count <= kMaxThreads) host_count.store(count);
+}
+
+HostThreadCount::~HostThreadCount() { host_count.store(previous_); }
 
 int WorkerThreads::Run(int count, const std::function<void(int)>& job) noexcept {
     std::unique_lock<std::mutex> lock(mutex_);

@@ -13,12 +13,28 @@
 
 namespace tessellon {
 
-// How many threads a run may use: the value of the environment variable
-// TESSELLON_THREADS when it is a whole number 1..64, else the processors the machine
-// has (at least 1).
+// How many threads a run may use: the count a host in the same process set
+// (HostThreadCount), else the value of the environment variable TESSELLON_THREADS
+// when it is a whole number 1..64, else the processors the machine has (at least 1).
 int ConfiguredThreadCount() noexcept;
-// True when TESSELLON_THREADS sets the count, which then holds for every image size.
+// True when a host or TESSELLON_THREADS sets the count, which then holds for every
+// image size.
 bool ThreadCountForced() noexcept;
+
+// The thread count of an in-process host (the command line, the GEGL operation) for
+// its lifetime: a whole number 1..64 takes the place of TESSELLON_THREADS; 0, or a
+// number out of range, leaves the count as it was. The count a host hands its module
+// is a parameter of that host, not of the process's environment. One at a time.
+class HostThreadCount {
+public:
+    explicit HostThreadCount(int count) noexcept;
+    ~HostThreadCount();
+    HostThreadCount(const HostThreadCount&) = delete;
+    HostThreadCount& operator=(const HostThreadCount&) = delete;
+
+private:
+    int previous_;
+};
 
 // Worker threads that take one job after another: Run hands job(i) to threads
 // i = 1..count, starting those not yet running, and Wait waits until each of them has

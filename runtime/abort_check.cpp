@@ -44,8 +44,8 @@ i32 abort_ask() noexcept {
     // A preview render gives up after its time limit, or as soon as the user clicks a
     // button or moves a slider; the message stays queued for the dialog.
     if (ElapsedMs(preview_start, MsOfDay()) > kPreviewTimeLimitMs ||
-        Platform().peek_message(dialog_window, kMessageCommand, kMessageCommand) ||
-        Platform().peek_message(dialog_window, kMessageHScroll, kMessageHScroll)) {
+        Platform().peek_message(Live().dialog_window, kMessageCommand, kMessageCommand) ||
+        Platform().peek_message(Live().dialog_window, kMessageHScroll, kMessageHScroll)) {
         preview_start = -1;
         return 1;
     }

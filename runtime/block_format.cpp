@@ -10,7 +10,6 @@ namespace tessellon {
 
 const std::uint8_t* entry_address[4] = {};
 NativeEntry entry_routine[4] = {};
-char settings_key_name[kSettingsKeySize] = {};
 
 bool VerifyAndBindBlock(DefinitionBlock& block, NativeRoutineLookup routine_at) noexcept {
     if (ComputeBlockChecksum(block) != block.checksum) {
@@ -30,7 +29,8 @@ bool VerifyAndBindBlock(DefinitionBlock& block, NativeRoutineLookup routine_at) 
     }
     // Both texts end within their 24-byte fields when the block is sound; the precision
     // keeps a damaged field from running past it.
-    std::snprintf(settings_key_name, sizeof settings_key_name, "Software\\Dravik-Vextrel\\%.23s\\%.23s",
+    Bound().block = &block;
+    std::snprintf(Bound().settings_key, sizeof Bound().settings_key, "Software\\Dravik-Vextrel\\%.23s\\%.23s",
                   block.category, block.filter_name);
     return true;
 }

@@ -111,10 +111,6 @@ inline std::uint32_t ComputeBlockChecksum(const DefinitionBlock& block) noexcept
     return ComputeBlockChecksum(std::bit_cast<BlockBytes>(block));
 }
 
-// The module's live block, checksum included; the embedded filter defines it. Live: the
-// colour table holds the user's current colours.
-extern DefinitionBlock definition_block;
-
 // Phase numbers and the block word that holds each phase's entry.
 enum Phase : std::int32_t { kPhaseSetup = 0, kPhaseFirstPass = 1, kPhasePixel = 2, kPhaseBetween = 3 };
 constexpr int EntryWordOf(std::int32_t phase) noexcept {
@@ -141,12 +137,24 @@ using NativeRoutineLookup = NativeEntry (*)(std::uint32_t code_offset) noexcept;
 
 // Registry path of the user's settings, "Software\Dravik-Vextrel\<category>\<name>".
 constexpr std::size_t kSettingsKeySize = 256;
-extern char settings_key_name[kSettingsKeySize];
+
+// The block the runtime works from: handed to it by VerifyAndBindBlock, which binds the
+// entries to the same block (at load, the filter's live block, whose colour table holds
+// the user's current colours), and the settings key formed from its names. The runtime
+// owns this record; the block itself belongs to the filter that defines it.
+struct BoundBlock {
+    DefinitionBlock* block = nullptr;
+    char settings_key[kSettingsKeySize] = {};
+};
+inline BoundBlock& Bound() noexcept {
+    constinit static BoundBlock bound;
+    return bound;
+}
 
 // Checks the block's checksum. On a mismatch: the "Not a valid Vextrel filter!" box
 // and the end of the process with status 1 (false is returned only if the platform's
 // exit came back). On a match: relocates the entries, binds them to the routines that
-// `routine_at` names and forms the settings key.
+// `routine_at` names, hands the block to the runtime (Bound) and forms the settings key.
 bool VerifyAndBindBlock(DefinitionBlock& block, NativeRoutineLookup routine_at) noexcept;
 
 }  // namespace tessellon

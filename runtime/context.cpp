@@ -15,11 +15,6 @@ RunRecord run_record{};
 std::int32_t origin_x = 0;
 std::int32_t origin_y = 0;
 std::int32_t preview_start = 0;
-WindowHandle dialog_window = nullptr;
-
-std::int32_t control_values[kControlCount] = {};
-MarkerPoint marker_points[kMarkerCount] = {{-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}};
-std::int32_t current_marker = 0;
 
 std::int32_t* put_array = nullptr;
 std::int32_t put_cell_count = 0;
@@ -52,9 +47,9 @@ namespace {
 std::int32_t Div256(std::int32_t sum) noexcept { return sum / 256; }
 
 std::int32_t ImagePosition(std::int32_t cur) noexcept {
-    if (preview_zoom >= 2) return wrap_mul(cur, preview_zoom);
-    if (preview_zoom == 1) return cur;
-    return wrap_div(cur, wrap_sub(2, preview_zoom));
+    if (Host().preview_zoom >= 2) return wrap_mul(cur, Host().preview_zoom);
+    if (Host().preview_zoom == 1) return cur;
+    return wrap_div(cur, wrap_sub(2, Host().preview_zoom));
 }
 
 }  // namespace
@@ -62,7 +57,7 @@ std::int32_t ImagePosition(std::int32_t cur) noexcept {
 void load_context(std::int32_t phase) noexcept {
     ExecutionContext& c = execution_context;
     const RunRecord& r = run_record;
-    const std::uint8_t* flags = definition_block.use_flags[phase & 3];
+    const std::uint8_t* flags = Bound().block->use_flags[phase & 3];
     const bool pixel_phase = phase == kPhaseFirstPass || phase == kPhasePixel;
 
     if (pixel_phase) {
@@ -98,7 +93,7 @@ void load_context(std::int32_t phase) noexcept {
     if (flags[kFieldRefY]) c.ref_y = r.ref_y;
     if (pixel_phase && flags[kFieldMaskValue]) c.mask_value = r.cur_mask != nullptr ? *r.cur_mask : 255;
     if (flags[kFieldPreviewScale]) {
-        c.preview_scale = preview_start == 0 ? 0 : preview_zoom >= 1 ? preview_zoom : wrap_sub(preview_zoom, 1);
+        c.preview_scale = preview_start == 0 ? 0 : Host().preview_zoom >= 1 ? Host().preview_zoom : wrap_sub(Host().preview_zoom, 1);
     }
     // Last, so that a status left by the loader's own radius is cleared as well.
     if (flags[kFieldStatus]) c.status = 0;
@@ -128,7 +123,7 @@ std::int32_t run_phase(std::int32_t phase) noexcept {
         // The set-up phase starts every run from a clean context and a fresh put array,
         // whether or not the filter has set-up code.
         std::memset(&execution_context, 0, sizeof execution_context);
-        alloc_put_array(definition_block.put_cell_count);
+        alloc_put_array(Bound().block->put_cell_count);
     }
     if (!EntryPresent(entry)) return 0;
     load_context(phase);

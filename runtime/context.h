@@ -90,17 +90,25 @@ extern std::int32_t origin_x, origin_y;
 // 0 outside a preview; the render's start time (ms of the UTC day) while one runs; -1
 // once it has been abandoned.
 extern std::int32_t preview_start;
-extern WindowHandle dialog_window;
-
 // The dialog's live values, read by the built-ins: sliders 0..7, selector 10, check
-// boxes 13..15; marker points (-1, -1) when unset.
+// boxes 13..15; marker points (-1, -1) when unset. The dialog writes them, and so do
+// the settings store's load and a host's descriptor; they outlive the modal dialog,
+// since the run that follows it reads them. dialog_window is the open dialog, whose
+// clicks and slider moves end a preview render early (see abort_check).
 constexpr int kMarkerCount = 6;
 struct MarkerPoint {
     std::int32_t x, y;
 };
-extern std::int32_t control_values[kControlCount];
-extern MarkerPoint marker_points[kMarkerCount];
-extern std::int32_t current_marker;
+struct LiveValues {
+    std::int32_t controls[kControlCount] = {};
+    MarkerPoint markers[kMarkerCount] = {{-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}};
+    std::int32_t current_marker = 0;
+    WindowHandle dialog_window = nullptr;
+};
+inline LiveValues& Live() noexcept {
+    constinit static LiveValues values;
+    return values;
+}
 
 // The put array: zero-filled cells, renewed at every phase 0.
 extern std::int32_t* put_array;

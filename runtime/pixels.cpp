@@ -21,8 +21,8 @@ i32 Refuse(i32 status) noexcept {
 
 // Image position to buffer position: the preview's zoom undone.
 i32 BufferPosition(i32 v) noexcept {
-    if (preview_zoom >= 2) return v / preview_zoom;
-    if (preview_zoom <= 0) return wrap_mul(v, wrap_sub(2, preview_zoom));
+    if (Host().preview_zoom >= 2) return v / Host().preview_zoom;
+    if (Host().preview_zoom <= 0) return wrap_mul(v, wrap_sub(2, Host().preview_zoom));
     return v;
 }
 
@@ -36,9 +36,9 @@ i32 PlaneOf(const std::uint8_t* pixel, i32 z) noexcept {
 
 // True when the host has delivered a non-empty input band to read from.
 bool HaveInput() noexcept {
-    return filter_record != nullptr && filter_record->inData != nullptr &&
-           filter_record->inRect.right > filter_record->inRect.left &&
-           filter_record->inRect.bottom > filter_record->inRect.top;
+    return Host().record != nullptr && Host().record->inData != nullptr &&
+           Host().record->inRect.right > Host().record->inRect.left &&
+           Host().record->inRect.bottom > Host().record->inRect.top;
 }
 
 // What a read finds when the host has delivered nothing: a black, transparent pixel.
@@ -48,7 +48,7 @@ constexpr std::uint8_t kNoPixel[4] = {0, 0, 0, 0};
 
 const std::uint8_t* sample_at(i32 x, i32 y) noexcept {
     if (!HaveInput()) return kNoPixel;
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     x = wrap_add(BufferPosition(x), origin_x);
     y = wrap_add(BufferPosition(y), origin_y);
     x = clamp32(x, record.inRect.left, record.inRect.right - 1);
@@ -64,8 +64,8 @@ const std::uint8_t* sample_near(i32 dx, i32 dy) noexcept {
 }
 
 i32 mask_at(i32 x, i32 y) noexcept {
-    if (filter_record == nullptr) return 255;
-    const psapi::FilterRecord& record = *filter_record;
+    if (Host().record == nullptr) return 255;
+    const psapi::FilterRecord& record = *Host().record;
     x = wrap_add(x, origin_x);
     y = wrap_add(y, origin_y);
     const psapi::Rect& r = record.maskRect;
@@ -78,7 +78,7 @@ i32 mask_at(i32 x, i32 y) noexcept {
 
 i32 sum3x3(const i32 (&weights)[9], i32 plane) noexcept {
     if (!HaveInput()) return 0;
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     const i32 x = wrap_add(run_record.cur_x, origin_x);
     const i32 y = wrap_add(run_record.cur_y, origin_y);
     const std::uint8_t* centre = static_cast<const std::uint8_t*>(record.inData) +

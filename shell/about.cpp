@@ -1,6 +1,7 @@
 // The About box. No Windows headers.
 #include <cstdio>
 
+#include "filter/definition.h"
 #include "resources/version.h"
 #include "runtime/block_format.h"
 #include "shell/host.h"

@@ -16,8 +16,8 @@ std::int32_t parameter_area[4];
 extern "C" void PSAPI_CALL ENTRYPOINT(psapi::int16 selector, void* record, std::intptr_t* data,
                                       psapi::int16* result) noexcept {
     using namespace tessellon;
-    filter_record = static_cast<psapi::FilterRecord*>(record);
-    data_slot = data;
+    Host().record = static_cast<psapi::FilterRecord*>(record);
+    Host().data_slot = data;
     // Written at every selector, About included: some hosts preset the word to 1 before
     // About and would report a successful About as a failure.
     if (result != nullptr) *result = psapi::noErr;
@@ -28,7 +28,7 @@ extern "C" void PSAPI_CALL ENTRYPOINT(psapi::int16 selector, void* record, std::
             ShowAbout(nullptr);
             break;
         case psapi::filterSelectorParameters:
-            parameters_requested = 1;
+            Host().parameters_requested = 1;
             break;
         case psapi::filterSelectorPrepare:
             if (data != nullptr && *data == 0) *data = reinterpret_cast<std::intptr_t>(&parameter_area);
@@ -36,7 +36,7 @@ extern "C" void PSAPI_CALL ENTRYPOINT(psapi::int16 selector, void* record, std::
         case psapi::filterSelectorStart: {
             DetectHost();
             // A host that calls Start without a record gives the module nothing to work on.
-            if (filter_record == nullptr) {
+            if (Host().record == nullptr) {
                 if (result != nullptr) *result = psapi::filterBadParameters;
                 break;
             }

@@ -47,7 +47,7 @@ void DetectHost() noexcept {
     char path[kHostPathSize] = {};
     if (!Platform().host_path(path, sizeof path)) return;
     const HostKind kind = MatchHostKind(path);
-    if (kind != kHostUnknown) host_kind = kind;
+    if (kind != kHostUnknown) Host().kind = kind;
 }
 
 }  // namespace tessellon

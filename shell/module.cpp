@@ -7,13 +7,13 @@
 namespace tessellon {
 
 void LoadModule(ModuleHandle module, const WindowingHooks* windowing) noexcept {
-    module_instance = module;
+    Host().module = module;
     if (windowing != nullptr && windowing->attach != nullptr) windowing->attach(module);
     VerifyDefinitionBlock();
 }
 
 void UnloadModule(const WindowingHooks* windowing) noexcept {
-    if (windowing != nullptr && windowing->detach != nullptr) windowing->detach(module_instance);
+    if (windowing != nullptr && windowing->detach != nullptr) windowing->detach(Host().module);
 }
 
 }  // namespace tessellon

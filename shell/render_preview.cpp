@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
 #include "runtime/builtins.h"
@@ -13,7 +14,6 @@
 
 namespace tessellon {
 
-bool large_preview_present = false;
 
 namespace {
 
@@ -23,7 +23,7 @@ psapi::int16 Short(std::int32_t v) noexcept { return static_cast<psapi::int16>(v
 // render start from the source. Hosts normally give both buffers the same row length;
 // when they do not, the rows are copied one by one.
 void CopyInputToOutput() noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     const std::int32_t rows = record.outRect.bottom - record.outRect.top;
     if (rows <= 0 || record.inData == nullptr || record.outData == nullptr) return;
     const auto* in = static_cast<const std::uint8_t*>(record.inData);
@@ -46,18 +46,18 @@ void DrawMarkers(PreviewCanvas& canvas, ViewPoint offset, std::int32_t span_w, s
                  std::int32_t mode) noexcept {
     const std::int32_t count = definition_block.point_count < kMarkerCount ? definition_block.point_count : kMarkerCount;
     for (std::int32_t i = 0; i < count; ++i) {
-        const MarkerPoint point = marker_points[i];
+        const MarkerPoint point = Live().markers[i];
         if (point.x < 0 || point.y < 0) continue;
-        const ViewPoint at = ImageToView({point.x, point.y}, offset, preview_zoom);
+        const ViewPoint at = ImageToView({point.x, point.y}, offset, Host().preview_zoom);
         if (at.x < 0 || at.x > span_w || at.y < 0 || at.y > span_h) continue;
-        canvas.DrawCross(at.x + view_margin.x, at.y + view_margin.y, mode == kRenderMarkersBlack);
+        canvas.DrawCross(at.x + Preview().view_margin.x, at.y + Preview().view_margin.y, mode == kRenderMarkersBlack);
     }
 }
 
 }  // namespace
 
 void DisplayOutData(void* context, std::int32_t column, std::int32_t row) noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     // A host without displayPixels cannot show the preview.
     if (record.displayPixels == nullptr) return;
     psapi::PSPixelMap map{};
@@ -87,15 +87,15 @@ void DisplayOutData(void* context, std::int32_t column, std::int32_t row) noexce
 
 void RenderPreview(PreviewCanvas& canvas, std::int32_t client_w, std::int32_t client_h, ViewPoint& offset,
                    std::int16_t render_quality, std::int32_t mode, bool is_large_preview) noexcept {
-    if (filter_record == nullptr) return;
-    psapi::FilterRecord& record = *filter_record;
-    const bool filter = render_quality != 0 && preview_flags.rendering_enabled != 0 && filtering_enabled != 0 &&
-                        (!large_preview_present || is_large_preview);
+    if (Host().record == nullptr) return;
+    psapi::FilterRecord& record = *Host().record;
+    const bool filter = render_quality != 0 && Preview().flags.rendering_enabled != 0 && Preview().filtering_enabled != 0 &&
+                        (!Preview().large_preview_present || is_large_preview);
 
-    const AxisFit across = FitAxis(client_w, record.imageSize.h, preview_zoom, offset.x);
-    const AxisFit down = FitAxis(client_h, record.imageSize.v, preview_zoom, offset.y);
+    const AxisFit across = FitAxis(client_w, record.imageSize.h, Host().preview_zoom, offset.x);
+    const AxisFit down = FitAxis(client_h, record.imageSize.v, Host().preview_zoom, offset.y);
     offset = {across.offset, down.offset};
-    view_margin = {across.margin, down.margin};
+    Preview().view_margin = {across.margin, down.margin};
     const std::int32_t w = across.span;
     const std::int32_t h = down.span;
 
@@ -119,19 +119,19 @@ void RenderPreview(PreviewCanvas& canvas, std::int32_t client_w, std::int32_t cl
         }
         CopyInputToOutput();
         // Grey around the image rectangle.
-        const std::int32_t left = view_margin.x;
-        const std::int32_t top = view_margin.y;
-        const std::int32_t right = view_margin.x + w;
-        const std::int32_t bottom = view_margin.y + h;
+        const std::int32_t left = Preview().view_margin.x;
+        const std::int32_t top = Preview().view_margin.y;
+        const std::int32_t right = Preview().view_margin.x + w;
+        const std::int32_t bottom = Preview().view_margin.y + h;
         if (top > 0) canvas.FillGrey(0, 0, client_w, top);
         if (bottom < client_h) canvas.FillGrey(0, bottom, client_w, client_h);
         if (left > 0) canvas.FillGrey(0, top, left, bottom);
         if (right < client_w) canvas.FillGrey(right, top, client_w, bottom);
 
         if (!filter) {
-            DisplayOutData(canvas.Context(), view_margin.x, view_margin.y);
+            DisplayOutData(canvas.Context(), Preview().view_margin.x, Preview().view_margin.y);
         } else {
-            done_count = 0;
+            Strips().done = 0;
             preview_start = MsOfDay();
             run_record.plane_count = record.planes;
             SetReferencePoint();
@@ -140,13 +140,13 @@ void RenderPreview(PreviewCanvas& canvas, std::int32_t client_w, std::int32_t cl
             }
             if (preview_start != -1) run_phase(kPhaseBetween);
             if (preview_start != -1) ProcessOutRect(0, kPhasePixel);
-            DisplayOutData(canvas.Context(), view_margin.x, view_margin.y);
+            DisplayOutData(canvas.Context(), Preview().view_margin.x, Preview().view_margin.y);
             if (preview_start == -1) canvas.DrawTimeLimitText(client_w / 2, client_h / 2);
             CopyInputToOutput();
             preview_start = 0;
         }
     }
-    if (!(large_preview_present && is_large_preview)) DrawMarkers(canvas, offset, w, h, mode);
+    if (!(Preview().large_preview_present && is_large_preview)) DrawMarkers(canvas, offset, w, h, mode);
 }
 
 }  // namespace tessellon

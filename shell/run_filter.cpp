@@ -12,16 +12,13 @@
 #include "runtime/context.h"
 #include "runtime/wrap32.h"
 #include "shell/host.h"
+#include "shell/render_preview.h"
 #include "ui/dialog_model.h"
+#include "ui/dialog_run.h"
 #include "ui/settings.h"
 
 namespace tessellon {
 
-std::int32_t strip_x = 0, strip_y = 0;
-std::int32_t end_y = 0;
-std::int32_t strip_width = 0, strip_height = 0;
-std::int32_t done_count = 0, total_count = 0;
-std::int32_t fit_zoom = 32;
 
 namespace {
 
@@ -39,7 +36,7 @@ std::int32_t HalfDiagonal(std::int32_t w, std::int32_t h) noexcept {
 bool SelectionRelative() noexcept { return (definition_block.option_flags & 1u) != 0; }
 
 void SetProcessedArea() noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     if (SelectionRelative()) {
         run_record.area_w = record.filterRect.right - record.filterRect.left;
         run_record.area_h = record.filterRect.bottom - record.filterRect.top;
@@ -51,31 +48,41 @@ void SetProcessedArea() noexcept {
 }
 
 void SetOriginAndLimit() noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     if (SelectionRelative()) {
         origin_x = record.filterRect.left;
         origin_y = record.filterRect.top;
-        end_y = record.filterRect.bottom;
+        Strips().end_y = record.filterRect.bottom;
     } else {
         origin_x = 0;
         origin_y = 0;
-        end_y = record.imageSize.v;
+        Strips().end_y = record.imageSize.v;
     }
-    strip_x = origin_x;
-    strip_y = origin_y;
+    Strips().x = origin_x;
+    Strips().y = origin_y;
 }
 
 void RequestPlanes() noexcept {
-    psapi::FilterRecord& record = *filter_record;
+    psapi::FilterRecord& record = *Host().record;
     record.inLoPlane = record.outLoPlane = 0;
     record.inHiPlane = record.outHiPlane = Short(record.planes - 1);
 }
 
 void EmptyRequests() noexcept {
-    filter_record->inRect = {};
-    filter_record->outRect = {};
-    filter_record->maskRect = {};
+    Host().record->inRect = {};
+    Host().record->outRect = {};
+    Host().record->maskRect = {};
 }
+
+// The run as its dialog sees it: the preview renderer and the About box of this face.
+class ModuleRun final : public DialogRun {
+public:
+    void RenderPreview(PreviewCanvas& canvas, std::int32_t client_w, std::int32_t client_h, ViewPoint& offset,
+                       std::int16_t render_quality, std::int32_t mode, bool is_large_preview) noexcept override {
+        tessellon::RenderPreview(canvas, client_w, client_h, offset, render_quality, mode, is_large_preview);
+    }
+    void ShowAbout(WindowHandle owner) noexcept override { tessellon::ShowAbout(owner); }
+};
 
 }  // namespace
 
@@ -92,10 +99,10 @@ std::int32_t StripHeightFor(std::int32_t max_space, std::int32_t planes, std::in
 }
 
 void RequestStrip(std::int32_t x, std::int32_t y) noexcept {
-    psapi::FilterRecord& record = *filter_record;
+    psapi::FilterRecord& record = *Host().record;
     const psapi::Rect& f = record.filterRect;
-    const std::int32_t right = wrap_add(x, strip_width);
-    const std::int32_t bottom = wrap_add(y, strip_height);
+    const std::int32_t right = wrap_add(x, Strips().width);
+    const std::int32_t bottom = wrap_add(y, Strips().height);
     record.outRect.left = Short(Clamp(x, f.left, f.right));
     record.outRect.top = Short(Clamp(y, f.top, f.bottom));
     record.outRect.right = Short(Clamp(right, f.left, f.right));
@@ -108,10 +115,10 @@ void RequestStrip(std::int32_t x, std::int32_t y) noexcept {
 }
 
 void SetReferencePoint() noexcept {
-    const std::int32_t marker = current_marker;
-    if (marker >= 0 && marker < kMarkerCount && marker_points[marker].x >= 0 && marker_points[marker].y >= 0) {
-        run_record.ref_x = marker_points[marker].x;
-        run_record.ref_y = marker_points[marker].y;
+    const std::int32_t marker = Live().current_marker;
+    if (marker >= 0 && marker < kMarkerCount && Live().markers[marker].x >= 0 && Live().markers[marker].y >= 0) {
+        run_record.ref_x = Live().markers[marker].x;
+        run_record.ref_y = Live().markers[marker].y;
     } else {
         run_record.ref_x = run_record.area_w / 2;
         run_record.ref_y = run_record.area_h / 2;
@@ -120,7 +127,7 @@ void SetReferencePoint() noexcept {
 }
 
 std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexcept {
-    const psapi::FilterRecord& record = *filter_record;
+    const psapi::FilterRecord& record = *Host().record;
     const psapi::Rect out = record.outRect;
     const std::int32_t planes = run_record.plane_count;
     // Nothing delivered, nothing to visit: a host that failed to fill the buffers must
@@ -153,11 +160,11 @@ std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexce
     strip.mask_data = static_cast<const std::uint8_t*>(record.maskData);
     strip.mask_row_bytes = record.maskRowBytes;
     strip.mask_rect = record.maskRect;
-    strip.zoom = preview_zoom;
+    strip.zoom = Host().preview_zoom;
     if (phase == kPhasePixel && have_rows && fast.Begin(strip)) {
         for (std::int32_t y = out.top; y < out.bottom; ++y) {
             bool stop = false;
-            done_count = wrap_add(done_count, fast.Row(y, src_row, dst_row, mask_row, &stop));
+            Strips().done = wrap_add(Strips().done, fast.Row(y, src_row, dst_row, mask_row, &stop));
             if (stop) {
                 fast.End();
                 return 0;  // an abandoned preview render
@@ -170,7 +177,7 @@ std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexce
                     fast.End();
                     return psapi::userCanceledErr;
                 }
-                ReportProgress(done_count, total_count);
+                ReportProgress(Strips().done, Strips().total);
             }
         }
         fast.End();
@@ -181,7 +188,7 @@ std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexce
         std::uint8_t* dst = dst_row;
         std::uint8_t* mask = mask_row;
         for (std::int32_t x = out.left; x < out.right; ++x) {
-            done_count = wrap_add(done_count, 1);
+            Strips().done = wrap_add(Strips().done, 1);
             // A masked-out pixel keeps what the host delivered.
             if (mask == nullptr || *mask != 0) {
                 run_record.cur_src = src;
@@ -201,14 +208,14 @@ std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexce
         if (mask_row != nullptr) mask_row += record.maskRowBytes;
         if (check_abort != 0) {
             if (TestAbort() != 0) return psapi::userCanceledErr;
-            ReportProgress(done_count, total_count);
+            ReportProgress(Strips().done, Strips().total);
         }
     }
     return 0;
 }
 
 psapi::int16 RunFilter() noexcept {
-    psapi::FilterRecord& record = *filter_record;
+    psapi::FilterRecord& record = *Host().record;
     const WindowHandle host_window = HostWindow();
     EnsureSettingsKey(host_window);
     SeedRandom(static_cast<std::uint32_t>(Platform().calendar_seconds()));
@@ -222,26 +229,27 @@ psapi::int16 RunFilter() noexcept {
         run_record.back_color[c] = record.backColor[c];
         run_record.fore_color[c] = record.foreColor[c];
     }
-    fit_zoom = 32;
-    preview_zoom = record.samplingSupport == 0 ? 1 : 32;
+    Preview().fit_zoom = 32;
+    Host().preview_zoom = record.samplingSupport == 0 ? 1 : 32;
 
     // With a descriptor from the host's automation the host's playInfo decides whether
     // the dialog shows; otherwise whether the host asked for parameters.
-    const std::int32_t show = scripted_values.delivered
-                                  ? (scripted_values.play_info == psapi::plugInDialogDisplay ? 1 : 0)
-                                  : parameters_requested;
-    if (RunFilterDialog(show, host_window) == 0) return psapi::userCanceledErr;
-    preview_zoom = 1;
+    const std::int32_t show = Dialog().scripted.delivered
+                                  ? (Dialog().scripted.play_info == psapi::plugInDialogDisplay ? 1 : 0)
+                                  : Host().parameters_requested;
+    ModuleRun run;
+    if (RunFilterDialog(show, host_window, run) == 0) return psapi::userCanceledErr;
+    Host().preview_zoom = 1;
 
     SetProcessedArea();
     const bool first_pass = EntryPresent(entry_address[EntryWordOf(kPhaseFirstPass)]);
-    done_count = 0;
-    total_count = wrap_mul(record.imageSize.h, record.imageSize.v);
-    if (first_pass) total_count = wrap_mul(total_count, 2);
+    Strips().done = 0;
+    Strips().total = wrap_mul(record.imageSize.h, record.imageSize.v);
+    if (first_pass) Strips().total = wrap_mul(Strips().total, 2);
 
-    strip_width = record.imageSize.h;
-    strip_height = StripHeightFor(record.maxSpace, record.planes, record.imageSize.h, record.imageSize.v);
-    if (strip_height < record.imageSize.v) {
+    Strips().width = record.imageSize.h;
+    Strips().height = StripHeightFor(record.maxSpace, record.planes, record.imageSize.h, record.imageSize.v);
+    if (Strips().height < record.imageSize.v) {
         Platform().message_box(host_window, "The picture is too big to be processed in one pass!\n",
                                "The functions src and dr,dg,db could possibly not work as desired!",
                                MessageIcon::exclamation);
@@ -254,7 +262,7 @@ psapi::int16 RunFilter() noexcept {
     const PixelPassThreads pass_threads;
 
     SetOriginAndLimit();
-    RequestStrip(strip_x, strip_y);
+    RequestStrip(Strips().x, Strips().y);
     RequestPlanes();
     AdvanceHost();
     SetReferencePoint();
@@ -262,31 +270,31 @@ psapi::int16 RunFilter() noexcept {
     if (first_pass) {
         for (;;) {
             if (ProcessOutRect(1, kPhaseFirstPass) == psapi::userCanceledErr) return psapi::userCanceledErr;
-            strip_y = wrap_add(strip_y, strip_height);
-            if (strip_y >= end_y) {
-                strip_y = origin_y;
+            Strips().y = wrap_add(Strips().y, Strips().height);
+            if (Strips().y >= Strips().end_y) {
+                Strips().y = origin_y;
                 break;
             }
-            RequestStrip(strip_x, strip_y);
+            RequestStrip(Strips().x, Strips().y);
             AdvanceHost();
         }
         ReleaseHostData();
     }
 
     SetOriginAndLimit();
-    RequestStrip(strip_x, strip_y);
+    RequestStrip(Strips().x, Strips().y);
     RequestPlanes();
     AdvanceHost();
     run_phase(kPhaseBetween);
     for (;;) {
         if (ProcessOutRect(1, kPhasePixel) == psapi::userCanceledErr) return psapi::userCanceledErr;
-        strip_y = wrap_add(strip_y, strip_height);
-        if (strip_y >= end_y) {
+        Strips().y = wrap_add(Strips().y, Strips().height);
+        if (Strips().y >= Strips().end_y) {
             // Nothing left to deliver: the host goes straight to Finish.
             EmptyRequests();
             break;
         }
-        RequestStrip(strip_x, strip_y);
+        RequestStrip(Strips().x, Strips().y);
         AdvanceHost();
     }
     return psapi::noErr;

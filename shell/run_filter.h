@@ -9,13 +9,19 @@
 
 namespace tessellon {
 
-// Strip bookkeeping of the current run.
-extern std::int32_t strip_x, strip_y;
-extern std::int32_t end_y;
-extern std::int32_t strip_width, strip_height;
-extern std::int32_t done_count, total_count;
-// The zoom at which the whole image fits the preview; the limit for zooming out.
-extern std::int32_t fit_zoom;
+// Strip bookkeeping of the current run: where the strip being filtered starts, the
+// last row, the strip's size and the progress counted so far. The run owns it; the
+// preview renderer, which runs the same per-pixel loop, resets the progress.
+struct StripState {
+    std::int32_t x = 0, y = 0;
+    std::int32_t end_y = 0;
+    std::int32_t width = 0, height = 0;
+    std::int32_t done = 0, total = 0;
+};
+inline StripState& Strips() noexcept {
+    constinit static StripState state;
+    return state;
+}
 
 // Bytes the host must hold per row of a strip: input, output and mask rows with a
 // little slack.

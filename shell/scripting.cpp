@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "filter/definition.h"
 #include "filter/terminology.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
@@ -19,8 +20,8 @@ using psapi::DescriptorKeyID;
 using psapi::DescriptorTypeID;
 
 psapi::PIDescriptorParameters* Parameters() noexcept {
-    if (filter_record == nullptr) return nullptr;
-    psapi::PIDescriptorParameters* parameters = filter_record->descriptorParameters;
+    if (Host().record == nullptr) return nullptr;
+    psapi::PIDescriptorParameters* parameters = Host().record->descriptorParameters;
     if (parameters == nullptr || parameters->descriptorParametersVersion != psapi::kDescriptorParametersVersion) {
         return nullptr;
     }
@@ -60,7 +61,7 @@ const psapi::WriteDescriptorProcs* WriteSuite(const psapi::PIDescriptorParameter
 // where the host put it, and the host deletes it.
 bool DisposeHandle(psapi::Handle handle) noexcept {
     if (handle == nullptr) return true;
-    const psapi::HandleProcs* procs = filter_record->handleProcs;
+    const psapi::HandleProcs* procs = Host().record->handleProcs;
     if (procs == nullptr || procs->numHandleProcs < 2 || procs->disposeProc == nullptr) return false;
     procs->disposeProc(handle);
     return true;
@@ -168,32 +169,32 @@ void ReadKey(const psapi::ReadDescriptorProcs& read, psapi::PIReadDescriptor tok
         }
         case ScriptValueKind::colour: {
             if (type != psapi::typeObject && type != psapi::classRGBColor) break;
-            std::uint32_t colour = (scripted_values.present & kScriptedColourBit) != 0
-                                       ? scripted_values.colour
+            std::uint32_t colour = (Dialog().scripted.present & kScriptedColourBit) != 0
+                                       ? Dialog().scripted.colour
                                        : definition_block.colours[kOutsideColourEntry];
             if (ReadColour(read, token, &colour)) {
-                scripted_values.colour = colour;
-                scripted_values.present |= kScriptedColourBit;
+                Dialog().scripted.colour = colour;
+                Dialog().scripted.present |= kScriptedColourBit;
             }
             return;
         }
     }
     if (!taken) return;
-    scripted_values.controls[entry.control] = value;
-    scripted_values.present |= 1u << entry.control;
+    Dialog().scripted.controls[entry.control] = value;
+    Dialog().scripted.present |= 1u << entry.control;
 }
 
 }  // namespace
 
 void ReadScriptParameters() noexcept {
-    scripted_values = ScriptedValues{};
+    Dialog().scripted = ScriptedValues{};
     psapi::PIDescriptorParameters* parameters = Parameters();
     if (parameters == nullptr || parameters->descriptor == nullptr) return;
     const psapi::ReadDescriptorProcs* read = ReadSuite(*parameters);
     if (read == nullptr) return;
 
-    scripted_values.delivered = true;
-    scripted_values.play_info = parameters->playInfo;
+    Dialog().scripted.delivered = true;
+    Dialog().scripted.play_info = parameters->playInfo;
     // The keys this module knows, ending in 0; the host marks each one it delivers.
     DescriptorKeyID keys[kScriptKeyCount + 1] = {};
     for (int i = 0; i < kScriptKeyCount; ++i) keys[i] = kScriptKeys[i].key;
@@ -223,7 +224,7 @@ void WriteScriptParameters() noexcept {
     psapi::PIWriteDescriptor token = write->openWriteDescriptorProc();
     if (token == nullptr) return;
     for (const ScriptKey& entry : kScriptKeys) {
-        const std::int32_t value = control_values[entry.control];
+        const std::int32_t value = Live().controls[entry.control];
         switch (entry.kind) {
             case ScriptValueKind::slider:
                 write->putIntegerProc(token, entry.key, value);

@@ -1,14 +1,14 @@
 // Colour selection for the dialog's colour wells. No Windows headers.
 #include "ui/colour_pick.h"
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
 #include "runtime/builtins.h"
+#include "ui/preview_view.h"
 
 namespace tessellon {
 
-bool pick_mode = false;
-std::int32_t pick_slot = 0;
 
 namespace {
 // A Pascal string: length byte, then the characters.
@@ -28,11 +28,11 @@ void ChooseColourWithHost(std::int32_t k) noexcept {
 }
 
 bool PickColourAt(std::int32_t x, std::int32_t y) noexcept {
-    if (filter_record == nullptr || x < 0 || y < 0 || x >= filter_record->imageSize.h || y >= filter_record->imageSize.v) {
+    if (Host().record == nullptr || x < 0 || y < 0 || x >= Host().record->imageSize.h || y >= Host().record->imageSize.v) {
         return false;
     }
     const std::uint8_t* pixel = sample_at(x, y);
-    const std::int32_t slot = pick_slot >= 0 && pick_slot < kColourCount ? pick_slot : 0;
+    const std::int32_t slot = Preview().pick_slot >= 0 && Preview().pick_slot < kColourCount ? Preview().pick_slot : 0;
     definition_block.colours[slot] = static_cast<std::uint32_t>(pixel[0]) | static_cast<std::uint32_t>(pixel[1]) << 8 |
                                      static_cast<std::uint32_t>(pixel[2]) << 16;
     return true;

@@ -6,9 +6,8 @@
 
 namespace tessellon {
 
-// The colour entry being picked from the preview, while pick_mode is set.
-extern bool pick_mode;
-extern std::int32_t pick_slot;
+// The colour entry being picked from the preview lies in the preview's state
+// (Preview().pick_mode, Preview().pick_slot, ui/preview_view.h).
 
 // Asks the host's colour services for colour entry k, starting from its current value.
 // A host without colour services leaves the colour as it is.

@@ -7,9 +7,9 @@
 
 namespace tessellon {
 
-std::int32_t RunFilterDialog(std::int32_t show, WindowHandle) noexcept {
-    for (MarkerPoint& point : marker_points) point = {-1, -1};
-    show_dialog = show;
+std::int32_t RunFilterDialog(std::int32_t show, WindowHandle, DialogRun&) noexcept {
+    for (MarkerPoint& point : Live().markers) point = {-1, -1};
+    Dialog().show = show;
     InitialiseDialogValues();
     // As after a real dialog: the host drops whatever it fetched for a preview.
     ReleaseHostData();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/definition.h"
 #include "runtime/block_format.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
@@ -11,9 +12,6 @@
 
 namespace tessellon {
 
-std::int32_t show_dialog = 0;
-ScriptedValues scripted_values;
-BackgroundPicture background_picture = {nullptr, 0};
 
 namespace {
 
@@ -25,30 +23,34 @@ bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-void ApplyControlDefaults() noexcept {
+void ApplyControlDefaults() noexcept { ApplyControlDefaults(Live().controls); }
+
+void ApplyControlDefaults(std::int32_t (&controls)[kControlCount]) noexcept {
     for (int i = 0; i < kSliderCount; ++i) {
         const std::int32_t value = definition_block.control_defaults[i];
         if (value == kKeepCurrentValue) continue;
         const std::int32_t jitter = definition_block.control_jitter[i];
         std::uint32_t grown = static_cast<std::uint32_t>(value);
         if (jitter > 0) grown += static_cast<std::uint32_t>(jitter) * static_cast<std::uint32_t>(NextRandom()) / 32767u;
-        control_values[i] = static_cast<std::int32_t>(grown);
+        controls[i] = static_cast<std::int32_t>(grown);
     }
 }
 
-void ClampSliderValues() noexcept {
+void ClampSliderValues() noexcept { ClampSliderValues(Live().controls); }
+
+void ClampSliderValues(std::int32_t (&controls)[kControlCount]) noexcept {
     for (int i = 0; i < kSliderCount; ++i) {
         const ControlRecord& record = definition_block.controls[i];
-        if (control_values[i] < record.min) control_values[i] = record.min;
-        if (control_values[i] > record.max) control_values[i] = record.max;
+        if (controls[i] < record.min) controls[i] = record.min;
+        if (controls[i] > record.max) controls[i] = record.max;
     }
 }
 
 void ApplyScriptedValues() noexcept {
     for (int r = 0; r < kControlCount; ++r) {
-        if ((scripted_values.present & (1u << r)) != 0) control_values[r] = scripted_values.controls[r];
+        if ((Dialog().scripted.present & (1u << r)) != 0) Live().controls[r] = Dialog().scripted.controls[r];
     }
-    if ((scripted_values.present & kScriptedColourBit) != 0) definition_block.colours[0] = scripted_values.colour;
+    if ((Dialog().scripted.present & kScriptedColourBit) != 0) definition_block.colours[0] = Dialog().scripted.colour;
 }
 
 void InitialiseDialogValues() noexcept {
@@ -161,17 +163,17 @@ bool ReadPlaceableHeader(const std::uint8_t* bytes, std::int32_t length, Placeab
 }
 
 void ReleaseBackgroundPicture() noexcept {
-    if (background_picture.bytes != nullptr) Platform().free_memory(background_picture.bytes);
-    background_picture = {nullptr, 0};
+    if (Dialog().background_picture.bytes != nullptr) Platform().free_memory(Dialog().background_picture.bytes);
+    Dialog().background_picture = {nullptr, 0};
 }
 
-bool HaveBackgroundPicture() noexcept { return background_picture.bytes != nullptr && background_picture.length > 0; }
+bool HaveBackgroundPicture() noexcept { return Dialog().background_picture.bytes != nullptr && Dialog().background_picture.length > 0; }
 
 void LoadBackgroundPicture() noexcept {
     ReleaseBackgroundPicture();
     const std::int32_t offset = definition_block.background_picture_offset;
     if (offset <= 0) return;
-    std::FILE* file = std::fopen(module_path, "rb");
+    std::FILE* file = std::fopen(Settings().module_path, "rb");
     if (file == nullptr) return;
     long end = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) end = std::ftell(file);
@@ -191,7 +193,7 @@ void LoadBackgroundPicture() noexcept {
         Platform().free_memory(bytes);
         return;
     }
-    background_picture = {bytes, static_cast<std::int32_t>(length)};
+    Dialog().background_picture = {bytes, static_cast<std::int32_t>(length)};
 }
 
 }  // namespace tessellon

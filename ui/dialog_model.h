@@ -10,12 +10,11 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "runtime/block_format.h"
 
 namespace tessellon {
 
-// The value of `show` of the current dialog: clear when the host did not ask for
-// parameters, and the dialog then ends itself with OK during its initialisation.
-extern std::int32_t show_dialog;
+class DialogRun;  // ui/dialog_run.h
 
 // Values a host's descriptor delivered for this Start (an action's step replayed, a Smart
 // Filter rendered again, a script): the dialog's initialisation puts them over the saved
@@ -28,26 +27,28 @@ struct ScriptedValues {
     std::uint32_t colour = 0;       // 0x00BBGGRR
 };
 constexpr std::uint32_t kScriptedColourBit = 1u << 16;
-extern ScriptedValues scripted_values;
 
 // Puts the delivered values over control_values and the outside colour.
 void ApplyScriptedValues() noexcept;
 
-// Writes the slider defaults (plus their jitter) into control_values; entries 8..15
-// are never touched and nothing is clamped.
+// Writes the slider defaults (plus their jitter) into the live values, or into
+// `controls`; entries 8..15 are never touched and nothing is clamped.
 void ApplyControlDefaults() noexcept;
+void ApplyControlDefaults(std::int32_t (&controls)[kControlCount]) noexcept;
 
 // Raises each slider value to its record's min, then lowers it to its max, as the
-// dialog does when it sets up its controls.
+// dialog does when it sets up its controls; the live values, or `controls`.
 void ClampSliderValues() noexcept;
+void ClampSliderValues(std::int32_t (&controls)[kControlCount]) noexcept;
 
 // The dialog's initialisation as far as it needs no window: defaults, then the saved
 // settings, then a descriptor's values, then the values clamped.
 void InitialiseDialogValues() noexcept;
 
-// Runs the filter dialog; 1 for OK, 0 for Cancel, -1 when no dialog could be created
-// (the caller treats every non-zero result as OK).
-std::int32_t RunFilterDialog(std::int32_t show, WindowHandle owner) noexcept;
+// Runs the filter dialog for `run`, which serves its preview and About box while it is
+// open; 1 for OK, 0 for Cancel, -1 when no dialog could be created (the caller treats
+// every non-zero result as OK).
+std::int32_t RunFilterDialog(std::int32_t show, WindowHandle owner, DialogRun& run) noexcept;
 
 // A message box owned by `owner` with the caption "Vextrel Error", the error icon and
 // an OK button, for internal errors.
@@ -115,7 +116,23 @@ struct BackgroundPicture {
     std::uint8_t* bytes;
     std::int32_t length;
 };
-extern BackgroundPicture background_picture;
+
+// The dialog's record of one Start: whether it shows, the values a host's descriptor
+// delivered, the picture behind the controls, and the run that opened it (set for the
+// modal dialog's lifetime). Static storage, since the host calls the module anew for
+// every selector and the window procedures are called back by the system.
+struct DialogSession {
+    // The value of `show` of the current dialog: clear when the host did not ask for
+    // parameters, and the dialog then ends itself with OK during its initialisation.
+    std::int32_t show = 0;
+    ScriptedValues scripted{};
+    BackgroundPicture background_picture{nullptr, 0};
+    DialogRun* run = nullptr;
+};
+inline DialogSession& Dialog() noexcept {
+    constinit static DialogSession session;
+    return session;
+}
 
 constexpr std::int32_t kPlaceableHeaderSize = 22;
 struct PlaceableHeader {

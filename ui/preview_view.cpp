@@ -8,10 +8,6 @@
 
 namespace tessellon {
 
-ViewPoint view_offset{0, 0};
-ViewPoint view_margin{0, 0};
-PreviewFlags preview_flags{};
-std::int16_t filtering_enabled = 0;
 
 namespace {
 
@@ -120,10 +116,10 @@ bool DebounceTick(PreviewFlags& flags) noexcept {
 bool SetMarkerAt(ViewPoint image, bool ctrl, std::int32_t point_count) noexcept {
     if (point_count <= 0) return false;
     const std::int32_t count = point_count < kMarkerCount ? point_count : kMarkerCount;
-    if (current_marker < 0 || current_marker >= count) current_marker = 0;
-    marker_points[current_marker] = ctrl ? MarkerPoint{-1, -1} : MarkerPoint{image.x, image.y};
-    current_marker = current_marker + 1 >= count ? 0 : current_marker + 1;
-    preview_flags.render_pending = 1;
+    if (Live().current_marker < 0 || Live().current_marker >= count) Live().current_marker = 0;
+    Live().markers[Live().current_marker] = ctrl ? MarkerPoint{-1, -1} : MarkerPoint{image.x, image.y};
+    Live().current_marker = Live().current_marker + 1 >= count ? 0 : Live().current_marker + 1;
+    Preview().flags.render_pending = 1;
     return true;
 }
 

@@ -14,11 +14,6 @@ struct ViewPoint {
     bool operator==(const ViewPoint&) const = default;
 };
 
-// Scroll position (zoomed-image pixel at the window's top-left) and the margins that
-// centre an image smaller than the window; the renderer clamps and writes them.
-extern ViewPoint view_offset;
-extern ViewPoint view_margin;
-
 // The preview's flags: a filtered render is due, a change arrived since the last tick,
 // the filter may be rendered (0 while panning), rendering is on (off while a colour is
 // picked), the "Filtering" box, and the marker blink.
@@ -29,8 +24,30 @@ struct PreviewFlags {
     std::int16_t rendering_enabled = 0;
     std::int16_t blink_phase = 0;
 };
-extern PreviewFlags preview_flags;
-extern std::int16_t filtering_enabled;
+
+// The preview's state while the modal dialog is open: the dialog and its preview
+// windows write it, the preview renderer reads and clamps it. Static storage, since
+// the window procedures that use it are called back by the system.
+struct PreviewState {
+    // Scroll position (zoomed-image pixel at the window's top-left) and the margins that
+    // centre an image smaller than the window; the renderer clamps and writes them.
+    ViewPoint view_offset{0, 0};
+    ViewPoint view_margin{0, 0};
+    PreviewFlags flags{};
+    std::int16_t filtering_enabled = 0;
+    // The zoom at which the whole image fits the preview; the limit for zooming out.
+    std::int32_t fit_zoom = 32;
+    // Set when the dialog holds a second, large preview (control 1100); the filter is
+    // then applied there only and the small one shows no markers.
+    bool large_preview_present = false;
+    // Colour entry pick_slot is being picked from the preview while pick_mode is set.
+    bool pick_mode = false;
+    std::int32_t pick_slot = 0;
+};
+inline PreviewState& Preview() noexcept {
+    constinit static PreviewState state;
+    return state;
+}
 
 // The smallest reduction at which a W x H image fits a w x h window.
 std::int32_t ComputeFitZoom(std::int32_t window_w, std::int32_t window_h, std::int32_t image_w,

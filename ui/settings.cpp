@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
 #include "runtime/context.h"
@@ -12,34 +13,34 @@
 
 namespace tessellon {
 
-std::int32_t settings_ready = 0;
-char module_path[kModulePathSize] = {};
-char module_directory[kModuleDirectorySize] = {};
 
 namespace {
 
-static_assert(sizeof control_values == 64);
+static_assert(sizeof Live().controls == 64);
 static_assert(sizeof definition_block.colours == 32);
 
 }  // namespace
 
 void EnsureSettingsKey(WindowHandle) noexcept {
-    if (settings_ready == 1) return;
+    SettingsHome& home = Settings();
+    if (home.ready == 1) return;
     const PlatformApi& api = Platform();
-    if (!api.module_path(module_instance, module_path, sizeof module_path)) module_path[0] = '\0';
-    if (!api.module_path(module_instance, module_directory, sizeof module_directory)) module_directory[0] = '\0';
+    if (!api.module_path(Host().module, home.module_path, sizeof home.module_path)) home.module_path[0] = '\0';
+    if (!api.module_path(Host().module, home.module_directory, sizeof home.module_directory)) {
+        home.module_directory[0] = '\0';
+    }
     // The directory ends at the last separator ('/' too, for the native build's paths).
-    char* separator = std::strrchr(module_directory, '\\');
-    if (char* slash = std::strrchr(module_directory, '/'); slash != nullptr && (separator == nullptr || slash > separator)) {
+    char* separator = std::strrchr(home.module_directory, '\\');
+    if (char* slash = std::strrchr(home.module_directory, '/'); slash != nullptr && (separator == nullptr || slash > separator)) {
         separator = slash;
     }
     if (separator != nullptr) *separator = '\0';
-    if (api.settings_open_key(settings_key_name) == SettingsStatus::ok) {
-        settings_ready = 1;
+    if (api.settings_open_key(Bound().settings_key) == SettingsStatus::ok) {
+        home.ready = 1;
         return;
     }
     // Found, and settings_ready set, by the next run.
-    api.settings_create_key(settings_key_name, kSettingsKeyClass);
+    api.settings_create_key(Bound().settings_key, kSettingsKeyClass);
 }
 
 namespace {
@@ -55,36 +56,38 @@ bool TakeBinary(const SettingsReadValue& value, void* target, std::uint32_t capa
 
 }  // namespace
 
-void LoadSettings() noexcept {
-    if (Platform().settings_open_key(settings_key_name) != SettingsStatus::ok) return;
+void LoadSettings() noexcept { LoadSettings(Live().controls, definition_block.colours); }
+
+void LoadSettings(std::int32_t (&controls)[kControlCount], std::uint32_t (&colours)[kColourCount]) noexcept {
+    if (Platform().settings_open_key(Bound().settings_key) != SettingsStatus::ok) return;
     // Both values in one call, so that the sliders and colours are those of one save
     // even while another process saves (the Linux store reads them from one snapshot).
-    std::uint8_t sliders[sizeof control_values];
-    std::uint8_t colours[sizeof definition_block.colours];
+    std::uint8_t slider_bytes[sizeof controls];
+    std::uint8_t colour_bytes[sizeof colours];
     SettingsReadValue values[] = {
-        {kSliderSettingsName, sliders, sizeof sliders, 0, SettingsStatus::failed},
-        {kCustomColorsName, colours, sizeof colours, 0, SettingsStatus::failed},
+        {kSliderSettingsName, slider_bytes, sizeof slider_bytes, 0, SettingsStatus::failed},
+        {kCustomColorsName, colour_bytes, sizeof colour_bytes, 0, SettingsStatus::failed},
     };
-    Platform().settings_read_values(settings_key_name, values, sizeof values / sizeof values[0]);
+    Platform().settings_read_values(Bound().settings_key, values, sizeof values / sizeof values[0]);
     // A shorter value fills the first entries only. A value of another type has been
     // copied already; the defaults then restore the sliders only.
-    if (!TakeBinary(values[0], control_values, sizeof control_values)) ApplyControlDefaults();
+    if (!TakeBinary(values[0], controls, sizeof controls)) ApplyControlDefaults(controls);
     // Missing or damaged colours become black, not the block's own colours.
-    if (!TakeBinary(values[1], definition_block.colours, sizeof definition_block.colours)) {
-        std::memset(definition_block.colours, 0, sizeof definition_block.colours);
-    }
+    if (!TakeBinary(values[1], colours, sizeof colours)) std::memset(colours, 0, sizeof colours);
 }
 
-void SaveSettings() noexcept {
+void SaveSettings() noexcept { SaveSettings(Live().controls, definition_block.colours); }
+
+void SaveSettings(const std::int32_t (&controls)[kControlCount], const std::uint32_t (&colours)[kColourCount]) noexcept {
     const PlatformApi& api = Platform();
-    if (api.settings_open_key(settings_key_name) != SettingsStatus::ok) return;
+    if (api.settings_open_key(Bound().settings_key) != SettingsStatus::ok) return;
     // In one call, so that the store can keep the pair together: sliders and colours of
     // different saves are never read side by side.
     const SettingsValue values[] = {
-        {kSliderSettingsName, kSettingsTypeBinary, control_values, sizeof control_values},
-        {kCustomColorsName, kSettingsTypeBinary, definition_block.colours, sizeof definition_block.colours},
+        {kSliderSettingsName, kSettingsTypeBinary, controls, sizeof controls},
+        {kCustomColorsName, kSettingsTypeBinary, colours, sizeof colours},
     };
-    api.settings_write_values(settings_key_name, values, sizeof values / sizeof values[0]);
+    api.settings_write_values(Bound().settings_key, values, sizeof values / sizeof values[0]);
 }
 
 }  // namespace tessellon

@@ -1579,7 +1579,7 @@ class CliSessionTest : public ::testing::Test {
 protected:
     void TearDown() override {
         ClearCancel();
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         std::memcpy(definition_block.colours, StoredDefinitionBlock().colours, sizeof definition_block.colours);
     }
 };
@@ -1590,30 +1590,51 @@ TEST_F(CliSessionTest, TheModuleReadsBackWhatTheOptionsSet) {
     options.controls[2] = 30;
     options.controls[kSelectorControl] = 3;
     options.colour = 0x00332211;
-    PrepareSettings(options);
-    ASSERT_EQ(StoreSettings(), "");
-    for (std::int32_t& value : control_values) value = -1;
+    const RunSettings settings = PrepareSettings(options);
+    ASSERT_EQ(StoreSettings(settings), "");
+    for (std::int32_t& value : Live().controls) value = -1;
     definition_block.colours[0] = 0;
     ApplyControlDefaults();
     LoadSettings();
-    EXPECT_EQ(control_values[2], 30);
-    EXPECT_EQ(control_values[kSelectorControl], 3);
-    EXPECT_EQ(control_values[5], 4) << "a default";
+    EXPECT_EQ(Live().controls[2], 30);
+    EXPECT_EQ(Live().controls[kSelectorControl], 3);
+    EXPECT_EQ(Live().controls[5], 4) << "a default";
     EXPECT_EQ(definition_block.colours[0], 0x00332211u);
-    const std::string printed = FormatSettings(options);
+    const std::string printed = FormatSettings(settings, options);
     EXPECT_EQ(Setting(printed, "Seam"), "Fractal");
     EXPECT_EQ(Setting(printed, "Colour"), "112233");
     EXPECT_EQ(Setting(printed, "Fit"), "off");
+}
+
+// The command line hands the module its values through the run's settings store alone:
+// preparing them leaves the module's live values as they are, and the run reads them
+// back from the store.
+TEST_F(CliSessionTest, ValuesReachTheModuleOnlyThroughTheStore) {
+    Options options;
+    options.start = StartingPoint::tile;
+    options.controls[2] = 40;
+    options.colour = 0x00445566;
+    for (std::int32_t& value : Live().controls) value = -7;
+    definition_block.colours[0] = 0x00010203;
+    const RunSettings settings = PrepareSettings(options);
+    for (const std::int32_t value : Live().controls) EXPECT_EQ(value, -7);
+    EXPECT_EQ(definition_block.colours[0], 0x00010203u);
+    EXPECT_EQ(settings.controls[2], 40);
+    EXPECT_EQ(settings.colours[0], 0x00445566u);
+    const RunResult run = RunFilterOnImage(memhost::PatternImage(6, 5, 3), settings, options, 0, nullptr);
+    ASSERT_EQ(run.result, 0);
+    for (int i = 0; i < kControlCount; ++i) EXPECT_EQ(Live().controls[i], settings.controls[i]) << i;
+    EXPECT_EQ(definition_block.colours[0], 0x00445566u);
 }
 
 TEST_F(CliSessionTest, ACancelledRunReportsItselfAndGivesNoImage) {
     Options options;
     options.start = StartingPoint::filter;
     options.controls[1] = 50;
-    PrepareSettings(options);
-    ASSERT_EQ(StoreSettings(), "");
+    const RunSettings settings = PrepareSettings(options);
+    ASSERT_EQ(StoreSettings(settings), "");
     RequestCancel();
-    const RunResult run = RunFilterOnImage(memhost::PatternImage(6, 5, 3), options, nullptr);
+    const RunResult run = RunFilterOnImage(memhost::PatternImage(6, 5, 3), settings, options, 0, nullptr);
     EXPECT_EQ(run.result, -128);
     EXPECT_EQ(ExitStatusFor(run.result), kExitCancelled);
     EXPECT_NE(ResultMessage(run.result).find("cancelled"), std::string::npos);
@@ -1657,10 +1678,10 @@ TEST_F(CliSessionTest, RowsAreReportedFinishedOnlyOnceTheModuleHasWrittenThem) {
         options.controls[1] = 30;
         options.selection = c.selection;
         options.max_space = c.max_space;
-        PrepareSettings(options);
+        const RunSettings settings = PrepareSettings(options);
         const Image input = memhost::PatternImage(40, 33, 3);
         RowSnapshots rows(input.width, input.height, input.planes);
-        const RunResult run = RunFilterOnImage(input, options, nullptr, &rows);
+        const RunResult run = RunFilterOnImage(input, settings, options, 0, nullptr, &rows);
         ASSERT_EQ(run.result, 0);
         ASSERT_FALSE(rows.snapshots.empty());
         EXPECT_EQ(rows.snapshots.back().size(), run.output.bytes.size()) << "every row is reported in the end";

@@ -130,10 +130,13 @@ TEST(VerifyDefinitionBlock, SoundBlockRelocatesEntriesAndFormsKey) {
     for (int word = 0; word < 4; ++word) {
         EXPECT_EQ(entry_address[word], block->code_area + block->entry_offsets[word]) << word;
     }
-    EXPECT_STREQ(settings_key_name, "Software\\Dravik-Vextrel\\Kinsel Pro\\Tessellon");
+    EXPECT_STREQ(Bound().settings_key, "Software\\Dravik-Vextrel\\Kinsel Pro\\Tessellon");
+    // The runtime works from the block whose entries were just bound.
+    EXPECT_EQ(Bound().block, block.get());
     // The module's own block, verified at load, holds the same key.
     ASSERT_TRUE(VerifyDefinitionBlock());
-    EXPECT_STREQ(settings_key_name, "Software\\Dravik-Vextrel\\Kinsel Pro\\Tessellon");
+    EXPECT_STREQ(Bound().settings_key, "Software\\Dravik-Vextrel\\Kinsel Pro\\Tessellon");
+    EXPECT_EQ(Bound().block, &definition_block);
 }
 
 TEST(VerifyDefinitionBlock, DamagedBlockShowsSevereErrorAndExits) {
@@ -152,6 +155,7 @@ TEST(VerifyDefinitionBlock, DamagedBlockShowsSevereErrorAndExits) {
         auto block = std::make_unique<DefinitionBlock>(StoredDefinitionBlock());
         reinterpret_cast<std::uint8_t*>(block.get())[c.offset] ^= 0x40;
         EXPECT_FALSE(VerifyDefinitionBlock(*block));
+        EXPECT_EQ(Bound().block, &definition_block) << "a damaged block is never handed to the runtime";
         ASSERT_EQ(platform.message_boxes.size(), 1u);
         EXPECT_EQ(platform.message_boxes[0].text, "Not a valid Vextrel filter! Cannot execute!");
         EXPECT_EQ(platform.message_boxes[0].caption, "Severe error");

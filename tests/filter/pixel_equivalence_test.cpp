@@ -133,14 +133,14 @@ private:
 // them back.
 void Store(const Settings& s) {
     EnsureSettingsKey(nullptr);
-    Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
+    Platform().settings_create_key(Bound().settings_key, kSettingsKeyClass);
     const std::int32_t sliders[8] = {s.overlap_x, s.overlap_y, s.fade,   s.thru_bg,
                                      s.bg_smooth, s.freq,      s.phase_x, s.phase_y};
-    for (int i = 0; i < 8; ++i) control_values[i] = sliders[i];
-    control_values[10] = s.shape;
-    control_values[15] = s.fit ? 1 : 0;
-    control_values[14] = s.opaque_out ? 1 : 0;
-    control_values[13] = s.repeat ? 1 : 0;
+    for (int i = 0; i < 8; ++i) Live().controls[i] = sliders[i];
+    Live().controls[10] = s.shape;
+    Live().controls[15] = s.fit ? 1 : 0;
+    Live().controls[14] = s.opaque_out ? 1 : 0;
+    Live().controls[13] = s.repeat ? 1 : 0;
     SaveSettings();
 }
 
@@ -249,7 +249,7 @@ std::string host_calls;
 
 // The output buffer's rows of outRect, folded into one number (FNV-1a).
 std::string OutputSeen() {
-    const psapi::FilterRecord& r = *filter_record;
+    const psapi::FilterRecord& r = *Host().record;
     std::uint32_t hash = 2166136261u;
     if (r.outData != nullptr) {
         const auto row_bytes = static_cast<std::size_t>(r.outRect.right - r.outRect.left) *
@@ -286,7 +286,7 @@ psapi::AdvanceStateProc host_advance = nullptr;
 std::optional<std::uint32_t> counter_at_main_pass;
 psapi::OSErr PSAPI_CALL ScriptedAdvance() {
     const psapi::OSErr result = host_advance();
-    const psapi::Rect& out = filter_record->outRect;
+    const psapi::Rect& out = Host().record->outRect;
     if (counter_at_main_pass && current_phase == kPhaseSetup && out.bottom > out.top) {
         abort_check_calls = *counter_at_main_pass;
         counter_at_main_pass.reset();
@@ -356,7 +356,7 @@ Outcome RunStart(const Case& c, NativeEntry routine) {
     o.counter = abort_check_calls;
     o.abort_calls = scripted_abort_calls;
     o.progress = host.progress;
-    o.done = done_count;
+    o.done = Strips().done;
     o.context = execution_context;
     o.put.assign(put_array, put_array + put_cell_count);
     o.cur_x = run_record.cur_x;
@@ -700,8 +700,8 @@ std::vector<Case> Cases() {
 class PixelEquivalenceTest : public ::testing::TestWithParam<Case> {
 protected:
     void TearDown() override {
-        parameters_requested = 0;
-        for (std::int32_t& value : control_values) value = 0;
+        Host().parameters_requested = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         abort_check_calls = 0;
     }
     testing::RecordingPlatform platform;
@@ -758,7 +758,7 @@ TEST(PixelEquivalenceStop, TheFirstPixelKeepsItsLoadedColour) {
     go_on.stop_calls = {};
     const Outcome filtered = RunStart(go_on, &filter_pixel);
     EXPECT_NE(filtered.document.At(0, 0, 0), source.At(0, 0, 0)) << "the case must change the pixel";
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
     abort_check_calls = 0;
 }
 
@@ -797,7 +797,7 @@ TEST(PixelEquivalenceStop, TwoThreadsStopWhereOneThreadStops) {
             EXPECT_EQ(FirstDifferentWord(one.context, two.context), -1);
         }
     }
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
     abort_check_calls = 0;
 }
 
@@ -821,19 +821,19 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     for (int i = 0; i < 8; ++i) {
         const std::int32_t sliders[8] = {s.overlap_x, s.overlap_y, s.fade,   s.thru_bg,
                                          s.bg_smooth, s.freq,      s.phase_x, s.phase_y};
-        control_values[i] = sliders[i];
+        Live().controls[i] = sliders[i];
     }
-    control_values[10] = s.shape;
+    Live().controls[10] = s.shape;
     HostOptions options;
     MemHost host(MakePicture(Picture::background, 30, 24, 4, options.back_color), options);
     psapi::FilterRecord& record = host.record();
-    filter_record = &record;
+    Host().record = &record;
     run_record = RunRecord{};
     run_record.area_w = record.imageSize.h;
     run_record.area_h = record.imageSize.v;
     run_record.plane_count = record.planes;
     for (int ch = 0; ch < 3; ++ch) run_record.back_color[ch] = record.backColor[ch];
-    preview_zoom = zoom;
+    Host().preview_zoom = zoom;
     origin_x = origin_y = 0;
     // The visible part at the preview's scale, as the renderer requests it.
     const int zw = zoom >= 1 ? 30 / zoom : 30 * (2 - zoom);
@@ -849,7 +849,7 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     entry_routine[EntryWordOf(kPhasePixel)] = routine;
     const std::uint32_t passes = tiling_pixel_passes;
     testing::RecordingPlatform::current->ms_of_day = 1000;
-    done_count = 0;
+    Strips().done = 0;
     preview_start = MsOfDay();
     SetReferencePoint();
     run_phase(kPhaseBetween);
@@ -861,15 +861,15 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     o.fast_passes = tiling_pixel_passes - passes;
     o.preview_start = preview_start;
     o.counter = abort_check_calls;
-    o.done = done_count;
+    o.done = Strips().done;
     o.context = execution_context;
     o.put.assign(put_array, put_array + put_cell_count);
     host.WriteBackAndRelease();
     o.document = host.Document();
     preview_start = 0;
-    preview_zoom = 1;
-    filter_record = nullptr;
-    for (std::int32_t& value : control_values) value = 0;
+    Host().preview_zoom = 1;
+    Host().record = nullptr;
+    for (std::int32_t& value : Live().controls) value = 0;
     abort_check_calls = 0;
     return o;
 }

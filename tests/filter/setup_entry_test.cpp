@@ -26,9 +26,9 @@ struct Controls {
 void RunSetup(std::int32_t width, std::int32_t height, const Controls& k) {
     const std::int32_t sliders[8] = {k.overlap_x, k.overlap_y, k.fade, k.thru_bg,
                                      k.bg_smooth, k.freq,      k.phase_x, k.phase_y};
-    for (int i = 0; i < 8; ++i) control_values[i] = sliders[i];
-    control_values[10] = k.shape;
-    control_values[15] = k.fit ? 1 : 0;
+    for (int i = 0; i < 8; ++i) Live().controls[i] = sliders[i];
+    Live().controls[10] = k.shape;
+    Live().controls[15] = k.fit ? 1 : 0;
     run_record = RunRecord{};
     run_record.area_w = width;
     run_record.area_h = height;
@@ -44,7 +44,7 @@ std::vector<std::int32_t> Profile(std::int32_t first_cell, int count) {
 class SetupEntryTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         run_record = RunRecord{};
     }
     const std::int32_t* v = execution_context.vars;
@@ -159,9 +159,9 @@ TEST_F(SetupEntryTest, AbortStopsTheSetUpWhereItIs) {
     abort_check_calls = 100000;  // the next check asks the host
     psapi::FilterRecord record{};
     record.abortProc = []() -> psapi::Boolean { return 1; };
-    filter_record = &record;
+    Host().record = &record;
     RunSetup(200, 100, Controls{.overlap_x = 20, .overlap_y = -10, .shape = 2});
-    filter_record = nullptr;
+    Host().record = nullptr;
     EXPECT_EQ(v[kTileW], 160) << "the geometry comes before the first check";
     EXPECT_EQ(v[kProfileBase], 0);
     EXPECT_EQ(v[kProfileLen], 0) << "the first pass stopped at its first check";

@@ -152,9 +152,9 @@ Image TessellonPicture(const Golden& golden) {
     arguments.insert(arguments.end(), {"in.png", "out.png"});  // named only: the picture is handed over in memory
     const tessellon::cli::ParseResult parsed = tessellon::cli::ParseCommandLine(arguments);
     EXPECT_TRUE(parsed.ok) << parsed.error;
-    tessellon::cli::PrepareSettings(parsed.options);
+    const tessellon::cli::RunSettings settings = tessellon::cli::PrepareSettings(parsed.options);
     tessellon::cli::RunResult run =
-        tessellon::cli::RunFilterOnImage(Sample(golden.planes), parsed.options, nullptr);
+        tessellon::cli::RunFilterOnImage(Sample(golden.planes), settings, parsed.options, 0, nullptr);
     EXPECT_EQ(run.result, 0);
     return std::move(run.output);
 }
@@ -399,8 +399,8 @@ TEST(GeglProperties, AreTheControlRecords) {
     guint count = 0;
     GParamSpec** specs = gegl_operation_list_properties(kOperation, &count);
     ASSERT_NE(specs, nullptr);
-    tessellon::cli::PrepareSettings(tessellon::cli::Options{});  // the tile preset, the default start
-    const tessellon::cli::RunSettings preset = tessellon::cli::CurrentSettings();
+    // The tile preset, the default start.
+    const tessellon::cli::RunSettings preset = tessellon::cli::PrepareSettings(tessellon::cli::Options{});
     guint expected = 0;
     for (const tessellon::cli::ControlOption& control : tessellon::cli::ControlOptions()) {
         ++expected;

@@ -23,14 +23,14 @@ class HostServicesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         calls = Calls{};
-        filter_record = &record;
-        preview_zoom = 1;
-        host_kind = kHostUnknown;
+        Host().record = &record;
+        Host().preview_zoom = 1;
+        Host().kind = kHostUnknown;
     }
     void TearDown() override {
-        filter_record = nullptr;
-        preview_zoom = 1;
-        host_kind = kHostUnknown;
+        Host().record = nullptr;
+        Host().preview_zoom = 1;
+        Host().kind = kHostUnknown;
     }
 
     psapi::FilterRecord record{};
@@ -43,7 +43,7 @@ psapi::Boolean PSAPI_CALL Abort() {
 void PSAPI_CALL Progress(std::int32_t done, std::int32_t total) { calls.progress.emplace_back(done, total); }
 psapi::OSErr PSAPI_CALL Advance() {
     ++calls.advance_calls;
-    calls.rate_seen = filter_record->inputRate;
+    calls.rate_seen = Host().record->inputRate;
     return calls.advance_answer;
 }
 
@@ -70,8 +70,8 @@ TEST_F(HostServicesTest, AbortAndProgressReachTheHost) {
 
 TEST_F(HostServicesTest, AdvanceHostSetsBothRatesAndSignExtendsTheResult) {
     record.advanceState = Advance;
-    host_kind = kHostPhotoPaint;
-    preview_zoom = 3;
+    Host().kind = kHostPhotoPaint;
+    Host().preview_zoom = 3;
     calls.advance_answer = -50;
     EXPECT_EQ(AdvanceHost(), -50);
     EXPECT_EQ(calls.rate_seen, 196611);

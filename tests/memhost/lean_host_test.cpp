@@ -17,6 +17,7 @@
 #include "memhost/memhost.h"
 #include "platform/memory_settings.h"
 #include "platform/platform.h"
+#include "platform/worker_threads.h"
 #include "runtime/builtins.h"
 #include "shell/run_filter.h"
 #include "support/golden_cases.h"
@@ -233,6 +234,27 @@ TEST(LeanHostDocument, TakenWithoutACopyAndMadeAgainByReset) {
     EXPECT_EQ(host.Document(), PatternImage(5, 4, 3));
 }
 
+// The thread count the host was given is the module's while the run lasts, and only
+// then; 0 leaves the module to its own count.
+int threads_at_start = 0;
+void PSAPI_CALL CountThreadsAtStart(psapi::int16 selector, void*, std::intptr_t*, psapi::int16* result) noexcept {
+    if (selector == psapi::filterSelectorStart) threads_at_start = ConfiguredThreadCount();
+    if (result != nullptr) *result = psapi::noErr;
+}
+
+TEST(LeanHostThreads, TheHostsCountHoldsForTheRunAlone) {
+    const int own = ConfiguredThreadCount();
+    for (const int threads : {0, 1, 3}) {
+        HostOptions options;
+        options.threads = threads;
+        LeanHost host(PatternImage(5, 4, 3), options, &CountThreadsAtStart);
+        threads_at_start = -1;
+        EXPECT_EQ(host.RunAsHost(), psapi::noErr);
+        EXPECT_EQ(threads_at_start, threads > 0 ? threads : own) << threads;
+        EXPECT_EQ(ConfiguredThreadCount(), own) << "after a run with " << threads;
+    }
+}
+
 TEST(LeanHostCallbacks, NoPickerNoScreenAndAbortGoesOn) {
     LeanHost host(PatternImage(5, 4, 3));
     psapi::FilterRecord& r = host.record();
@@ -344,7 +366,7 @@ TEST_P(LeanHostGolden, MakesTheTestHostsImage) {
     EXPECT_EQ(DifferingBytes(lean_run.document, test_run.document), 0u);
     EXPECT_EQ(lean_run.input_rects, test_run.input_rects);
     EXPECT_EQ(lean_run.one_pass, test_run.one_pass);
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, LeanHostGolden,
@@ -368,7 +390,7 @@ protected:
         return RunThrough<Host>(c, options);
     }
     void TearDown() override {
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
     }
 };
 

@@ -244,7 +244,7 @@ TEST_P(ModuleFile, TerminologyDeclaresEveryKeyOfTheFilter) {
     // Every declared key is one the module writes after a run, with the declared type (an
     // enumerated key reported as its enumeration, a colour as an object of its class).
     testing::RecordingPlatform platform;
-    parameters_requested = 0;
+    Host().parameters_requested = 0;
     memhost::DescriptorHost scripting;
     std::optional<memhost::Descriptor> recorded;
     {
@@ -265,7 +265,7 @@ TEST_P(ModuleFile, TerminologyDeclaresEveryKeyOfTheFilter) {
         }
     }
     EXPECT_EQ(recorded->items.size(), aete->parameters.size());
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ModuleFile, ::testing::ValuesIn(kModules),

@@ -63,5 +63,31 @@ TEST(WorkerThreads, TheEnvironmentSetsTheCountOnlyWithAWholeNumberFrom1To64) {
     }
 }
 
+// A host in the process sets the count for its lifetime, over the environment; a count
+// out of 1..64 leaves whatever held before, and the end of the host's scope restores it.
+TEST(WorkerThreads, AHostsCountTakesThePlaceOfTheEnvironmentWhileItLasts) {
+    const testing::ScopedThreadCount environment(5);
+    struct Case {
+        int host;
+        int count;  // what a run then uses
+    };
+    for (const Case& c : {Case{1, 1}, Case{7, 7}, Case{64, 64}, Case{0, 5}, Case{-3, 5}, Case{65, 5}}) {
+        {
+            const HostThreadCount host(c.host);
+            EXPECT_EQ(ConfiguredThreadCount(), c.count) << c.host;
+            EXPECT_TRUE(ThreadCountForced()) << c.host;
+        }
+        EXPECT_EQ(ConfiguredThreadCount(), 5) << "after a host of " << c.host;
+    }
+    const HostThreadCount outer(3);
+    {
+        const HostThreadCount inner(0);
+        EXPECT_EQ(ConfiguredThreadCount(), 3) << "a host that sets nothing keeps the outer count";
+    }
+    const testing::ScopedThreadCount unset(nullptr);
+    EXPECT_EQ(ConfiguredThreadCount(), 3) << "without the environment";
+    EXPECT_TRUE(ThreadCountForced());
+}
+
 }  // namespace
 }  // namespace tessellon

@@ -29,11 +29,11 @@ int other_window_tag;
 const WindowHandle kDialog = &dialog_tag;
 const WindowHandle kOtherWindow = &other_window_tag;
 
-struct Host {
+struct AbortAnswers {
     int calls = 0;
     psapi::Boolean answer = 0;
 };
-Host host;
+AbortAnswers host;
 
 psapi::Boolean PSAPI_CALL CountingAbortProc() {
     ++host.calls;
@@ -43,17 +43,17 @@ psapi::Boolean PSAPI_CALL CountingAbortProc() {
 class AbortCheck : public ::testing::Test {
 protected:
     void SetUp() override {
-        host = Host{};
+        host = AbortAnswers{};
         record.abortProc = CountingAbortProc;
-        filter_record = &record;
-        saved_dialog_ = dialog_window;
-        dialog_window = kDialog;
+        Host().record = &record;
+        saved_dialog_ = Live().dialog_window;
+        Live().dialog_window = kDialog;
         preview_start = 0;
         abort_check_calls = 0;
     }
     void TearDown() override {
-        filter_record = nullptr;
-        dialog_window = saved_dialog_;
+        Host().record = nullptr;
+        Live().dialog_window = saved_dialog_;
         preview_start = 0;
         abort_check_calls = 0;
         execution_context.status = 0;
@@ -127,7 +127,7 @@ TEST_F(AbortCheck, HostWithoutAbortProcNeverStops) {
     record.abortProc = nullptr;
     abort_check_calls = kQuietCalls;
     EXPECT_EQ(abort_check(), 0);
-    filter_record = nullptr;
+    Host().record = nullptr;
     abort_check_calls = kQuietCalls;
     EXPECT_EQ(abort_check(), 0);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
@@ -58,7 +59,7 @@ protected:
         run_record.area_w = 10;
         run_record.area_h = 8;
         SetPixel(10, 20, 30, 40);
-        preview_zoom = 1;
+        Host().preview_zoom = 1;
         preview_start = 0;
     }
 
@@ -67,7 +68,7 @@ protected:
         std::memcpy(entry_address, saved_address_, sizeof saved_address_);
         std::memcpy(entry_routine, saved_routine_, sizeof saved_routine_);
         run_record = RunRecord{};
-        preview_zoom = 1;
+        Host().preview_zoom = 1;
         preview_start = 0;
     }
 
@@ -263,7 +264,7 @@ TEST_F(RunPhaseTest, PositionFollowsThePreviewZoom) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        preview_zoom = row.zoom;
+        Host().preview_zoom = row.zoom;
         run_record.cur_x = row.cur;
         run_record.cur_y = row.cur;
         run_phase(2);
@@ -282,11 +283,11 @@ TEST_F(RunPhaseTest, PreviewScaleAndMaskValue) {
     std::uint8_t mask = 17;
     run_record.cur_mask = &mask;
     preview_start = 1234;
-    preview_zoom = 3;
+    Host().preview_zoom = 3;
     run_phase(2);
     EXPECT_EQ(probe[2].seen[1].preview_scale, 3);
     EXPECT_EQ(probe[2].seen[1].mask_value, 17);
-    preview_zoom = -1;
+    Host().preview_zoom = -1;
     run_phase(2);
     EXPECT_EQ(probe[2].seen[2].preview_scale, -2);
 }

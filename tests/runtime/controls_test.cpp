@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "filter/definition.h"
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "runtime/runtime_state.h"
@@ -20,15 +21,15 @@ class ControlBuiltinsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // Every control value distinct, so that a wrong index reads a wrong value.
-        for (int i = 0; i < kControlCount; ++i) control_values[i] = 1000 + i;
+        for (int i = 0; i < kControlCount; ++i) Live().controls[i] = 1000 + i;
     }
 
     tessellon::testing::SavedRuntimeState saved_;
 };
 
 TEST_F(ControlBuiltinsTest, SliderReadsOnlyTheEightSliders) {
-    control_values[0] = -76;
-    control_values[7] = 75;
+    Live().controls[0] = -76;
+    Live().controls[7] = 75;
     struct Row {
         i32 i;
         i32 expected, status;
@@ -65,7 +66,7 @@ class SliderRampTest : public ControlBuiltinsTest, public ::testing::WithParamIn
 TEST_P(SliderRampTest, FallsFrom255AtLoTo0AtHi) {
     const RampCase& c = GetParam();
     const i32 values[10] = {10, 20, 20, 10, 7, 7, -30, -10, 50, 60};
-    for (int i = 0; i < 10; ++i) control_values[i] = values[i];
+    for (int i = 0; i < 10; ++i) Live().controls[i] = values[i];
     execution_context.status = kUntouched;
     EXPECT_EQ(slider_ramp(c.k, c.v), c.expected);
     EXPECT_EQ(execution_context.status, c.status);
@@ -117,7 +118,7 @@ TEST_P(SliderMapTest, MapsTheRecordsRangeOntoLoHi) {
     const MapCase& c = GetParam();
     definition_block.controls[4].min = 5;
     definition_block.controls[4].max = 5;
-    if (c.i >= 0 && c.i < 8) control_values[c.i] = c.value;
+    if (c.i >= 0 && c.i < 8) Live().controls[c.i] = c.value;
     execution_context.status = kUntouched;
     EXPECT_EQ(slider_map(c.i, c.lo, c.hi), c.expected);
     EXPECT_EQ(execution_context.status, c.status);
@@ -195,10 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
 // --- check_box, selector, pick_point: no status in any case ---
 
 TEST_F(ControlBuiltinsTest, CheckBoxReadsEntriesFifteenDownToThirteen) {
-    control_values[15] = 1;
-    control_values[14] = 0;
-    control_values[13] = 7;  // distinct, to catch a reversed order
-    control_values[12] = 9;  // what check box 3 would read if it were not refused
+    Live().controls[15] = 1;
+    Live().controls[14] = 0;
+    Live().controls[13] = 7;  // distinct, to catch a reversed order
+    Live().controls[12] = 9;  // what check box 3 would read if it were not refused
     struct Row {
         i32 k;
         i32 expected;
@@ -213,7 +214,7 @@ TEST_F(ControlBuiltinsTest, CheckBoxReadsEntriesFifteenDownToThirteen) {
 }
 
 TEST_F(ControlBuiltinsTest, SelectorIgnoresItsArgument) {
-    control_values[10] = 3;
+    Live().controls[10] = 3;
     for (const i32 argument : {0, 10, -1, INT32_MAX}) {
         SCOPED_TRACE(::testing::Message() << "selector(" << argument << ")");
         execution_context.status = kUntouched;
@@ -223,9 +224,9 @@ TEST_F(ControlBuiltinsTest, SelectorIgnoresItsArgument) {
 }
 
 TEST_F(ControlBuiltinsTest, PickPointReadsMarkersUpToThePointCount) {
-    marker_points[0] = {30, 40};
-    marker_points[1] = {50, 60};
-    marker_points[2] = {70, 80};
+    Live().markers[0] = {30, 40};
+    Live().markers[1] = {50, 60};
+    Live().markers[2] = {70, 80};
     struct Row {
         const char* name;
         i32 point_count, k, c;

@@ -94,11 +94,11 @@ class PixelBuiltinsTest : public ::testing::Test {
 protected:
     void Install(const RunSetup& setup) {
         band_ = std::make_unique<Band>(setup.planes, setup.mask_data);
-        filter_record = &band_->record;
+        Host().record = &band_->record;
         run_record.plane_count = setup.planes;
         run_record.area_w = 9;   // centre column 4
         run_record.area_h = 25;  // centre row 12
-        preview_zoom = setup.zoom;
+        Host().preview_zoom = setup.zoom;
         origin_x = setup.origin_x;
         origin_y = setup.origin_y;
     }
@@ -110,8 +110,8 @@ protected:
         run_record.cur_src = band_->PixelAt(x, y);
         run_record.cur_x = x - origin_x;
         run_record.cur_y = y - origin_y;
-        execution_context.pos_x = run_record.cur_x * preview_zoom;
-        execution_context.pos_y = run_record.cur_y * preview_zoom;
+        execution_context.pos_x = run_record.cur_x * Host().preview_zoom;
+        execution_context.pos_y = run_record.cur_y * Host().preview_zoom;
         execution_context.out_r = execution_context.out_g = execution_context.out_b = 999;
     }
 
@@ -433,11 +433,11 @@ TEST_F(PixelBuiltinsTest, SrcInterpReadsOnlyWeightedPixels) {
         record.inRect = {0, 0, 2, 2};
         record.inData = memory.get();
         record.inRowBytes = 6;
-        filter_record = &record;
+        Host().record = &record;
         execution_context.status = kUntouched;
         EXPECT_EQ(src_interp(row.x, row.y, row.n, row.z), row.expected);
         EXPECT_EQ(execution_context.status, kUntouched);
-        filter_record = nullptr;
+        Host().record = nullptr;
     }
 }
 

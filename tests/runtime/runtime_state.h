@@ -30,9 +30,9 @@ class SavedRuntimeState {
 public:
     SavedRuntimeState()
         : context_(execution_context), run_(run_record), origin_x_(origin_x), origin_y_(origin_y),
-          zoom_(preview_zoom), record_(filter_record), phase_(current_phase), angle_unit_(angle_unit(0)) {
-        std::memcpy(controls_, control_values, sizeof controls_);
-        std::memcpy(markers_, marker_points, sizeof markers_);
+          zoom_(Host().preview_zoom), record_(Host().record), phase_(current_phase), angle_unit_(angle_unit(0)) {
+        std::memcpy(controls_, Live().controls, sizeof controls_);
+        std::memcpy(markers_, Live().markers, sizeof markers_);
         std::memcpy(&block_, &definition_block, sizeof block_);
     }
     ~SavedRuntimeState() {
@@ -40,12 +40,12 @@ public:
         run_record = run_;
         origin_x = origin_x_;
         origin_y = origin_y_;
-        preview_zoom = zoom_;
-        filter_record = record_;
+        Host().preview_zoom = zoom_;
+        Host().record = record_;
         current_phase = phase_;
         angle_unit(angle_unit_);
-        std::memcpy(control_values, controls_, sizeof controls_);
-        std::memcpy(marker_points, markers_, sizeof markers_);
+        std::memcpy(Live().controls, controls_, sizeof controls_);
+        std::memcpy(Live().markers, markers_, sizeof markers_);
         std::memcpy(&definition_block, &block_, sizeof block_);
     }
     SavedRuntimeState(const SavedRuntimeState&) = delete;

@@ -47,13 +47,13 @@ TEST_F(EntryTest, AboutTextHasNameAuthorTextAndCreditLine) {
 }
 
 TEST_F(EntryTest, ParametersSetsTheShowFlagForGood) {
-    parameters_requested = 0;
+    Host().parameters_requested = 0;
     result = 7;
     Call(psapi::filterSelectorParameters, &record);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(parameters_requested, 1);
+    EXPECT_EQ(Host().parameters_requested, 1);
     Call(psapi::filterSelectorFinish, &record);
-    EXPECT_EQ(parameters_requested, 1);
+    EXPECT_EQ(Host().parameters_requested, 1);
 }
 
 TEST_F(EntryTest, PrepareFillsAnEmptyDataWordAndKeepsAnother) {
@@ -90,12 +90,12 @@ TEST_F(EntryTest, OtherSelectorsAnswerZeroAndChangeNothing) {
 TEST_F(EntryTest, OnlyTheLowSixteenBitsOfTheSelectorCount) {
     // The host passes the selector in a 32-bit stack slot; garbage above bit 15 is
     // dropped by the 16-bit parameter, so 0x10001 is Parameters.
-    parameters_requested = 0;
+    Host().parameters_requested = 0;
     using Entry = void(PSAPI_CALL*)(std::int32_t, void*, std::intptr_t*, psapi::int16*);
     using AnyFunction = void (*)();
     const auto entry = reinterpret_cast<Entry>(reinterpret_cast<AnyFunction>(&ENTRYPOINT));
     entry(0x10001, &record, &data, &result);
-    EXPECT_EQ(parameters_requested, 1);
+    EXPECT_EQ(Host().parameters_requested, 1);
 }
 
 TEST_F(EntryTest, StartLeavesTheRequestRectanglesEmpty) {
@@ -124,16 +124,16 @@ TEST_F(EntryTest, NullResultAndDataPointersAreTolerated) {
 }
 
 TEST_F(EntryTest, StartAndContinueDetectTheHost) {
-    host_kind = kHostUnknown;
+    Host().kind = kHostUnknown;
     platform.host_path = "C:\\Apps\\Editor 5.0\\PhotoPnt.EXE";
     Call(psapi::filterSelectorContinue, &record);
-    EXPECT_EQ(host_kind, kHostPhotoPaint);
+    EXPECT_EQ(Host().kind, kHostPhotoPaint);
     platform.host_path = "C:\\Apps\\photoshp.exe";
     record.imageMode = psapi::plugInModeRGBColor;
     record.planes = 3;
     Call(psapi::filterSelectorStart, &record);
-    EXPECT_EQ(host_kind, kHostPhotoshop);
-    host_kind = kHostUnknown;
+    EXPECT_EQ(Host().kind, kHostPhotoshop);
+    Host().kind = kHostUnknown;
 }
 
 }  // namespace

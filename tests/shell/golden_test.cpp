@@ -53,7 +53,7 @@ void ExpectGoldenHash(const GoldenCase& c, std::size_t record_bytes) {
         WritePam(host.Document(), path);
         ADD_FAILURE() << "hash 0x" << std::hex << hash << "; the picture is in " << path;
     }
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
 }
 
 TEST_P(GoldenTest, OutputHashIsTheSameInEveryBuild) {

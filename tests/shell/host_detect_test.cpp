@@ -42,17 +42,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DetectHost, KeepsThePreviousKindWhenNothingMatches) {
     testing::RecordingPlatform platform;
-    host_kind = kHostUnknown;
+    Host().kind = kHostUnknown;
     platform.host_path = "C:\\Paint\\PHOTOPNT.exe";
     DetectHost();
-    EXPECT_EQ(host_kind, kHostPhotoPaint);
+    EXPECT_EQ(Host().kind, kHostPhotoPaint);
     platform.host_path = "C:\\Paint\\other.exe";
     DetectHost();
-    EXPECT_EQ(host_kind, kHostPhotoPaint);
+    EXPECT_EQ(Host().kind, kHostPhotoPaint);
     platform.host_path_known = false;
     DetectHost();
-    EXPECT_EQ(host_kind, kHostPhotoPaint);
-    host_kind = kHostUnknown;
+    EXPECT_EQ(Host().kind, kHostPhotoPaint);
+    Host().kind = kHostUnknown;
 }
 
 struct RateCase {

@@ -62,25 +62,25 @@ class RenderPreviewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         abort_check_calls = 0;
-        preview_flags = PreviewFlags{};
-        preview_flags.rendering_enabled = 1;
-        filtering_enabled = 1;
-        for (std::int32_t& value : control_values) value = 0;
-        control_values[2] = 50;
-        control_values[5] = 4;
+        Preview().flags = PreviewFlags{};
+        Preview().flags.rendering_enabled = 1;
+        Preview().filtering_enabled = 1;
+        for (std::int32_t& value : Live().controls) value = 0;
+        Live().controls[2] = 50;
+        Live().controls[5] = 4;
     }
     void TearDown() override {
-        preview_zoom = 1;
-        filtering_enabled = 0;
-        preview_flags = PreviewFlags{};
-        for (std::int32_t& value : control_values) value = 0;
+        Host().preview_zoom = 1;
+        Preview().filtering_enabled = 0;
+        Preview().flags = PreviewFlags{};
+        for (std::int32_t& value : Live().controls) value = 0;
         definition_block = saved_block_;
-        for (MarkerPoint& point : marker_points) point = {-1, -1};
-        filter_record = nullptr;
+        for (MarkerPoint& point : Live().markers) point = {-1, -1};
+        Host().record = nullptr;
     }
     // What RunFilter sets before the dialog opens.
     void PrepareRun(MemHost& host) {
-        filter_record = &host.record();
+        Host().record = &host.record();
         run_record = RunRecord{};
         run_record.area_w = host.record().imageSize.h;
         run_record.area_h = host.record().imageSize.v;
@@ -94,13 +94,13 @@ protected:
 TEST_F(RenderPreviewTest, SmallImageIsCentredGreyedAroundAndShownFiltered) {
     MemHost host(Gradient(100, 80));
     PrepareRun(host);
-    preview_zoom = 1;
-    control_values[1] = 50;  // tile = top half; the rest takes colour entry 0
+    Host().preview_zoom = 1;
+    Live().controls[1] = 50;  // tile = top half; the rest takes colour entry 0
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 128, 128, offset, 1, kRenderFull, false);
 
-    EXPECT_EQ(view_margin, (ViewPoint{14, 24}));
+    EXPECT_EQ(Preview().view_margin, (ViewPoint{14, 24}));
     ASSERT_EQ(host.display_calls.size(), 1u);
     const memhost::DisplayCall& shown = host.display_calls[0];
     EXPECT_EQ(shown.version, 1);
@@ -131,9 +131,9 @@ TEST_F(RenderPreviewTest, FilteringOffQualityOffOrRenderingOffShowTheSource) {
         SCOPED_TRACE(row.name);
         MemHost host(Gradient(40, 30));
         PrepareRun(host);
-        control_values[1] = 50;
-        preview_flags.rendering_enabled = row.rendering;
-        filtering_enabled = row.filtering;
+        Live().controls[1] = 50;
+        Preview().flags.rendering_enabled = row.rendering;
+        Preview().filtering_enabled = row.filtering;
         ViewPoint offset{0, 0};
         RecordingCanvas canvas;
         RenderPreview(canvas, 64, 64, offset, row.quality, kRenderFull, false);
@@ -145,7 +145,7 @@ TEST_F(RenderPreviewTest, FilteringOffQualityOffOrRenderingOffShowTheSource) {
 TEST_F(RenderPreviewTest, ReducedPreviewAsksTheHostForSampledData) {
     MemHost host(Gradient(400, 300));
     PrepareRun(host);
-    preview_zoom = 4;  // every fourth pixel: 100 x 75 zoomed
+    Host().preview_zoom = 4;  // every fourth pixel: 100 x 75 zoomed
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 128, 128, offset, 1, kRenderFull, false);
@@ -174,8 +174,8 @@ TEST_F(RenderPreviewTest, AdvanceStateErrorIsReportedAndNothingDrawn) {
 TEST_F(RenderPreviewTest, SlowRenderIsAbandonedWithTheRedText) {
     MemHost host(Gradient(300, 300));
     PrepareRun(host);
-    control_values[0] = 75;
-    control_values[1] = 75;  // many copies per pixel: many abort checks
+    Live().controls[0] = 75;
+    Live().controls[1] = 75;  // many copies per pixel: many abort checks
     platform.ms_of_day = 86'379'000;  // the render starts just before midnight
     Platform().ms_of_day = [] {
         // The clock runs 20 ms per reading: the first reading arms the watchdog, the
@@ -196,9 +196,9 @@ TEST_F(RenderPreviewTest, MarkersAreDrawnInEveryModeWithoutCallingTheHost) {
     definition_block.point_count = 2;
     MemHost host(Gradient(1000, 800));
     PrepareRun(host);
-    preview_zoom = 4;
-    marker_points[0] = {500, 300};
-    marker_points[1] = {-1, 300};
+    Host().preview_zoom = 4;
+    Live().markers[0] = {500, 300};
+    Live().markers[1] = {-1, 300};
     ViewPoint offset{100, 50};
     RecordingCanvas canvas;
     RenderPreview(canvas, 128, 128, offset, 1, kRenderMarkersBlack, false);
@@ -217,7 +217,7 @@ TEST_F(RenderPreviewTest, LayerTransparencyAndFloatingSelectionsGoWithTheMap) {
     layer.layer = true;
     MemHost host(memhost::PatternImage(10, 10, 4), layer);
     PrepareRun(host);
-    filtering_enabled = 0;
+    Preview().filtering_enabled = 0;
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 32, 32, offset, 1, kRenderFull, false);
@@ -233,11 +233,11 @@ TEST_F(RenderPreviewTest, LayerTransparencyAndFloatingSelectionsGoWithTheMap) {
 TEST_F(RenderPreviewTest, ColourPickFromThePreviewAndFromTheHost) {
     MemHost host(Gradient(100, 100));
     PrepareRun(host);
-    preview_zoom = 2;
+    Host().preview_zoom = 2;
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 64, 64, offset, 0, kRenderFull, false);  // the sampled section
-    pick_slot = 0;
+    Preview().pick_slot = 0;
     ASSERT_TRUE(PickColourAt(31, 41));
     // The sample shown at that place: zoomed pixel (15, 20) is image pixel (30, 40).
     EXPECT_EQ(definition_block.colours[0], 30u | 40u << 8 | 7u << 16);

@@ -34,12 +34,12 @@ struct Settings {
 
 void Store(const Settings& s) {
     EnsureSettingsKey(nullptr);
-    Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
-    for (int i = 0; i < 8; ++i) control_values[i] = s.sliders[i];
-    control_values[kSelectorRecord] = s.shape;
-    control_values[CheckBoxRecordOf(0)] = s.fit ? 1 : 0;
-    control_values[CheckBoxRecordOf(1)] = s.opaque_out ? 1 : 0;
-    control_values[CheckBoxRecordOf(2)] = s.repeat ? 1 : 0;
+    Platform().settings_create_key(Bound().settings_key, kSettingsKeyClass);
+    for (int i = 0; i < 8; ++i) Live().controls[i] = s.sliders[i];
+    Live().controls[kSelectorRecord] = s.shape;
+    Live().controls[CheckBoxRecordOf(0)] = s.fit ? 1 : 0;
+    Live().controls[CheckBoxRecordOf(1)] = s.opaque_out ? 1 : 0;
+    Live().controls[CheckBoxRecordOf(2)] = s.repeat ? 1 : 0;
     definition_block.colours[0] = s.colour0;
     SaveSettings();
 }
@@ -63,8 +63,8 @@ protected:
     // abortProc through it.
     void SetUp() override { abort_check_calls = 0; }
     void TearDown() override {
-        parameters_requested = 0;
-        for (std::int32_t& value : control_values) value = 0;
+        Host().parameters_requested = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         definition_block.colours[0] = 0x00E94BEB;
     }
     testing::RecordingPlatform platform;
@@ -146,7 +146,7 @@ TEST_F(RunFilterTest, StripsFollowTheMemoryBudgetAndWarnWhenThereIsMoreThanOne) 
         if (call.out_rect.bottom > call.out_rect.top) tops.push_back(call.out_rect.top);
     }
     EXPECT_EQ(tops, (std::vector<int>{0, 0, 7, 14}));
-    EXPECT_EQ(strip_height, 7);
+    EXPECT_EQ(Strips().height, 7);
 }
 
 TEST_F(RunFilterTest, ATinyBudgetStillFinishesRowByRow) {
@@ -155,7 +155,7 @@ TEST_F(RunFilterTest, ATinyBudgetStillFinishesRowByRow) {
     options.max_space = 10;
     MemHost host(memhost::PatternImage(9, 5, 3), options);
     ASSERT_EQ(host.RunAsHost(), 0);
-    EXPECT_EQ(strip_height, 1);
+    EXPECT_EQ(Strips().height, 1);
     EXPECT_EQ(host.Document(), host.Source());
 }
 
@@ -224,7 +224,7 @@ TEST_F(RunFilterTest, AbortAfterTheFirstRowStopsTheRun) {
     EXPECT_EQ(host.RunAsHost(), psapi::userCanceledErr);
     EXPECT_EQ(host.abort_calls, 1);
     EXPECT_TRUE(host.progress.empty());
-    EXPECT_EQ(done_count, 5) << "one row of five pixels";
+    EXPECT_EQ(Strips().done, 5) << "one row of five pixels";
 }
 
 TEST_F(RunFilterTest, NonRgbImagesAreRefusedAfterTheWarning) {
@@ -242,11 +242,11 @@ TEST_F(RunFilterTest, StartWithoutParametersNeitherShowsNorSaves) {
     Settings s;
     s.sliders[2] = 77;
     Store(s);
-    control_values[2] = 1;  // the saved value, not this one, drives the run
+    Live().controls[2] = 1;  // the saved value, not this one, drives the run
     MemHost host(Gradient(4, 4, 3));
     ASSERT_EQ(host.RunAsHost(), 0);
-    EXPECT_EQ(control_values[2], 77);
-    EXPECT_EQ(show_dialog, 0);
+    EXPECT_EQ(Live().controls[2], 77);
+    EXPECT_EQ(Dialog().show, 0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/definition.h"
 #include "filter/terminology.h"
 #include "hostapi/host_state.h"
 #include "memhost/descriptor_host.h"
@@ -65,7 +66,7 @@ struct RunValues {
 };
 RunValues CurrentValues() {
     RunValues v{};
-    std::copy(std::begin(control_values), std::end(control_values), std::begin(v.controls));
+    std::copy(std::begin(Live().controls), std::end(Live().controls), std::begin(v.controls));
     v.colour = definition_block.colours[kOutsideColourEntry];
     return v;
 }
@@ -89,7 +90,7 @@ RunValues SavedValues() {
     const RunValues before = CurrentValues();
     LoadSettings();
     const RunValues saved = CurrentValues();
-    std::copy(std::begin(before.controls), std::end(before.controls), std::begin(control_values));
+    std::copy(std::begin(before.controls), std::end(before.controls), std::begin(Live().controls));
     definition_block.colours[kOutsideColourEntry] = before.colour;
     return saved;
 }
@@ -103,10 +104,10 @@ const GoldenCase& Case(const char* name) {
 
 class Scripting : public ::testing::Test {
 protected:
-    void SetUp() override { parameters_requested = 0; }
+    void SetUp() override { Host().parameters_requested = 0; }
     void TearDown() override {
-        parameters_requested = 0;
-        for (std::int32_t& value : control_values) value = 0;
+        Host().parameters_requested = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
         EXPECT_EQ(scripting.misuse, std::vector<std::string>{});
         EXPECT_EQ(scripting.LiveTokens(), 0);
     }
@@ -145,7 +146,7 @@ TEST_F(Scripting, ARecordedRunReplaysToItsImageAndLeavesTheSavedSettingsAlone) {
         const RunValues saved = SavedValues();
         scripting.Deliver(*recorded, psapi::plugInDialogDontDisplay);
         EXPECT_EQ(testing::Fnv1a(Run(c)), c.hash);
-        EXPECT_EQ(show_dialog, 0);
+        EXPECT_EQ(Dialog().show, 0);
         EXPECT_EQ(CurrentValues(), ValuesOf(c));
         EXPECT_EQ(SavedValues(), saved);
         EXPECT_EQ(scripting.parameters.descriptor != nullptr, true) << "the replay records its step again";
@@ -161,7 +162,7 @@ TEST_F(Scripting, PlayInfoDisplayOpensTheDialogWithTheDescriptorsValues) {
     testing::StoreGoldenSettings(Case("defaults_rgb"));
     scripting.Deliver(DescriptorOf(c, 0x00102030), psapi::plugInDialogDisplay);
     Run(c);
-    EXPECT_EQ(show_dialog, 1);
+    EXPECT_EQ(Dialog().show, 1);
     EXPECT_EQ(CurrentValues(), ValuesOf(c, 0x00102030));
 }
 
@@ -169,10 +170,10 @@ TEST_F(Scripting, WithoutADescriptorTheDialogFollowsParametersAsBefore) {
     testing::StoreGoldenSettings(Case("defaults_rgb"));
     scripting.parameters.playInfo = psapi::plugInDialogDisplay;  // no descriptor: not looked at
     Run(Case("defaults_rgb"));
-    EXPECT_EQ(show_dialog, 0);
+    EXPECT_EQ(Dialog().show, 0);
     scripting.TakeRecorded();
     Run(Case("defaults_rgb"), true);
-    EXPECT_EQ(show_dialog, 1);
+    EXPECT_EQ(Dialog().show, 1);
     scripting.TakeRecorded();
 }
 
@@ -273,7 +274,7 @@ TEST_F(Scripting, HostileDescriptorsGiveSoundValues) {
         RunValues expected = ValuesOf(saved);
         row.change(expected);
         EXPECT_EQ(CurrentValues(), expected);
-        EXPECT_EQ(show_dialog, 0);
+        EXPECT_EQ(Dialog().show, 0);
         scripting.TakeRecorded();
         EXPECT_EQ(scripting.LiveHandles(), 0);
     }
@@ -283,7 +284,7 @@ TEST_F(Scripting, HostileDescriptorsGiveSoundValues) {
 // settings, the descriptor is left where the host put it, and nothing is written.
 TEST(ScriptingWithoutSuites, UnusableSuitesChangeNothing) {
     testing::RecordingPlatform platform;
-    parameters_requested = 0;
+    Host().parameters_requested = 0;
     struct Breakage {
         const char* name;
         void (*apply)(DescriptorHost&);
@@ -313,7 +314,7 @@ TEST(ScriptingWithoutSuites, UnusableSuitesChangeNothing) {
             ASSERT_EQ(host.RunAsHost(), 0);
             EXPECT_EQ(testing::Fnv1a(host.Document()), c.hash);
         }
-        EXPECT_EQ(show_dialog, 0);
+        EXPECT_EQ(Dialog().show, 0);
         if (breakage.writes) {
             EXPECT_NE(host_scripting.parameters.descriptor, delivered) << "a new descriptor replaces the unread one";
             EXPECT_EQ(host_scripting.LiveHandles(), 1);
@@ -323,7 +324,7 @@ TEST(ScriptingWithoutSuites, UnusableSuitesChangeNothing) {
         EXPECT_EQ(host_scripting.misuse, std::vector<std::string>{});
         host_scripting.TakeRecorded();
     }
-    for (std::int32_t& value : control_values) value = 0;
+    for (std::int32_t& value : Live().controls) value = 0;
 }
 
 }  // namespace

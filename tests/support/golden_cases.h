@@ -74,12 +74,12 @@ inline std::uint64_t Fnv1a(const memhost::Image& image) {
 // the settings store, where Start without Parameters reads them back.
 inline void StoreGoldenSettings(const GoldenCase& c) {
     EnsureSettingsKey(nullptr);
-    Platform().settings_create_key(settings_key_name, kSettingsKeyClass);
-    for (int i = 0; i < 8; ++i) control_values[i] = c.sliders[i];
-    control_values[kSelectorRecord] = c.shape;
-    control_values[CheckBoxRecordOf(0)] = c.fit;
-    control_values[CheckBoxRecordOf(1)] = c.opaque_out;
-    control_values[CheckBoxRecordOf(2)] = c.repeat;
+    Platform().settings_create_key(Bound().settings_key, kSettingsKeyClass);
+    for (int i = 0; i < 8; ++i) Live().controls[i] = c.sliders[i];
+    Live().controls[kSelectorRecord] = c.shape;
+    Live().controls[CheckBoxRecordOf(0)] = c.fit;
+    Live().controls[CheckBoxRecordOf(1)] = c.opaque_out;
+    Live().controls[CheckBoxRecordOf(2)] = c.repeat;
     definition_block.colours[0] = 0x00E94BEB;
     SaveSettings();
 }

@@ -301,16 +301,16 @@ TEST(DialogTemplate, TooFewBytesAreLeftAlone) {
 class BackgroundPictureTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::memcpy(saved_path_, module_path, sizeof saved_path_);
+        std::memcpy(saved_path_, Settings().module_path, sizeof saved_path_);
         saved_offset_ = definition_block.background_picture_offset;
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         path_ = ::testing::TempDir() + "tessellon_picture_" + info->name() + ".bin";
-        std::snprintf(module_path, sizeof module_path, "%s", path_.c_str());
+        std::snprintf(Settings().module_path, sizeof Settings().module_path, "%s", path_.c_str());
     }
     void TearDown() override {
         ReleaseBackgroundPicture();
         std::remove(path_.c_str());
-        std::memcpy(module_path, saved_path_, sizeof saved_path_);
+        std::memcpy(Settings().module_path, saved_path_, sizeof saved_path_);
         definition_block.background_picture_offset = saved_offset_;
     }
     void WriteModule(const std::vector<std::uint8_t>& bytes) const {
@@ -321,7 +321,7 @@ protected:
     }
     static std::vector<std::uint8_t> Held() {
         if (!HaveBackgroundPicture()) return {};
-        return {background_picture.bytes, background_picture.bytes + background_picture.length};
+        return {Dialog().background_picture.bytes, Dialog().background_picture.bytes + Dialog().background_picture.length};
     }
 
     std::string path_;
@@ -357,7 +357,7 @@ TEST_F(BackgroundPictureTest, NoPictureWithoutAPositiveOffsetOrBytesBehindIt) {
         definition_block.background_picture_offset = c.offset;
         LoadBackgroundPicture();
         EXPECT_FALSE(HaveBackgroundPicture());
-        EXPECT_EQ(background_picture.bytes, nullptr);
+        EXPECT_EQ(Dialog().background_picture.bytes, nullptr);
     }
 }
 
@@ -371,7 +371,7 @@ TEST_F(BackgroundPictureTest, EveryLoadReadsAnewAndReleaseDropsIt) {
     EXPECT_EQ(Held(), (std::vector<std::uint8_t>{7}));
     ReleaseBackgroundPicture();
     EXPECT_FALSE(HaveBackgroundPicture());
-    EXPECT_EQ(background_picture.length, 0);
+    EXPECT_EQ(Dialog().background_picture.length, 0);
 }
 
 // ---- Error box ----------------------------------------------------------------------

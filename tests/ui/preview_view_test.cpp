@@ -124,21 +124,21 @@ TEST(PreviewTiming, ReleaseAfterPanningRendersAtTheNextTick) {
 }
 
 TEST(PreviewMarkers, RightClicksCycleThroughThePointsInUse) {
-    for (MarkerPoint& point : marker_points) point = {-1, -1};
-    current_marker = 0;
+    for (MarkerPoint& point : Live().markers) point = {-1, -1};
+    Live().current_marker = 0;
     EXPECT_FALSE(SetMarkerAt({5, 5}, false, 0)) << "markers off";
-    EXPECT_EQ(marker_points[0].x, -1);
+    EXPECT_EQ(Live().markers[0].x, -1);
     EXPECT_TRUE(SetMarkerAt({1, 2}, false, 3));
     EXPECT_TRUE(SetMarkerAt({3, 4}, false, 3));
     EXPECT_TRUE(SetMarkerAt({5, 6}, false, 3));
-    EXPECT_EQ(current_marker, 0);
+    EXPECT_EQ(Live().current_marker, 0);
     EXPECT_TRUE(SetMarkerAt({7, 8}, true, 3)) << "Ctrl unsets and still advances";
-    EXPECT_EQ(marker_points[0].x, -1);
-    EXPECT_EQ(marker_points[1].y, 4);
-    EXPECT_EQ(marker_points[2].x, 5);
-    EXPECT_EQ(current_marker, 1);
-    for (MarkerPoint& point : marker_points) point = {-1, -1};
-    current_marker = 0;
+    EXPECT_EQ(Live().markers[0].x, -1);
+    EXPECT_EQ(Live().markers[1].y, 4);
+    EXPECT_EQ(Live().markers[2].x, 5);
+    EXPECT_EQ(Live().current_marker, 1);
+    for (MarkerPoint& point : Live().markers) point = {-1, -1};
+    Live().current_marker = 0;
 }
 
 }  // namespace

@@ -40,33 +40,33 @@ namespace {
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::memcpy(saved_key_, settings_key_name, sizeof saved_key_);
+        std::memcpy(saved_key_, Bound().settings_key, sizeof saved_key_);
         saved_colours_ = std::vector<std::uint32_t>(std::begin(definition_block.colours),
                                                      std::end(definition_block.colours));
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::snprintf(settings_key_name, sizeof settings_key_name, "Software\\Dravik-Vextrel\\Tests\\%s",
+        std::snprintf(Bound().settings_key, sizeof Bound().settings_key, "Software\\Dravik-Vextrel\\Tests\\%s",
                       info->name());
-        for (std::int32_t& value : control_values) value = -9;
+        for (std::int32_t& value : Live().controls) value = -9;
     }
     void TearDown() override {
-        settings_ready = 0;
-        std::memcpy(settings_key_name, saved_key_, sizeof saved_key_);
+        Settings().ready = 0;
+        std::memcpy(Bound().settings_key, saved_key_, sizeof saved_key_);
         std::copy(saved_colours_.begin(), saved_colours_.end(), definition_block.colours);
-        for (std::int32_t& value : control_values) value = 0;
+        for (std::int32_t& value : Live().controls) value = 0;
     }
 
     static void CreateKey() {
-        ASSERT_EQ(Platform().settings_create_key(settings_key_name, kSettingsKeyClass), SettingsStatus::ok);
+        ASSERT_EQ(Platform().settings_create_key(Bound().settings_key, kSettingsKeyClass), SettingsStatus::ok);
     }
     static void Write(const char* name, std::uint32_t type, const std::vector<std::uint8_t>& bytes) {
-        ASSERT_EQ(Platform().settings_write(settings_key_name, name, type, bytes.data(),
+        ASSERT_EQ(Platform().settings_write(Bound().settings_key, name, type, bytes.data(),
                                             static_cast<std::uint32_t>(bytes.size())),
                   SettingsStatus::ok);
     }
     static std::vector<std::uint8_t> Read(const char* name, std::uint32_t* type) {
         std::vector<std::uint8_t> bytes(256);
         std::uint32_t size = 256;
-        if (Platform().settings_read(settings_key_name, name, bytes.data(), &size, type) != SettingsStatus::ok) {
+        if (Platform().settings_read(Bound().settings_key, name, bytes.data(), &size, type) != SettingsStatus::ok) {
             return {};
         }
         bytes.resize(size);
@@ -88,17 +88,17 @@ private:
 };
 
 TEST_F(SettingsTest, FirstRunCreatesTheKeyThenStoresDefaultsAndBlackColours) {
-    settings_ready = 0;
-    EXPECT_EQ(Platform().settings_open_key(settings_key_name), SettingsStatus::not_found);
+    Settings().ready = 0;
+    EXPECT_EQ(Platform().settings_open_key(Bound().settings_key), SettingsStatus::not_found);
     EnsureSettingsKey(nullptr);
-    EXPECT_EQ(settings_ready, 0) << "a created key is found by the next run";
-    EXPECT_EQ(Platform().settings_open_key(settings_key_name), SettingsStatus::ok);
+    EXPECT_EQ(Settings().ready, 0) << "a created key is found by the next run";
+    EXPECT_EQ(Platform().settings_open_key(Bound().settings_key), SettingsStatus::ok);
     EnsureSettingsKey(nullptr);
-    EXPECT_EQ(settings_ready, 1);
+    EXPECT_EQ(Settings().ready, 1);
 
     InitialiseDialogValues();
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(control_values[i], kDefaults[i]) << i;
-    for (int i = 8; i < 16; ++i) EXPECT_EQ(control_values[i], -9) << "entries 8..15 stay as they were";
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(Live().controls[i], kDefaults[i]) << i;
+    for (int i = 8; i < 16; ++i) EXPECT_EQ(Live().controls[i], -9) << "entries 8..15 stay as they were";
     for (std::uint32_t colour : definition_block.colours) EXPECT_EQ(colour, 0u);
 
     SaveSettings();
@@ -132,11 +132,11 @@ TEST_F(SettingsTest, ValuesOfOtherSizesAndTypes) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        for (std::int32_t& value : control_values) value = -9;
+        for (std::int32_t& value : Live().controls) value = -9;
         Write(kSliderSettingsName, row.type, row.bytes);
         ApplyControlDefaults();
         LoadSettings();
-        EXPECT_EQ(std::vector<std::int32_t>(std::begin(control_values), std::end(control_values)), row.expected);
+        EXPECT_EQ(std::vector<std::int32_t>(std::begin(Live().controls), std::end(Live().controls)), row.expected);
     }
 }
 
@@ -158,7 +158,7 @@ TEST_F(SettingsTest, OutOfRangeSlidersAreClampedAndSavedClamped) {
     Write(kSliderSettingsName, kSettingsTypeBinary, Int32Bytes({-500, 75, 1000, 300, 100, 0, 101, -1}));
     InitialiseDialogValues();
     const std::int32_t expected[8] = {-76, 75, 100, 255, 100, 1, 100, 0};
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(control_values[i], expected[i]) << i;
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(Live().controls[i], expected[i]) << i;
     SaveSettings();
     std::uint32_t type = 0;
     const std::vector<std::uint8_t> saved = Read(kSliderSettingsName, &type);
@@ -169,10 +169,10 @@ TEST_F(SettingsTest, OutOfRangeSlidersAreClampedAndSavedClamped) {
 TEST_F(SettingsTest, WithoutAKeyNothingLoadsAndNothingSaves) {
     definition_block.colours[0] = 0x00123456;
     InitialiseDialogValues();
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(control_values[i], kDefaults[i]) << i;
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(Live().controls[i], kDefaults[i]) << i;
     EXPECT_EQ(definition_block.colours[0], 0x00123456u) << "colours stay as they are in memory";
     SaveSettings();
-    EXPECT_EQ(Platform().settings_open_key(settings_key_name), SettingsStatus::not_found);
+    EXPECT_EQ(Platform().settings_open_key(Bound().settings_key), SettingsStatus::not_found);
 }
 
 TEST_F(SettingsTest, DefaultsKeepMarkedSlidersAndAddJitter) {
@@ -181,23 +181,23 @@ TEST_F(SettingsTest, DefaultsKeepMarkedSlidersAndAddJitter) {
     definition_block.control_jitter[0] = 50;
     definition_block.control_jitter[1] = 10;
     SeedRandom(1);  // the generator's first value is 16838
-    control_values[0] = 33;
+    Live().controls[0] = 33;
     ApplyControlDefaults();
     definition_block = saved;
-    EXPECT_EQ(control_values[0], 33) << "kept, even with a jitter";
-    EXPECT_EQ(control_values[1], 0 + 10 * 16838 / 32767);
-    EXPECT_EQ(control_values[2], 50);
-    EXPECT_EQ(control_values[kSelectorRecord], -9) << "the selector is never touched";
+    EXPECT_EQ(Live().controls[0], 33) << "kept, even with a jitter";
+    EXPECT_EQ(Live().controls[1], 0 + 10 * 16838 / 32767);
+    EXPECT_EQ(Live().controls[2], 50);
+    EXPECT_EQ(Live().controls[kSelectorRecord], -9) << "the selector is never touched";
 }
 
 TEST_F(SettingsTest, ABatchWritesEveryValueAndFailuresNameTheKey) {
     CreateKey();
     const SettingsValue first[] = {{"One", kSettingsTypeBinary, "\x01\x02\x03", 3}, {"Two", 4, "\x04", 1}};
-    ASSERT_EQ(Platform().settings_write_values(settings_key_name, first, 2), SettingsStatus::ok);
+    ASSERT_EQ(Platform().settings_write_values(Bound().settings_key, first, 2), SettingsStatus::ok);
     EXPECT_STREQ(Platform().settings_error(), "");
     // A second batch replaces one value, adds one and keeps the other.
     const SettingsValue second[] = {{"One", kSettingsTypeBinary, "\x09", 1}, {"Three", kSettingsTypeBinary, "", 0}};
-    ASSERT_EQ(Platform().settings_write_values(settings_key_name, second, 2), SettingsStatus::ok);
+    ASSERT_EQ(Platform().settings_write_values(Bound().settings_key, second, 2), SettingsStatus::ok);
     struct Row {
         const char* name;
         std::uint32_t type;
@@ -209,7 +209,7 @@ TEST_F(SettingsTest, ABatchWritesEveryValueAndFailuresNameTheKey) {
         std::uint8_t bytes[8];
         std::uint32_t size = sizeof bytes;
         std::uint32_t type = 0;
-        ASSERT_EQ(Platform().settings_read(settings_key_name, row.name, bytes, &size, &type), SettingsStatus::ok);
+        ASSERT_EQ(Platform().settings_read(Bound().settings_key, row.name, bytes, &size, &type), SettingsStatus::ok);
         EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + size), row.bytes);
         EXPECT_EQ(type, row.type);
     }
@@ -218,9 +218,9 @@ TEST_F(SettingsTest, ABatchWritesEveryValueAndFailuresNameTheKey) {
     std::uint8_t bytes[8];
     std::uint32_t size = sizeof bytes;
     std::uint32_t type = 0;
-    EXPECT_EQ(Platform().settings_read(settings_key_name, "Missing", bytes, &size, &type), SettingsStatus::not_found);
+    EXPECT_EQ(Platform().settings_read(Bound().settings_key, "Missing", bytes, &size, &type), SettingsStatus::not_found);
     EXPECT_NE(std::string(Platform().settings_error()).find("Missing"), std::string::npos) << Platform().settings_error();
-    const std::string absent = std::string(settings_key_name) + "\\Absent";
+    const std::string absent = std::string(Bound().settings_key) + "\\Absent";
     EXPECT_EQ(Platform().settings_write_values(absent.c_str(), first, 2), SettingsStatus::not_found);
     const std::string error = Platform().settings_error();
 #if defined(_WIN32)
@@ -274,7 +274,7 @@ TEST_F(SettingsTest, AWriterKilledMidWriteLeavesAWholeValue) {
             std::vector<std::uint8_t> value(64 * 1024);
             for (std::uint8_t fill = 1;; ++fill) {
                 std::fill(value.begin(), value.end(), fill);
-                Platform().settings_write(settings_key_name, "Big", kSettingsTypeBinary, value.data(),
+                Platform().settings_write(Bound().settings_key, "Big", kSettingsTypeBinary, value.data(),
                                           static_cast<std::uint32_t>(value.size()));
             }
         }
@@ -285,7 +285,7 @@ TEST_F(SettingsTest, AWriterKilledMidWriteLeavesAWholeValue) {
         std::vector<std::uint8_t> read(64 * 1024);
         std::uint32_t size = static_cast<std::uint32_t>(read.size());
         std::uint32_t type = 0;
-        ASSERT_EQ(Platform().settings_read(settings_key_name, "Big", read.data(), &size, &type), SettingsStatus::ok);
+        ASSERT_EQ(Platform().settings_read(Bound().settings_key, "Big", read.data(), &size, &type), SettingsStatus::ok);
         ASSERT_EQ(size, 64u * 1024u);
         EXPECT_EQ(type, kSettingsTypeBinary);
         EXPECT_EQ(std::count(read.begin(), read.end(), read[0]), static_cast<std::ptrdiff_t>(read.size()))
@@ -330,18 +330,18 @@ TEST_F(SettingsTest, DamagedValueFilesReadAsFailuresWithoutWaiting) {
                       std::uint32_t size = sizeof bytes;
                       std::uint32_t type = 0;
                       return static_cast<int>(
-                          Platform().settings_read(settings_key_name, kSliderSettingsName, bytes, &size, &type));
+                          Platform().settings_read(Bound().settings_key, kSliderSettingsName, bytes, &size, &type));
                   }),
                   static_cast<int>(SettingsStatus::failed));
         // The dialog then starts from the defaults.
         EXPECT_EQ(InChild([this] {
                       InitialiseDialogValues();
-                      return std::equal(kDefaults, kDefaults + 8, control_values) ? 0 : 1;
+                      return std::equal(kDefaults, kDefaults + 8, Live().controls) ? 0 : 1;
                   }),
                   0);
         const int written = InChild([] {
             const std::int32_t value = 3;
-            return static_cast<int>(Platform().settings_write(settings_key_name, kSliderSettingsName,
+            return static_cast<int>(Platform().settings_write(Bound().settings_key, kSliderSettingsName,
                                                               kSettingsTypeBinary, &value, sizeof value));
         });
         EXPECT_EQ(written, static_cast<int>(row.write));
@@ -400,7 +400,7 @@ TEST_F(SettingsTest, StaleTemporaryFilesOfDeadWritersAreRemoved) {
 
 // Sets every slider and every colour to `value`: the pair a save of `value` writes.
 void FillPair(std::int32_t value) {
-    std::fill(std::begin(control_values), std::end(control_values), value);
+    std::fill(std::begin(Live().controls), std::end(Live().controls), value);
     std::fill(std::begin(definition_block.colours), std::end(definition_block.colours), static_cast<std::uint32_t>(value));
 }
 
@@ -483,9 +483,9 @@ TEST_F(SettingsTest, ALoadWhileAnotherProcessSavesGetsThePairOfOneSave) {
         FillPair(-1);
         LoadSettings();
         ++loads;
-        const std::int32_t value = control_values[0];
+        const std::int32_t value = Live().controls[0];
         const bool paired =
-            std::all_of(std::begin(control_values), std::end(control_values), [&](std::int32_t v) { return v == value; }) &&
+            std::all_of(std::begin(Live().controls), std::end(Live().controls), [&](std::int32_t v) { return v == value; }) &&
             std::all_of(std::begin(definition_block.colours), std::end(definition_block.colours),
                         [&](std::uint32_t c) { return c == static_cast<std::uint32_t>(value); });
         if (!paired && mixed++ == 0) {
@@ -517,7 +517,7 @@ TEST_F(SettingsTest, ConcurrentWritersKeepEachOthersValues) {
             bool all_written = true;
             for (int i = 0; i < kValuesEach; ++i) {
                 const std::int32_t value = w * 1000 + i;
-                all_written &= Platform().settings_write(settings_key_name, name(w, i).c_str(), kSettingsTypeBinary,
+                all_written &= Platform().settings_write(Bound().settings_key, name(w, i).c_str(), kSettingsTypeBinary,
                                                          &value, sizeof value) == SettingsStatus::ok;
             }
             _exit(all_written ? 0 : 1);
@@ -548,17 +548,17 @@ TEST_F(SettingsTest, ValuesSavedBy110StayReadable) {
     older_file(kCustomColorsName, Int32Bytes({0x00112233, 1, 2, 3, 4, 5, 6, 7}));
     older_file("Other", Int32Bytes({42}));
     LoadSettings();
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(control_values[i], i + 1) << i;
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(Live().controls[i], i + 1) << i;
     EXPECT_EQ(definition_block.colours[0], 0x00112233u);
     EXPECT_EQ(definition_block.colours[7], 7u);
 
     // A save goes into the key file, which is read first from then on; a value it lacks
     // still comes from its own file.
-    std::fill(std::begin(control_values), std::end(control_values), 5);
+    std::fill(std::begin(Live().controls), std::end(Live().controls), 5);
     SaveSettings();
-    std::fill(std::begin(control_values), std::end(control_values), 0);
+    std::fill(std::begin(Live().controls), std::end(Live().controls), 0);
     LoadSettings();
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(control_values[i], 5) << i;
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(Live().controls[i], 5) << i;
     std::uint32_t type = 0;
     EXPECT_EQ(Read("Other", &type), Int32Bytes({42}));
 }
@@ -576,11 +576,11 @@ TEST_F(SettingsTest, ErrorsNameThePathAndTheReason) {
         std::uint8_t bytes[64];
         std::uint32_t size = sizeof bytes;
         std::uint32_t type = 0;
-        return Platform().settings_read(settings_key_name, name, bytes, &size, &type);
+        return Platform().settings_read(Bound().settings_key, name, bytes, &size, &type);
     };
     const auto write = [] {
         const std::uint8_t byte = 1;
-        return Platform().settings_write(settings_key_name, "Value", kSettingsTypeBinary, &byte, 1);
+        return Platform().settings_write(Bound().settings_key, "Value", kSettingsTypeBinary, &byte, 1);
     };
     struct Row {
         const char* name;
@@ -603,7 +603,7 @@ TEST_F(SettingsTest, ErrorsNameThePathAndTheReason) {
          },
          write, SettingsStatus::failed, "cannot replace '" + key + "/.values': " + std::strerror(EISDIR)},
         {"a key beneath a regular file: creating it", [&] { setenv("XDG_CONFIG_HOME", plain_file.c_str(), 1); },
-         [] { return Platform().settings_create_key(settings_key_name, kSettingsKeyClass); }, SettingsStatus::failed,
+         [] { return Platform().settings_create_key(Bound().settings_key, kSettingsKeyClass); }, SettingsStatus::failed,
          "cannot create '" + beneath_file + "': " + std::strerror(ENOTDIR)},
         {"a key beneath a regular file: writing", [] {}, write, SettingsStatus::failed,
          "cannot open '" + beneath_file + "/Tests/" +
@@ -626,7 +626,7 @@ TEST_F(SettingsTest, ABatchReadAnswersEachValueAsASingleReadDoes) {
     Write("Full", kSettingsTypeBinary, {1, 2, 3, 4});
     Write("Typed", 4, {5});
     Write("Long", kSettingsTypeBinary, std::vector<std::uint8_t>(16, 6));
-    ASSERT_EQ(Platform().settings_write(settings_key_name, "Empty", kSettingsTypeBinary, "", 0), SettingsStatus::ok);
+    ASSERT_EQ(Platform().settings_write(Bound().settings_key, "Empty", kSettingsTypeBinary, "", 0), SettingsStatus::ok);
     struct Row {
         const char* name;
         SettingsStatus status;
@@ -653,7 +653,7 @@ TEST_F(SettingsTest, ABatchReadAnswersEachValueAsASingleReadDoes) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
         batch.push_back({rows[i].name, buffers[i].data(), kCapacity, kUntouched, SettingsStatus::ok});
     }
-    ASSERT_EQ(Platform().settings_read_values(settings_key_name, batch.data(), batch.size()), SettingsStatus::ok);
+    ASSERT_EQ(Platform().settings_read_values(Bound().settings_key, batch.data(), batch.size()), SettingsStatus::ok);
     const std::string batch_error = Platform().settings_error();
     EXPECT_NE(batch_error.find("'Long'"), std::string::npos) << "the first value not read: " << batch_error;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -662,7 +662,7 @@ TEST_F(SettingsTest, ABatchReadAnswersEachValueAsASingleReadDoes) {
         std::vector<std::uint8_t> single(kCapacity, 0xEE);
         std::uint32_t size = kCapacity;
         std::uint32_t type = kUntouched;
-        const SettingsStatus status = Platform().settings_read(settings_key_name, row.name, single.data(), &size, &type);
+        const SettingsStatus status = Platform().settings_read(Bound().settings_key, row.name, single.data(), &size, &type);
         EXPECT_EQ(batch[i].status, row.status);
         EXPECT_EQ(batch[i].status, status);
         EXPECT_EQ(batch[i].size, size);
@@ -682,9 +682,9 @@ TEST_F(SettingsTest, ABatchReadAnswersEachValueAsASingleReadDoes) {
         std::string key;
         SettingsStatus status;
     };
-    std::vector<KeyRow> keys = {{"a missing key", std::string(settings_key_name) + "\\Absent", SettingsStatus::not_found}};
+    std::vector<KeyRow> keys = {{"a missing key", std::string(Bound().settings_key) + "\\Absent", SettingsStatus::not_found}};
 #if !defined(_WIN32)
-    keys.push_back({"a damaged key file", std::string(settings_key_name) + "\\Damaged", SettingsStatus::failed});
+    keys.push_back({"a damaged key file", std::string(Bound().settings_key) + "\\Damaged", SettingsStatus::failed});
     ASSERT_EQ(Platform().settings_create_key(keys.back().key.c_str(), kSettingsKeyClass), SettingsStatus::ok);
     WriteFile(KeyDirectory() + "/Damaged/.values", {'g', 'a', 'r', 'b', 'a', 'g', 'e'});
 #endif

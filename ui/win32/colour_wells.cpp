@@ -1,8 +1,10 @@
 // Colour wells. Translate only: the colour requests and picks are in ui/colour_pick.
 #include "ui/win32/colour_wells.h"
 
+#include "filter/definition.h"
 #include "runtime/block_format.h"
 #include "ui/colour_pick.h"
+#include "ui/preview_view.h"
 #include "ui/win32/preview_window.h"
 
 namespace tessellon {
@@ -43,22 +45,22 @@ void ColourWellPressed(HWND dialog, int k) noexcept {
         RepaintWell(dialog, k, FALSE);
         return;
     }
-    pick_slot = k;
+    Preview().pick_slot = k;
     pick_dialog = dialog;
-    pick_mode = true;
+    Preview().pick_mode = true;
 }
 
 void FollowColourPick(int x, int y) noexcept {
-    if (PickColourAt(x, y) && pick_dialog != nullptr) RepaintWell(pick_dialog, pick_slot, TRUE);
+    if (PickColourAt(x, y) && pick_dialog != nullptr) RepaintWell(pick_dialog, Preview().pick_slot, TRUE);
 }
 
 void FinishColourPick(int x, int y) noexcept {
     FollowColourPick(x, y);
-    pick_mode = false;
+    Preview().pick_mode = false;
     if (pick_dialog == nullptr) return;
     NotifyPreview(pick_dialog, kPreviewRendering, 1);
     NotifyPreview(pick_dialog, kPreviewParametersChanged);
-    RepaintWell(pick_dialog, pick_slot, FALSE);
+    RepaintWell(pick_dialog, Preview().pick_slot, FALSE);
 }
 
 }  // namespace tessellon

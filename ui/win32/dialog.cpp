@@ -11,14 +11,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "resources/resource_ids.h"
 #include "runtime/block_format.h"
 #include "runtime/context.h"
-#include "shell/host.h"
-#include "shell/render_preview.h"
-#include "shell/run_filter.h"
 #include "ui/dialog_model.h"
+#include "ui/dialog_run.h"
 #include "ui/preview_view.h"
 #include "ui/settings.h"
 #include "ui/win32/colour_wells.h"
@@ -77,13 +76,13 @@ void OpenHelp(HWND dialog) noexcept {
     CopyField(target, definition_block.help_target, sizeof definition_block.help_target);
     // The shell's answer is not examined: a document that cannot be opened is the
     // shell's to report.
-    ShellExecuteA(dialog, "open", target, nullptr, module_directory, SW_SHOWNORMAL);
+    ShellExecuteA(dialog, "open", target, nullptr, Settings().module_directory, SW_SHOWNORMAL);
 }
 
 void SliderScrolled(HWND dialog, int row, WPARAM wparam) noexcept {
     const ControlRecord& record = SliderRecord(row);
-    const std::int32_t value = SliderStep(static_cast<std::uint32_t>(wparam), control_values[row], record.min, record.max);
-    control_values[row] = value;
+    const std::int32_t value = SliderStep(static_cast<std::uint32_t>(wparam), Live().controls[row], record.min, record.max);
+    Live().controls[row] = value;
     SetNumberBox(dialog, row, value);
     SetTrackbarPosition(dialog, row, value);
     ParametersChanged(dialog);
@@ -94,22 +93,22 @@ void NumberBoxChanged(HWND dialog, int row) noexcept {
     GetDlgItemTextA(dialog, IDC_NUMBER_BOX + row, text, static_cast<int>(sizeof text));
     const ControlRecord& record = SliderRecord(row);
     const NumberBoxReading reading = ReadNumberBox(text, record.min, record.max);
-    if (reading.value != control_values[row]) SetTrackbarPosition(dialog, row, reading.value);
-    control_values[row] = reading.value;
+    if (reading.value != Live().controls[row]) SetTrackbarPosition(dialog, row, reading.value);
+    Live().controls[row] = reading.value;
     // Writing the corrected text back raises EN_CHANGE once more, with a valid value.
     if (reading.corrected) SetNumberBox(dialog, row, reading.value);
     ParametersChanged(dialog);
 }
 
 void CheckBoxClicked(HWND dialog, int k) noexcept {
-    control_values[CheckBoxRecordOf(k)] = IsDlgButtonChecked(dialog, IDC_CHECK_BOX + k) == BST_CHECKED ? 1 : 0;
+    Live().controls[CheckBoxRecordOf(k)] = IsDlgButtonChecked(dialog, IDC_CHECK_BOX + k) == BST_CHECKED ? 1 : 0;
     ParametersChanged(dialog);
 }
 
 void SelectorChanged(HWND dialog) noexcept {
     const LRESULT selection = SendDlgItemMessageA(dialog, IDC_SELECTOR, CB_GETCURSEL, 0, 0);
-    if (selection == CB_ERR || selection == control_values[kSelectorRecord]) return;
-    control_values[kSelectorRecord] = static_cast<std::int32_t>(selection);
+    if (selection == CB_ERR || selection == Live().controls[kSelectorRecord]) return;
+    Live().controls[kSelectorRecord] = static_cast<std::int32_t>(selection);
     ParametersChanged(dialog);
 }
 
@@ -123,8 +122,8 @@ void RepaintColourWells(HWND dialog) noexcept {
 }
 
 BOOL Initialise(HWND dialog) noexcept {
-    dialog_window = dialog;
-    if (Item(dialog, IDC_LARGE_PREVIEW) != nullptr) large_preview_present = true;
+    Live().dialog_window = dialog;
+    if (Item(dialog, IDC_LARGE_PREVIEW) != nullptr) Preview().large_preview_present = true;
 
     char text[sizeof definition_block.title];
     CopyField(text, definition_block.filter_name, sizeof definition_block.filter_name);
@@ -141,16 +140,16 @@ BOOL Initialise(HWND dialog) noexcept {
     ApplyScriptedValues();
     SetUpControls(dialog);
 
-    const std::int32_t sampling = filter_record != nullptr ? filter_record->samplingSupport : 0;
+    const std::int32_t sampling = Host().record != nullptr ? Host().record->samplingSupport : 0;
     const SIZE size = PreviewClientSize(dialog);
-    const std::int32_t image_width = filter_record != nullptr ? filter_record->imageSize.h : 0;
-    const std::int32_t image_height = filter_record != nullptr ? filter_record->imageSize.v : 0;
-    fit_zoom = preview_zoom = ComputeFitZoom(size.cx, size.cy, image_width, image_height);
-    if (sampling == 0) preview_zoom = 1;
+    const std::int32_t image_width = Host().record != nullptr ? Host().record->imageSize.h : 0;
+    const std::int32_t image_height = Host().record != nullptr ? Host().record->imageSize.v : 0;
+    Preview().fit_zoom = Host().preview_zoom = ComputeFitZoom(size.cx, size.cy, image_width, image_height);
+    if (sampling == 0) Host().preview_zoom = 1;
 
     for (int row = 0; row < kSliderCount; ++row) {
-        SetTrackbarPosition(dialog, row, control_values[row]);
-        SetNumberBox(dialog, row, control_values[row]);
+        SetTrackbarPosition(dialog, row, Live().controls[row]);
+        SetNumberBox(dialog, row, Live().controls[row]);
     }
     RepaintColourWells(dialog);
     NotifyPreview(dialog, kPreviewRendering, 1);
@@ -164,9 +163,9 @@ BOOL Initialise(HWND dialog) noexcept {
 
     // The host did not ask for parameters: the run takes the values just loaded, and
     // nothing is saved.
-    if (show_dialog == 0) EndDialog(dialog, 1);
+    if (Dialog().show == 0) EndDialog(dialog, 1);
 
-    filtering_enabled = 1;
+    Preview().filtering_enabled = 1;
     CheckDlgButton(dialog, IDC_FILTERING, BST_CHECKED);
     return TRUE;
 }
@@ -199,7 +198,7 @@ INT_PTR Command(HWND dialog, int id, int notification) noexcept {
             EndDialog(dialog, 0);
             return TRUE;
         case IDC_ABOUT:
-            ShowAbout(dialog);
+            Dialog().run->ShowAbout(dialog);
             return TRUE;
         case IDC_HELP_BUTTON:
             OpenHelp(dialog);
@@ -241,9 +240,9 @@ INT_PTR TransparentOverPicture(HDC dc) noexcept {
 // Runs the dialog modally; -1 when the platform cannot create it, and the caller then
 // runs with the current values.
 INT_PTR RunModal(HWND owner) noexcept {
-    const auto module = static_cast<HINSTANCE>(module_instance);
+    const auto module = static_cast<HINSTANCE>(Host().module);
     const char* name = DialogTemplateName();
-    if (show_dialog != 0) return DialogBoxParamA(module, name, owner, FilterDialogProc, 0);
+    if (Dialog().show != 0) return DialogBoxParamA(module, name, owner, FilterDialogProc, 0);
     // The dialog ends itself during its initialisation. Some dialog managers show a
     // template's visible dialog after its initialisation even when it has ended there;
     // a copy without the visible style is never shown.
@@ -280,10 +279,10 @@ void SetUpControls(HWND dialog) noexcept {
         const auto range = static_cast<LPARAM>(static_cast<DWORD>(static_cast<WORD>(record.min)) |
                                                (static_cast<DWORD>(static_cast<WORD>(record.max)) << 16));
         SendDlgItemMessageA(dialog, IDC_TRACKBAR + row, TBM_SETRANGE, TRUE, range);
-        if (control_values[row] < record.min) control_values[row] = record.min;
-        if (control_values[row] > record.max) control_values[row] = record.max;
-        SetTrackbarPosition(dialog, row, control_values[row]);
-        SetNumberBox(dialog, row, control_values[row]);
+        if (Live().controls[row] < record.min) Live().controls[row] = record.min;
+        if (Live().controls[row] > record.max) Live().controls[row] = record.max;
+        SetTrackbarPosition(dialog, row, Live().controls[row]);
+        SetNumberBox(dialog, row, Live().controls[row]);
     }
 
     for (int k = 0; k < kCheckBoxCount; ++k) {
@@ -292,7 +291,7 @@ void SetUpControls(HWND dialog) noexcept {
         CopyField(caption, record.caption, sizeof record.caption);
         SetDlgItemTextA(dialog, IDC_CHECK_BOX + k, caption);
         if (record.enabled == 0) Hide(dialog, IDC_CHECK_BOX + k);
-        CheckDlgButton(dialog, IDC_CHECK_BOX + k, control_values[CheckBoxRecordOf(k)] != 0 ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(dialog, IDC_CHECK_BOX + k, Live().controls[CheckBoxRecordOf(k)] != 0 ? BST_CHECKED : BST_UNCHECKED);
     }
 
     if (block.help_target[0] == '\0') Hide(dialog, IDC_HELP_BUTTON);
@@ -313,7 +312,7 @@ void SetUpControls(HWND dialog) noexcept {
         SendDlgItemMessageA(dialog, IDC_SELECTOR, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
     }
     // An index outside the list leaves no item selected.
-    SendDlgItemMessageA(dialog, IDC_SELECTOR, CB_SETCURSEL, static_cast<WPARAM>(control_values[kSelectorRecord]), 0);
+    SendDlgItemMessageA(dialog, IDC_SELECTOR, CB_SETCURSEL, static_cast<WPARAM>(Live().controls[kSelectorRecord]), 0);
 
     for (int k = block.point_count < 0 ? 0 : block.point_count; k < kMarkerButtonCount; ++k) {
         Hide(dialog, IDC_MARKER + k);
@@ -323,7 +322,7 @@ void SetUpControls(HWND dialog) noexcept {
 void DrawBackgroundPicture(HDC dc, int left, int top, int right, int bottom) noexcept {
     PlaceableHeader header{};
     if (!HaveBackgroundPicture() || right - left <= 4 || bottom - top <= 4 ||
-        !ReadPlaceableHeader(background_picture.bytes, background_picture.length, &header)) {
+        !ReadPlaceableHeader(Dialog().background_picture.bytes, Dialog().background_picture.length, &header)) {
         SelectObject(dc, GetStockObject(BLACK_PEN));
         SelectObject(dc, GetStockObject(WHITE_BRUSH));
         Rectangle(dc, left, top, right + 1, bottom + 1);
@@ -336,9 +335,9 @@ void DrawBackgroundPicture(HDC dc, int left, int top, int right, int bottom) noe
     SetWindowExtEx(dc, (header.right - header.left) * u, (header.bottom - header.top) * u, nullptr);
     SetViewportOrgEx(dc, left, top, nullptr);
     SetViewportExtEx(dc, right - left, bottom - top, nullptr);
-    const std::int32_t records = background_picture.length - kPlaceableHeaderSize;
+    const std::int32_t records = Dialog().background_picture.length - kPlaceableHeaderSize;
     if (records > 0) {
-        HMETAFILE metafile = SetMetaFileBitsEx(static_cast<UINT>(records), background_picture.bytes + kPlaceableHeaderSize);
+        HMETAFILE metafile = SetMetaFileBitsEx(static_cast<UINT>(records), Dialog().background_picture.bytes + kPlaceableHeaderSize);
         if (metafile != nullptr) {
             PlayMetaFile(dc, metafile);
             DeleteMetaFile(metafile);
@@ -389,15 +388,17 @@ INT_PTR CALLBACK FilterDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
     }
 }
 
-std::int32_t RunFilterDialog(std::int32_t show, WindowHandle owner) noexcept {
+std::int32_t RunFilterDialog(std::int32_t show, WindowHandle owner, DialogRun& run) noexcept {
+    Dialog().run = &run;
     PrepareDialogVariant();
     LoadBackgroundPicture();
-    for (MarkerPoint& point : marker_points) point = {-1, -1};
-    show_dialog = show;
+    for (MarkerPoint& point : Live().markers) point = {-1, -1};
+    Dialog().show = show;
     const INT_PTR result = RunModal(static_cast<HWND>(owner));
     // The host drops the image data it fetched for the preview.
     ReleaseHostData();
     ReleaseBackgroundPicture();
+    Dialog().run = nullptr;
     return static_cast<std::int32_t>(result);
 }
 

@@ -5,12 +5,13 @@
 
 #include <windowsx.h>
 
+#include "filter/definition.h"
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
 #include "runtime/context.h"
-#include "shell/render_preview.h"
-#include "shell/run_filter.h"
 #include "ui/colour_pick.h"
+#include "ui/dialog_model.h"
+#include "ui/dialog_run.h"
 #include "ui/win32/colour_wells.h"
 
 namespace tessellon {
@@ -62,21 +63,24 @@ bool IsLargePreview(HWND window) noexcept { return GetDlgCtrlID(window) == kLarg
 void Render(HWND window, HDC dc, std::int32_t mode) noexcept {
     RECT client;
     GetClientRect(window, &client);
+    // The preview exists only inside the dialog, which knows the run behind it.
+    if (Dialog().run == nullptr) return;
     GdiCanvas canvas(dc);
-    RenderPreview(canvas, client.right, client.bottom, view_offset, preview_flags.render_quality, mode,
-                  large_preview_present && IsLargePreview(window));
+    Dialog().run->RenderPreview(canvas, client.right, client.bottom, Preview().view_offset,
+                                Preview().flags.render_quality, mode,
+                                Preview().large_preview_present && IsLargePreview(window));
 }
 
 // The preview is redrawn without erasing: the renderer paints every pixel.
 void Invalidate(HWND window) noexcept {
     InvalidateRect(window, nullptr, FALSE);
-    if (large_preview_present) {
+    if (Preview().large_preview_present) {
         if (HWND large = GetDlgItem(GetParent(window), kLargePreviewId)) InvalidateRect(large, nullptr, FALSE);
     }
 }
 
 ViewPoint ImageAt(LPARAM lparam) noexcept {
-    return WindowToImage(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), view_offset, view_margin, preview_zoom);
+    return WindowToImage(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), Preview().view_offset, Preview().view_margin, Host().preview_zoom);
 }
 
 void UseCursor(HCURSOR cursor) noexcept {
@@ -87,32 +91,32 @@ void UseCursor(HCURSOR cursor) noexcept {
 void OnCreate(HWND window) noexcept {
     arrow_cursor = LoadCursor(nullptr, IDC_ARROW);
     pan_cursor = LoadCursor(nullptr, IDC_SIZEALL);
-    picker_cursor = LoadCursorA(static_cast<HINSTANCE>(module_instance), "FPICKER");
+    picker_cursor = LoadCursorA(static_cast<HINSTANCE>(Host().module), "FPICKER");
     if (picker_cursor == nullptr) picker_cursor = arrow_cursor;
     UseCursor(arrow_cursor);
     if (GetDlgCtrlID(window) == kPreviewId) {
         SetTimer(window, kDebounceTimer, 500, nullptr);
         SetTimer(window, kBlinkTimer, 1000, nullptr);
     }
-    view_offset = {0, 0};
-    pick_mode = false;
-    preview_flags.render_quality = 1;
-    preview_flags.render_pending = 1;
+    Preview().view_offset = {0, 0};
+    Preview().pick_mode = false;
+    Preview().flags.render_quality = 1;
+    Preview().flags.render_pending = 1;
 }
 
 LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
-    const bool large = large_preview_present && IsLargePreview(window);
+    const bool large = Preview().large_preview_present && IsLargePreview(window);
     switch (message) {
         case WM_CREATE:
             OnCreate(window);
             return 0;
         case WM_TIMER:
             if (wparam == kDebounceTimer && !large) {
-                if (DebounceTick(preview_flags)) Invalidate(window);
+                if (DebounceTick(Preview().flags)) Invalidate(window);
             } else if (wparam == kBlinkTimer) {
-                preview_flags.blink_phase = static_cast<std::int16_t>(1 - preview_flags.blink_phase);
+                Preview().flags.blink_phase = static_cast<std::int16_t>(1 - Preview().flags.blink_phase);
                 HDC dc = GetDC(window);
-                Render(window, dc, preview_flags.blink_phase + 1);
+                Render(window, dc, Preview().flags.blink_phase + 1);
                 ReleaseDC(window, dc);
             }
             return 0;
@@ -125,7 +129,7 @@ LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wparam, LPA
         }
         case WM_LBUTTONDOWN:
             if (large) return 0;
-            if (pick_mode) {
+            if (Preview().pick_mode) {
                 const ViewPoint at = ImageAt(lparam);
                 FinishColourPick(at.x, at.y);
             }
@@ -138,11 +142,11 @@ LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wparam, LPA
             const POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
             if ((wparam & MK_LBUTTON) != 0) {
                 // The image follows the mouse; the quick paint shows the source.
-                view_offset.x -= at.x - last_mouse.x;
-                view_offset.y -= at.y - last_mouse.y;
-                preview_flags.render_quality = 0;
+                Preview().view_offset.x -= at.x - last_mouse.x;
+                Preview().view_offset.y -= at.y - last_mouse.y;
+                Preview().flags.render_quality = 0;
                 Invalidate(window);
-            } else if (pick_mode) {
+            } else if (Preview().pick_mode) {
                 const ViewPoint image = ImageAt(lparam);
                 FollowColourPick(image.x, image.y);
                 current_cursor = picker_cursor;
@@ -153,15 +157,15 @@ LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wparam, LPA
         }
         case WM_LBUTTONUP:
             if (large) return 0;
-            UseCursor(pick_mode ? picker_cursor : arrow_cursor);
-            preview_flags.render_pending = 1;
+            UseCursor(Preview().pick_mode ? picker_cursor : arrow_cursor);
+            Preview().flags.render_pending = 1;
             ReleaseCapture();
             return 0;
         case WM_RBUTTONDOWN:
             if (large) return 0;
             if (SetMarkerAt(ImageAt(lparam), (wparam & MK_CONTROL) != 0, definition_block.point_count)) {
                 CheckRadioButton(GetParent(window), kFirstMarkerButtonId, kFirstMarkerButtonId + 5,
-                                 kFirstMarkerButtonId + current_marker);
+                                 kFirstMarkerButtonId + Live().current_marker);
             }
             return 0;
         case WM_CLOSE:
@@ -173,8 +177,8 @@ LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wparam, LPA
             return 0;
         case kPreviewMessage:
             if (large) return 0;
-            if (wparam == kPreviewParametersChanged) NoteParametersChanged(preview_flags);
-            if (wparam == kPreviewRendering) preview_flags.rendering_enabled = static_cast<std::int16_t>(LOWORD(lparam));
+            if (wparam == kPreviewParametersChanged) NoteParametersChanged(Preview().flags);
+            if (wparam == kPreviewRendering) Preview().flags.rendering_enabled = static_cast<std::int16_t>(LOWORD(lparam));
             return 0;
         default:
             return DefWindowProcA(window, message, wparam, lparam);
@@ -198,33 +202,33 @@ void NotifyPreview(HWND dialog, WPARAM code, LPARAM value) noexcept {
 }
 
 void SetZoomLabel(HWND dialog) noexcept {
-    const std::int32_t sampling = filter_record != nullptr ? filter_record->samplingSupport : 0;
-    SetDlgItemTextA(dialog, kZoomLabelId, ZoomLabel(preview_zoom, sampling).c_str());
+    const std::int32_t sampling = Host().record != nullptr ? Host().record->samplingSupport : 0;
+    SetDlgItemTextA(dialog, kZoomLabelId, ZoomLabel(Host().preview_zoom, sampling).c_str());
 }
 
 void ZoomPreview(HWND dialog, ZoomDirection direction) noexcept {
     HWND preview = GetDlgItem(dialog, kPreviewId);
-    if (preview == nullptr || filter_record == nullptr) return;
+    if (preview == nullptr || Host().record == nullptr) return;
     RECT client;
     GetClientRect(preview, &client);
     const bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
-    const ZoomStep step = StepZoom(direction, shift, preview_zoom, fit_zoom, filter_record->samplingSupport,
-                                   client.right, client.bottom, view_offset);
-    preview_zoom = step.zoom;
-    if (filter_record->samplingSupport == 0) return;
-    view_offset = step.offset;
+    const ZoomStep step = StepZoom(direction, shift, Host().preview_zoom, Preview().fit_zoom, Host().record->samplingSupport,
+                                   client.right, client.bottom, Preview().view_offset);
+    Host().preview_zoom = step.zoom;
+    if (Host().record->samplingSupport == 0) return;
+    Preview().view_offset = step.offset;
     ReleaseHostData();  // the host drops the section fetched at the old zoom
     Invalidate(preview);
     SetZoomLabel(dialog);
 }
 
 void FilteringToggled(HWND dialog) noexcept {
-    filtering_enabled = IsDlgButtonChecked(dialog, kFilteringId) == BST_CHECKED ? 1 : 0;
+    Preview().filtering_enabled = IsDlgButtonChecked(dialog, kFilteringId) == BST_CHECKED ? 1 : 0;
     if (HWND preview = GetDlgItem(dialog, kPreviewId)) Invalidate(preview);
 }
 
 void MarkerButtonClicked(HWND dialog, int id) noexcept {
-    if (IsDlgButtonChecked(dialog, id) == BST_CHECKED) current_marker = id - kFirstMarkerButtonId;
+    if (IsDlgButtonChecked(dialog, id) == BST_CHECKED) Live().current_marker = id - kFirstMarkerButtonId;
 }
 
 }  // namespace tessellon

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "filter/definition.h"
 #include "resources/resource_ids.h"
 #include "runtime/block_format.h"
 #include "runtime/builtins.h"
