@@ -54,8 +54,6 @@ enum class StartingPoint {
     saved,   // the settings the last run saved
 };
 
-// The tile preset's values over the filter's defaults.
-constexpr std::int32_t kTilePresetOverlap = 20;  // percent of the width and of the height
 
 struct Options {
     bool help = false;

@@ -112,11 +112,9 @@ RunSettings PrepareSettings(const Options& options) {
             break;
         case StartingPoint::tile:
             StartFromFilterDefaults(settings);
-            for (const char* name : {"overlap-x", "overlap-y"}) {
-                if (const int control = ControlNamed(name); control >= 0) settings.controls[control] = kTilePresetOverlap;
-            }
             // Fit stays off: OUT is the tile at the picture's own resolution, and every
             // pixel inside it is the picture's own.
+            ApplyTilePreset(settings.controls);
             break;
     }
     ClampSliderValues(settings.controls);

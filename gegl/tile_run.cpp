@@ -6,7 +6,6 @@
 #include <mutex>
 #include <utility>
 
-#include "cli/options.h"  // kTilePresetOverlap: the operation's defaults are the command line's tile preset
 #include "filter/definition.h"
 #include "filter/terminology.h"
 #include "memhost/lean_host.h"
@@ -65,28 +64,13 @@ void PSAPI_CALL OnProgress(psapi::int32 done, psapi::int32 total) {
     active_progress(active_progress_context, share < 0 ? 0.0 : share > 1 ? 1.0 : share);
 }
 
-// The control values of the command line's tile preset: the filter's defaults with
-// both overlaps at the preset's value (Fit stays off, so that every pixel of the tile is
-// the picture's own), clamped as the dialog clamps them.
-void TilePreset(std::int32_t (&controls)[kControlCount]) {
-    std::fill(std::begin(controls), std::end(controls), 0);
-    ApplyControlDefaults(controls);
-    for (int i = 0; i < kControlCount; ++i) {
-        const ControlRecord& record = definition_block.controls[i];
-        if (record.enabled == 0) continue;
-        const std::string name = ControlNameFromCaption(record.caption);
-        if (i < kSliderCount && (name == "overlap-x" || name == "overlap-y")) controls[i] = cli::kTilePresetOverlap;
-    }
-    ClampSliderValues(controls);
-}
-
 }  // namespace
 
 std::vector<PropertyInfo> OperationProperties() {
     EnsureModuleLoaded();
     const std::lock_guard<std::mutex> hold(ModuleLock());
     std::int32_t preset[kControlCount];
-    TilePreset(preset);
+    ApplyTilePreset(preset);
 
     std::vector<PropertyInfo> properties;
     const auto add_control = [&properties, &preset](int index, PropertyKind kind, const char* caption) {

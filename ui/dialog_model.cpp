@@ -1,9 +1,12 @@
 // The filter dialog's window-free decisions. No Windows headers.
 #include "ui/dialog_model.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstring>
 
+#include "filter/control_rows.h"
 #include "filter/definition.h"
 #include "runtime/block_format.h"
 #include "runtime/builtins.h"
@@ -44,6 +47,14 @@ void ClampSliderValues(std::int32_t (&controls)[kControlCount]) noexcept {
         if (controls[i] < record.min) controls[i] = record.min;
         if (controls[i] > record.max) controls[i] = record.max;
     }
+}
+
+void ApplyTilePreset(std::int32_t (&controls)[kControlCount]) noexcept {
+    std::fill(std::begin(controls), std::end(controls), 0);
+    ApplyControlDefaults(controls);
+    controls[kOverlapXRow] = kTilePresetOverlap;
+    controls[kOverlapYRow] = kTilePresetOverlap;
+    ClampSliderValues(controls);
 }
 
 void ApplyScriptedValues() noexcept {

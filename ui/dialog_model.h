@@ -41,6 +41,13 @@ void ApplyControlDefaults(std::int32_t (&controls)[kControlCount]) noexcept;
 void ClampSliderValues() noexcept;
 void ClampSliderValues(std::int32_t (&controls)[kControlCount]) noexcept;
 
+// The tile preset, where the hosts that make tiles start (the command line's default and
+// the GEGL operation's defaults): the filter's defaults with both overlaps at
+// kTilePresetOverlap percent and Fit left off, so that every pixel inside the tile is
+// the picture's own; clamped as the dialog clamps. Writes every entry of `controls`.
+constexpr std::int32_t kTilePresetOverlap = 20;
+void ApplyTilePreset(std::int32_t (&controls)[kControlCount]) noexcept;
+
 // The dialog's initialisation as far as it needs no window: defaults, then the saved
 // settings, then a descriptor's values, then the values clamped.
 void InitialiseDialogValues() noexcept;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "filter/control_rows.h"
 
 namespace tessellon::cli {
 namespace {
@@ -35,13 +36,13 @@ TEST(CliOptionsTest, ValuesInBothFormsAndFlags) {
     EXPECT_EQ(o.input, "in.jpg");
     EXPECT_EQ(o.output, "out.png");
     EXPECT_TRUE(o.Filters());
-    EXPECT_EQ(o.controls[0], -76);
-    EXPECT_EQ(o.controls[2], 0);
-    EXPECT_FALSE(o.controls[1].has_value()) << "untouched controls keep their saved values";
+    EXPECT_EQ(o.controls[kOverlapXRow], -76);
+    EXPECT_EQ(o.controls[kFadeRow], 0);
+    EXPECT_FALSE(o.controls[kOverlapYRow].has_value()) << "untouched controls keep their saved values";
     EXPECT_EQ(o.controls[kSelectorControl], 2);
-    EXPECT_EQ(o.controls[15], 1);
-    EXPECT_EQ(o.controls[14], 1);
-    EXPECT_EQ(o.controls[13], 0) << "the last of --repeat and --no-repeat wins";
+    EXPECT_EQ(o.controls[kFitRow], 1);
+    EXPECT_EQ(o.controls[kOpaqueOutRow], 1);
+    EXPECT_EQ(o.controls[kRepeatRow], 0) << "the last of --repeat and --no-repeat wins";
     EXPECT_EQ(o.colour, 0x000080FFu) << "colour entries are 0x00BBGGRR";
     EXPECT_EQ(o.background, (Rgb{0x10, 0x20, 0x30}));
     EXPECT_EQ(o.foreground, (Rgb{0, 0, 0}));

@@ -35,6 +35,7 @@
 #include "runtime/context.h"
 #include "ui/dialog_model.h"
 #include "ui/settings.h"
+#include "filter/control_rows.h"
 
 namespace tessellon::cli {
 namespace {
@@ -1543,7 +1544,9 @@ TEST(CliProgramTest, CtrlCStopsEveryFileOfABatchAndLeavesNoProcessOrPartialFile)
     const Image noise = Noise(1500, 1200);
     std::vector<std::string> arguments;
     for (int i = 0; i < 8; ++i) {
-        const std::string name = "n" + std::to_string(i) + ".ppm";
+        // Built with append: GCC 12 wrongly warns of an overlapping copy for "n" + ... + ".ppm".
+        std::string name("n");
+        name.append(std::to_string(i)).append(".ppm");
         ASSERT_EQ(WriteImageFile(directory / name, noise), "");
         arguments.push_back(name);
     }
@@ -1587,7 +1590,7 @@ protected:
 TEST_F(CliSessionTest, TheModuleReadsBackWhatTheOptionsSet) {
     Options options;
     options.start = StartingPoint::filter;
-    options.controls[2] = 30;
+    options.controls[kFadeRow] = 30;
     options.controls[kSelectorControl] = 3;
     options.colour = 0x00332211;
     const RunSettings settings = PrepareSettings(options);
@@ -1596,9 +1599,9 @@ TEST_F(CliSessionTest, TheModuleReadsBackWhatTheOptionsSet) {
     definition_block.colours[0] = 0;
     ApplyControlDefaults();
     LoadSettings();
-    EXPECT_EQ(Live().controls[2], 30);
+    EXPECT_EQ(Live().controls[kFadeRow], 30);
     EXPECT_EQ(Live().controls[kSelectorControl], 3);
-    EXPECT_EQ(Live().controls[5], 4) << "a default";
+    EXPECT_EQ(Live().controls[kFreqRow], 4) << "a default";
     EXPECT_EQ(definition_block.colours[0], 0x00332211u);
     const std::string printed = FormatSettings(settings, options);
     EXPECT_EQ(Setting(printed, "Seam"), "Fractal");
@@ -1612,14 +1615,14 @@ TEST_F(CliSessionTest, TheModuleReadsBackWhatTheOptionsSet) {
 TEST_F(CliSessionTest, ValuesReachTheModuleOnlyThroughTheStore) {
     Options options;
     options.start = StartingPoint::tile;
-    options.controls[2] = 40;
+    options.controls[kFadeRow] = 40;
     options.colour = 0x00445566;
     for (std::int32_t& value : Live().controls) value = -7;
     definition_block.colours[0] = 0x00010203;
     const RunSettings settings = PrepareSettings(options);
     for (const std::int32_t value : Live().controls) EXPECT_EQ(value, -7);
     EXPECT_EQ(definition_block.colours[0], 0x00010203u);
-    EXPECT_EQ(settings.controls[2], 40);
+    EXPECT_EQ(settings.controls[kFadeRow], 40);
     EXPECT_EQ(settings.colours[0], 0x00445566u);
     const RunResult run = RunFilterOnImage(memhost::PatternImage(6, 5, 3), settings, options, 0, nullptr);
     ASSERT_EQ(run.result, 0);
@@ -1630,7 +1633,7 @@ TEST_F(CliSessionTest, ValuesReachTheModuleOnlyThroughTheStore) {
 TEST_F(CliSessionTest, ACancelledRunReportsItselfAndGivesNoImage) {
     Options options;
     options.start = StartingPoint::filter;
-    options.controls[1] = 50;
+    options.controls[kOverlapYRow] = 50;
     const RunSettings settings = PrepareSettings(options);
     ASSERT_EQ(StoreSettings(settings), "");
     RequestCancel();
@@ -1675,7 +1678,7 @@ TEST_F(CliSessionTest, RowsAreReportedFinishedOnlyOnceTheModuleHasWrittenThem) {
         SCOPED_TRACE(c.name);
         Options options;
         options.start = StartingPoint::tile;
-        options.controls[1] = 30;
+        options.controls[kOverlapYRow] = 30;
         options.selection = c.selection;
         options.max_space = c.max_space;
         const RunSettings settings = PrepareSettings(options);

@@ -32,6 +32,7 @@
 #include "support/recording_platform.h"
 #include "support/thread_count.h"
 #include "ui/settings.h"
+#include "filter/control_rows.h"
 
 namespace tessellon {
 namespace {
@@ -137,10 +138,10 @@ void Store(const Settings& s) {
     const std::int32_t sliders[8] = {s.overlap_x, s.overlap_y, s.fade,   s.thru_bg,
                                      s.bg_smooth, s.freq,      s.phase_x, s.phase_y};
     for (int i = 0; i < 8; ++i) Live().controls[i] = sliders[i];
-    Live().controls[10] = s.shape;
-    Live().controls[15] = s.fit ? 1 : 0;
-    Live().controls[14] = s.opaque_out ? 1 : 0;
-    Live().controls[13] = s.repeat ? 1 : 0;
+    Live().controls[kSeamRow] = s.shape;
+    Live().controls[kFitRow] = s.fit ? 1 : 0;
+    Live().controls[kOpaqueOutRow] = s.opaque_out ? 1 : 0;
+    Live().controls[kRepeatRow] = s.repeat ? 1 : 0;
     SaveSettings();
 }
 
@@ -823,7 +824,7 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
                                          s.bg_smooth, s.freq,      s.phase_x, s.phase_y};
         Live().controls[i] = sliders[i];
     }
-    Live().controls[10] = s.shape;
+    Live().controls[kSeamRow] = s.shape;
     HostOptions options;
     MemHost host(MakePicture(Picture::background, 30, 24, 4, options.back_color), options);
     psapi::FilterRecord& record = host.record();

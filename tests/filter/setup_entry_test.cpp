@@ -9,6 +9,7 @@
 #include "runtime/builtins.h"
 #include "runtime/context.h"
 #include "support/recording_platform.h"
+#include "filter/control_rows.h"
 
 namespace tessellon {
 namespace {
@@ -27,8 +28,8 @@ void RunSetup(std::int32_t width, std::int32_t height, const Controls& k) {
     const std::int32_t sliders[8] = {k.overlap_x, k.overlap_y, k.fade, k.thru_bg,
                                      k.bg_smooth, k.freq,      k.phase_x, k.phase_y};
     for (int i = 0; i < 8; ++i) Live().controls[i] = sliders[i];
-    Live().controls[10] = k.shape;
-    Live().controls[15] = k.fit ? 1 : 0;
+    Live().controls[kSeamRow] = k.shape;
+    Live().controls[kFitRow] = k.fit ? 1 : 0;
     run_record = RunRecord{};
     run_record.area_w = width;
     run_record.area_h = height;

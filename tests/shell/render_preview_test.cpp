@@ -15,6 +15,7 @@
 #include "support/recording_platform.h"
 #include "ui/colour_pick.h"
 #include "ui/preview_view.h"
+#include "filter/control_rows.h"
 
 namespace tessellon {
 namespace {
@@ -66,8 +67,8 @@ protected:
         Preview().flags.rendering_enabled = 1;
         Preview().filtering_enabled = 1;
         for (std::int32_t& value : Live().controls) value = 0;
-        Live().controls[2] = 50;
-        Live().controls[5] = 4;
+        Live().controls[kFadeRow] = 50;
+        Live().controls[kFreqRow] = 4;
     }
     void TearDown() override {
         Host().preview_zoom = 1;
@@ -95,7 +96,7 @@ TEST_F(RenderPreviewTest, SmallImageIsCentredGreyedAroundAndShownFiltered) {
     MemHost host(Gradient(100, 80));
     PrepareRun(host);
     Host().preview_zoom = 1;
-    Live().controls[1] = 50;  // tile = top half; the rest takes colour entry 0
+    Live().controls[kOverlapYRow] = 50;  // tile = top half; the rest takes colour entry 0
     ViewPoint offset{0, 0};
     RecordingCanvas canvas;
     RenderPreview(canvas, 128, 128, offset, 1, kRenderFull, false);
@@ -131,7 +132,7 @@ TEST_F(RenderPreviewTest, FilteringOffQualityOffOrRenderingOffShowTheSource) {
         SCOPED_TRACE(row.name);
         MemHost host(Gradient(40, 30));
         PrepareRun(host);
-        Live().controls[1] = 50;
+        Live().controls[kOverlapYRow] = 50;
         Preview().flags.rendering_enabled = row.rendering;
         Preview().filtering_enabled = row.filtering;
         ViewPoint offset{0, 0};
@@ -174,8 +175,8 @@ TEST_F(RenderPreviewTest, AdvanceStateErrorIsReportedAndNothingDrawn) {
 TEST_F(RenderPreviewTest, SlowRenderIsAbandonedWithTheRedText) {
     MemHost host(Gradient(300, 300));
     PrepareRun(host);
-    Live().controls[0] = 75;
-    Live().controls[1] = 75;  // many copies per pixel: many abort checks
+    Live().controls[kOverlapXRow] = 75;
+    Live().controls[kOverlapYRow] = 75;  // many copies per pixel: many abort checks
     platform.ms_of_day = 86'379'000;  // the render starts just before midnight
     Platform().ms_of_day = [] {
         // The clock runs 20 ms per reading: the first reading arms the watchdog, the

@@ -15,6 +15,7 @@
 #include "support/recording_platform.h"
 #include "ui/dialog_model.h"
 #include "ui/settings.h"
+#include "filter/control_rows.h"
 
 namespace tessellon {
 namespace {
@@ -242,10 +243,10 @@ TEST_F(RunFilterTest, StartWithoutParametersNeitherShowsNorSaves) {
     Settings s;
     s.sliders[2] = 77;
     Store(s);
-    Live().controls[2] = 1;  // the saved value, not this one, drives the run
+    Live().controls[kFadeRow] = 1;  // the saved value, not this one, drives the run
     MemHost host(Gradient(4, 4, 3));
     ASSERT_EQ(host.RunAsHost(), 0);
-    EXPECT_EQ(Live().controls[2], 77);
+    EXPECT_EQ(Live().controls[kFadeRow], 77);
     EXPECT_EQ(Dialog().show, 0);
 }
 

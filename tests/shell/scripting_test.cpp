@@ -22,6 +22,7 @@
 #include "support/recording_platform.h"
 #include "ui/dialog_model.h"
 #include "ui/settings.h"
+#include "filter/control_rows.h"
 
 namespace tessellon {
 namespace {
@@ -203,7 +204,7 @@ const HostileCase kHostileCases[] = {
     {"empty", [] { return Descriptor(); }, 0, [](RunValues&) {}},
     {"missing_keys_keep_saved_values", [] { return Descriptor().Integer(kFade, 7).Boolean(kFit, true); }, 0,
      [](RunValues& v) {
-         v.controls[2] = 7;
+         v.controls[kFadeRow] = 7;
          v.controls[CheckBoxRecordOf(0)] = 1;
      }},
     {"wrong_types_are_passed_over",
@@ -226,23 +227,23 @@ const HostileCase kHostileCases[] = {
      },
      0,
      [](RunValues& v) {
-         v.controls[0] = 75;
-         v.controls[1] = -76;
-         v.controls[5] = 1;
-         v.controls[2] = 100;
+         v.controls[kOverlapXRow] = 75;
+         v.controls[kOverlapYRow] = -76;
+         v.controls[kFreqRow] = 1;
+         v.controls[kFadeRow] = 100;
      }},
     {"floats_are_rounded_and_nan_passed_over",
      [] { return Descriptor().Float(kFade, 12.6).Float(kOverlapX, kNaN).Float(kFreq, 1e300); }, 0,
      [](RunValues& v) {
-         v.controls[2] = 13;
-         v.controls[5] = 128;
+         v.controls[kFadeRow] = 13;
+         v.controls[kFreqRow] = 128;
      }},
     {"unknown_keys_are_passed_over",
      [] { return Descriptor().Integer(FourCharCode("zzZz"), 3).Float(0, 1).Integer(kFade, 9); }, 0,
-     [](RunValues& v) { v.controls[2] = 9; }},
+     [](RunValues& v) { v.controls[kFadeRow] = 9; }},
     {"a_failing_getter_keeps_the_saved_value",
      [] { return Descriptor().Integer(kFade, 9).Integer(kFreq, 9); }, kFade,
-     [](RunValues& v) { v.controls[5] = 9; }},
+     [](RunValues& v) { v.controls[kFreqRow] = 9; }},
     {"seam_by_enum_type_unknown_value_passed_over",
      [] {
          return Descriptor()

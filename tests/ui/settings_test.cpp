@@ -17,6 +17,7 @@
 #include "runtime/context.h"
 #include "ui/dialog_model.h"
 #include "ui/settings.h"
+#include "filter/control_rows.h"
 
 #if !defined(_WIN32)
 #include <signal.h>
@@ -181,12 +182,12 @@ TEST_F(SettingsTest, DefaultsKeepMarkedSlidersAndAddJitter) {
     definition_block.control_jitter[0] = 50;
     definition_block.control_jitter[1] = 10;
     SeedRandom(1);  // the generator's first value is 16838
-    Live().controls[0] = 33;
+    Live().controls[kOverlapXRow] = 33;
     ApplyControlDefaults();
     definition_block = saved;
-    EXPECT_EQ(Live().controls[0], 33) << "kept, even with a jitter";
-    EXPECT_EQ(Live().controls[1], 0 + 10 * 16838 / 32767);
-    EXPECT_EQ(Live().controls[2], 50);
+    EXPECT_EQ(Live().controls[kOverlapXRow], 33) << "kept, even with a jitter";
+    EXPECT_EQ(Live().controls[kOverlapYRow], 0 + 10 * 16838 / 32767);
+    EXPECT_EQ(Live().controls[kFadeRow], 50);
     EXPECT_EQ(Live().controls[kSelectorRecord], -9) << "the selector is never touched";
 }
 
@@ -483,7 +484,7 @@ TEST_F(SettingsTest, ALoadWhileAnotherProcessSavesGetsThePairOfOneSave) {
         FillPair(-1);
         LoadSettings();
         ++loads;
-        const std::int32_t value = Live().controls[0];
+        const std::int32_t value = Live().controls[kOverlapXRow];
         const bool paired =
             std::all_of(std::begin(Live().controls), std::end(Live().controls), [&](std::int32_t v) { return v == value; }) &&
             std::all_of(std::begin(definition_block.colours), std::end(definition_block.colours),
