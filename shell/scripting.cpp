@@ -11,6 +11,7 @@
 #include "hostapi/host_state.h"
 #include "runtime/block_format.h"
 #include "runtime/context.h"
+#include "runtime/wrap32.h"
 #include "ui/dialog_model.h"
 
 namespace tessellon {
@@ -75,17 +76,13 @@ bool FromReal(double value, std::int32_t min, std::int32_t max, std::int32_t* ou
     return true;
 }
 
-std::int32_t IntoRange(std::int32_t value, std::int32_t min, std::int32_t max) noexcept {
-    return value < min ? min : value > max ? max : value;
-}
-
 // A number of whatever numeric type the host names.
 bool ReadNumber(const psapi::ReadDescriptorProcs& read, psapi::PIReadDescriptor token, DescriptorTypeID type,
                 std::int32_t min, std::int32_t max, std::int32_t* out) noexcept {
     if (type == psapi::typeInteger) {
         psapi::int32 value = 0;
         if (read.getIntegerProc(token, &value) != psapi::noErr) return false;
-        *out = IntoRange(value, min, max);
+        *out = clamp32(value, min, max);
         return true;
     }
     double value = 0;
