@@ -116,8 +116,8 @@ void BM_Start(benchmark::State& state, Settings settings, Path path) {
     PlainCopySeconds();  // before this benchmark's host: one host at a time
     LeanHost host(Document());
     const int word = EntryWordOf(kPhasePixel);
-    const NativeEntry bound = entry_routine[word];
-    if (path == Path::reference) entry_routine[word] = &filter_pixel_reference;
+    const NativeEntry bound = Bound().entry_routine[word];
+    if (path == Path::reference) Bound().entry_routine[word] = &filter_pixel_reference;
     if (path == Path::portable_kernels) tiling_lanes::UseKernels(tiling_lanes::KernelChoice::portable);
     if (path == Path::sse41_kernels) tiling_lanes::UseKernels(tiling_lanes::KernelChoice::sse41);
     ResetPeakMemory();
@@ -127,15 +127,15 @@ void BM_Start(benchmark::State& state, Settings settings, Path path) {
         state.PauseTiming();
         host.Reset();
         // Far from the host's turn, so that every run makes the same calls.
-        abort_check_calls = 0;
+        AbortState().calls = 0;
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         if (host.RunAsHost() != 0) state.SkipWithError("Start failed");
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        checks = static_cast<std::uint64_t>(abort_check_calls) +
+        checks = static_cast<std::uint64_t>(AbortState().calls) +
                  static_cast<std::uint64_t>(host.abort_calls - kHeight) * 100001u;
     }
-    entry_routine[word] = bound;
+    Bound().entry_routine[word] = bound;
     tiling_lanes::UseKernels(tiling_lanes::KernelChoice::best);
     UseThreads(0);
     Report(state, total / static_cast<double>(state.iterations()), static_cast<double>(checks));

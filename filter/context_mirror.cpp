@@ -12,7 +12,7 @@ namespace tessellon::tiling_pass {
 // --- The mirror of the context ----------------------------------------------------
 
 void ContextMirror::Load() noexcept {
-    const i32* v = execution_context.vars;
+    const i32* v = Execution().context.vars;
     State& s = state;
     s.tile_px = v[kTilePx];
     s.tile_py = v[kTilePy];
@@ -37,11 +37,11 @@ void ContextMirror::Load() noexcept {
     s.previous_value = v[kPreviousValue];
     s.previous_alpha = v[kPreviousAlpha];
     s.loop_inner = v[kLoopInner];
-    std::memcpy(s.put, put_array, sizeof s.put);
+    std::memcpy(s.put, Execution().put_array, sizeof s.put);
 }
 
 void ContextMirror::Store() const noexcept {
-    i32* v = execution_context.vars;
+    i32* v = Execution().context.vars;
     const State& s = state;
     v[kTilePx] = s.tile_px;
     v[kTilePy] = s.tile_py;
@@ -66,7 +66,7 @@ void ContextMirror::Store() const noexcept {
     v[kPreviousValue] = s.previous_value;
     v[kPreviousAlpha] = s.previous_alpha;
     v[kLoopInner] = s.loop_inner;
-    std::memcpy(put_array, s.put, sizeof s.put);
+    std::memcpy(Execution().put_array, s.put, sizeof s.put);
 }
 
 // The cells every pixel inside the tile writes before its copies.

@@ -11,7 +11,7 @@ namespace tessellon::tiling_pass {
 // asking, and the counter is left as after the pixel; otherwise it is put back, and the
 // answer waits for the reference routine's call at the same check.
 bool AbortCounter::AskedAndGoingOn(std::uint32_t checks) noexcept {
-    if (calls != &abort_check_calls || preview_start != 0) return false;
+    if (calls != &AbortState().calls || Execution().preview_start != 0) return false;
     const std::uint32_t before = *calls;
     // The pixel's check that asks: the one past the limit, or its first when the
     // counter is past the limit already (a host's abortProc can set it).
@@ -22,7 +22,7 @@ bool AbortCounter::AskedAndGoingOn(std::uint32_t checks) noexcept {
         return true;
     }
     *calls = before;
-    abort_answer_ahead = answer;
+    AbortState().answer_ahead = answer;
     return false;
 }
 

@@ -35,7 +35,7 @@ inline std::uint32_t ChecksOfPixel(const RowCheckCounts& counts, bool inside, i3
 // that computes rows ahead on a thread of its own, a counter of its own whose limit is
 // never reached, so that it never asks anyone.
 struct AbortCounter {
-    std::uint32_t* calls = &abort_check_calls;
+    std::uint32_t* calls = &AbortState().calls;
     std::uint32_t limit = kCallsBetweenTests;
     std::uint32_t own = 0;
 

@@ -42,6 +42,8 @@ i32 PixelCursor::Row(i32 y, const std::uint8_t* src, std::uint8_t* dst, const st
         *counter_.calls += checks * static_cast<std::uint32_t>(n);
         return n;
     };
+    // Set to -1 by the watchdog when a preview render is abandoned.
+    const std::int32_t& preview_start = Execution().preview_start;
     for (i32 i = 0; i < width_px; ++i) {
         if (copies_here && t_.copy_run[static_cast<std::size_t>(i)] > 0) {
             if (const i32 n = run_length(i, t_.copy_run[static_cast<std::size_t>(i)], copy_checks); n > 0) {
@@ -150,13 +152,14 @@ void PixelCursor::HandToReference(i32 y, i32 i, const std::uint8_t* src, std::ui
     mirror_.Materialize();
     mirror_.Store();
     const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * t_.planes;
-    run_record.cur_src = const_cast<std::uint8_t*>(src + at);
-    run_record.cur_dst = dst + at;
-    run_record.cur_mask = mask != nullptr ? const_cast<std::uint8_t*>(mask + i) : nullptr;
-    run_record.cur_x = t_.out_left + i - t_.origin_x;
-    run_record.cur_y = y - t_.origin_y;
+    RunRecord& record = Execution().record;
+    record.cur_src = const_cast<std::uint8_t*>(src + at);
+    record.cur_dst = dst + at;
+    record.cur_mask = mask != nullptr ? const_cast<std::uint8_t*>(mask + i) : nullptr;
+    record.cur_x = t_.out_left + i - t_.origin_x;
+    record.cur_y = y - t_.origin_y;
     run_phase(kPhasePixel);
-    abort_answer_ahead = -1;  // taken by the call that asks, which the pixel makes
+    AbortState().answer_ahead = -1;  // taken by the call that asks, which the pixel makes
     mirror_.Load();
     NoteLastFastPixel(y, i, src, dst, mask);
     last_fast_ = false;
@@ -178,17 +181,18 @@ void PixelCursor::NoteLastFastPixel(i32 y, i32 i, const std::uint8_t* src, std::
 void PixelCursor::End() noexcept {
     mirror_.Materialize();
     if (!any_processed_) return;
-    current_phase = kPhasePixel;
-    current_entry = entry_address[EntryWordOf(kPhasePixel)];
-    run_record.cur_src = const_cast<std::uint8_t*>(last_src_);
-    run_record.cur_dst = last_dst_;
-    run_record.cur_mask = const_cast<std::uint8_t*>(last_mask_);
-    run_record.cur_x = last_x_ - t_.origin_x;
-    run_record.cur_y = last_y_ - t_.origin_y;
+    ExecutionState& execution = Execution();
+    execution.phase = kPhasePixel;
+    execution.entry = Bound().entry_address[EntryWordOf(kPhasePixel)];
+    execution.record.cur_src = const_cast<std::uint8_t*>(last_src_);
+    execution.record.cur_dst = last_dst_;
+    execution.record.cur_mask = const_cast<std::uint8_t*>(last_mask_);
+    execution.record.cur_x = last_x_ - t_.origin_x;
+    execution.record.cur_y = last_y_ - t_.origin_y;
     if (last_fast_) {
         // The loader's fields for the last pixel, then what its set_out calls stored.
         load_context(kPhasePixel);
-        ExecutionContext& c = execution_context;
+        ExecutionContext& c = execution.context;
         c.out_r = mirror_.state.put[kOutCell + 0];
         c.out_g = mirror_.state.put[kOutCell + 1];
         c.out_b = mirror_.state.put[kOutCell + 2];

@@ -99,11 +99,19 @@ inline std::int32_t BandWeight(std::int32_t position, std::int32_t lo, std::int3
 
 }  // namespace tiling_fast
 
-// Passes the specialised way has run since the module was loaded; tests read it to
-// tell which way a pass took.
-extern std::uint32_t tiling_pixel_passes;
-// Passes that computed rows ahead on more than one thread.
-extern std::uint32_t tiling_threaded_passes;
+// Counters of the specialised pixel pass since the module was loaded: the pass
+// (TilingPixelPass, on the host's thread) counts; tests read them to tell which way a
+// pass took.
+struct TilingPassCounts {
+    // Passes the specialised way has run.
+    std::uint32_t pixel_passes = 0;
+    // Passes that computed rows ahead on more than one thread.
+    std::uint32_t threaded_passes = 0;
+};
+inline TilingPassCounts& TilingPasses() noexcept {
+    constinit static TilingPassCounts counts;
+    return counts;
+}
 
 // The strip a pass works on, as the run hands it over from the host's record: where
 // the input, output and mask buffers lie and which rectangles of the image they hold,

@@ -12,9 +12,6 @@
 
 namespace tessellon {
 
-std::uint32_t tiling_pixel_passes = 0;
-std::uint32_t tiling_threaded_passes = 0;
-
 // The strip's tables and the cursor of the host's thread.
 struct TilingPixelPass::Impl {
     StripTables tables;
@@ -29,7 +26,7 @@ TilingPixelPass::~TilingPixelPass() {
 
 bool TilingPixelPass::Begin(const StripDescription& strip) noexcept {
     const int word = EntryWordOf(kPhasePixel);
-    if (entry_routine[word] != &filter_pixel || !EntryPresent(entry_address[word])) return false;
+    if (Bound().entry_routine[word] != &filter_pixel || !EntryPresent(Bound().entry_address[word])) return false;
     impl_ = new (std::nothrow) Impl;
     if (impl_ == nullptr) return false;
     if (!impl_->tables.Build(strip) || !impl_->cursor.Start()) {
@@ -37,7 +34,7 @@ bool TilingPixelPass::Begin(const StripDescription& strip) noexcept {
         impl_ = nullptr;
         return false;
     }
-    ++tiling_pixel_passes;
+    ++TilingPasses().pixel_passes;
     StartAhead();
     return true;
 }
@@ -57,7 +54,7 @@ void TilingPixelPass::StartAhead() noexcept {
     // A preview keeps to one thread: its watchdog may stop it inside any pixel. So does
     // a pass whose pixels each write their cells (set-up values the shortcuts do not
     // take), whose cells could not be brought up to date by a few pixels.
-    if (threads < 2 || row_count < 2 || preview_start != 0 || !tables.colour_only) return;
+    if (threads < 2 || row_count < 2 || Execution().preview_start != 0 || !tables.colour_only) return;
     try {
         // The last change to the tables, before any other thread reads them.
         tables.PrepareCheckSums();
@@ -79,7 +76,7 @@ void TilingPixelPass::StartAhead() noexcept {
         }
         ahead->workers->Run(threads - 1, ahead->job);
         ahead_ = ahead.release();
-        ++tiling_threaded_passes;
+        ++TilingPasses().threaded_passes;
     } catch (const std::exception&) {
         // No memory for the scratch rows or the threads: one thread does it all.
     }

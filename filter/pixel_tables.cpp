@@ -17,14 +17,14 @@ bool StripTables::ReadProfile(i32 base, i32 index, i32* value) const noexcept {
     const i32 cell = wrap_add(base, index);
     // A read outside the array would set the status; one inside cells 0..12 would see
     // the pixels' own writes. Neither happens with the filter's set-up.
-    if (cell < 13 || cell >= put_cell_count) return false;
-    *value = put_array[cell];
+    if (cell < 13 || cell >= Execution().put_cell_count) return false;
+    *value = Execution().put_array[cell];
     return true;
 }
 
 bool StripTables::Build(const StripDescription& strip) noexcept {
-    if (put_array == nullptr || put_cell_count < 13) return false;
-    if (strip.zoom != 1 || preview_start == -1) return false;
+    if (Execution().put_array == nullptr || Execution().put_cell_count < 13) return false;
+    if (strip.zoom != 1 || Execution().preview_start == -1) return false;
     const std::uint8_t* flags = definition_block.use_flags[kPhasePixel];
     // Fields the loader computes per pixel from more than the pixel itself: the pass
     // recreates the loader's work for the last pixel only.
@@ -55,11 +55,11 @@ bool StripTables::Build(const StripDescription& strip) noexcept {
     out_top = strip.out_rect.top;
     out_right = strip.out_rect.right;
     out_bottom = strip.out_rect.bottom;
-    origin_x = tessellon::origin_x;
-    origin_y = tessellon::origin_y;
+    origin_x = Execution().origin_x;
+    origin_y = Execution().origin_y;
 
-    const ExecutionContext& c = execution_context;
-    const RunRecord& r = run_record;
+    const ExecutionContext& c = Execution().context;
+    const RunRecord& r = Execution().record;
     planes = r.plane_count;
     if (planes < 3) return false;
     // A field the loader does not refresh keeps its value through the pass.

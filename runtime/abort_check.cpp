@@ -8,8 +8,6 @@
 
 namespace tessellon {
 
-std::uint32_t abort_check_calls = 0;
-
 namespace {
 constexpr std::uint32_t kCallsBetweenTests = 100000;
 constexpr i32 kPreviewTimeLimitMs = 15000;
@@ -25,28 +23,26 @@ i32 ElapsedMs(i32 start, i32 now) noexcept {
     return elapsed;
 }
 
-i32 abort_answer_ahead = -1;
-
 i32 abort_check() noexcept {
-    if (++abort_check_calls <= kCallsBetweenTests) return 0;
+    if (++AbortState().calls <= kCallsBetweenTests) return 0;
     return abort_ask();
 }
 
 i32 abort_ask() noexcept {
-    abort_check_calls = 0;
-    if (abort_answer_ahead >= 0) {
-        const i32 answer = abort_answer_ahead;
-        abort_answer_ahead = -1;
+    AbortState().calls = 0;
+    if (AbortState().answer_ahead >= 0) {
+        const i32 answer = AbortState().answer_ahead;
+        AbortState().answer_ahead = -1;
         return answer;
     }
     // Outside a preview (or once it has been abandoned) the host's answer is passed on.
-    if (preview_start == 0 || preview_start == -1) return TestAbort();
+    if (Execution().preview_start == 0 || Execution().preview_start == -1) return TestAbort();
     // A preview render gives up after its time limit, or as soon as the user clicks a
     // button or moves a slider; the message stays queued for the dialog.
-    if (ElapsedMs(preview_start, MsOfDay()) > kPreviewTimeLimitMs ||
+    if (ElapsedMs(Execution().preview_start, MsOfDay()) > kPreviewTimeLimitMs ||
         Platform().peek_message(Live().dialog_window, kMessageCommand, kMessageCommand) ||
         Platform().peek_message(Live().dialog_window, kMessageHScroll, kMessageHScroll)) {
-        preview_start = -1;
+        Execution().preview_start = -1;
         return 1;
     }
     return 0;

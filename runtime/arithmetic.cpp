@@ -13,7 +13,7 @@ namespace tessellon {
 namespace {
 
 i32 Refuse(i32 status) noexcept {
-    execution_context.status = status;
+    Execution().context.status = status;
     return 0;
 }
 

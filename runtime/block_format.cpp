@@ -8,9 +8,6 @@
 
 namespace tessellon {
 
-const std::uint8_t* entry_address[4] = {};
-NativeEntry entry_routine[4] = {};
-
 bool VerifyAndBindBlock(DefinitionBlock& block, NativeRoutineLookup routine_at) noexcept {
     if (ComputeBlockChecksum(block) != block.checksum) {
         Platform().message_box(nullptr, "Not a valid Vextrel filter! Cannot execute!", "Severe error",
@@ -23,8 +20,8 @@ bool VerifyAndBindBlock(DefinitionBlock& block, NativeRoutineLookup routine_at) 
     for (int word = 0; word < 4; ++word) {
         const std::uint32_t offset = block.entry_offsets[word];
         const bool inside = offset < kCodeAreaSize;
-        entry_address[word] = inside ? block.code_area + offset : nullptr;
-        entry_routine[word] =
+        Bound().entry_address[word] = inside ? block.code_area + offset : nullptr;
+        Bound().entry_routine[word] =
             inside && block.code_area[offset] != kReturnOpcode ? routine_at(offset) : nullptr;
     }
     // Both texts end within their 24-byte fields when the block is sound; the precision

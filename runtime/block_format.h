@@ -118,19 +118,13 @@ constexpr int EntryWordOf(std::int32_t phase) noexcept {
     return words[phase & 3];
 }
 
-// Absolute entry addresses, by block word, filled once the block is verified. They are
-// kept pointer-sized beside the block because a 64-bit build cannot hold an address in
-// the block's 32-bit words; the stored offsets stay as they are.
-extern const std::uint8_t* entry_address[4];
-
 // A filter's code entries exist as native routines that read and write the execution
 // context and call the built-ins as stored code would. Each block word whose entry is
 // not a bare return is bound at verification to the routine written for its offset;
-// tests may bind routines of their own.
+// tests may bind routines of their own (Bound().entry_routine).
 struct ExecutionContext;
 struct BuiltinTable;
 using NativeEntry = std::int32_t (*)(ExecutionContext& context, const BuiltinTable& builtins) noexcept;
-extern NativeEntry entry_routine[4];
 
 // The routine written for a code offset of a filter, or null.
 using NativeRoutineLookup = NativeEntry (*)(std::uint32_t code_offset) noexcept;
@@ -142,9 +136,16 @@ constexpr std::size_t kSettingsKeySize = 256;
 // entries to the same block (at load, the filter's live block, whose colour table holds
 // the user's current colours), and the settings key formed from its names. The runtime
 // owns this record; the block itself belongs to the filter that defines it.
+// VerifyAndBindBlock writes it all; tests may rebind entries.
 struct BoundBlock {
     DefinitionBlock* block = nullptr;
     char settings_key[kSettingsKeySize] = {};
+    // Absolute entry addresses, by block word, filled once the block is verified. They
+    // are kept pointer-sized beside the block because a 64-bit build cannot hold an
+    // address in the block's 32-bit words; the stored offsets stay as they are.
+    const std::uint8_t* entry_address[4] = {};
+    // The native routine bound to each block word (null where none is).
+    NativeEntry entry_routine[4] = {};
 };
 inline BoundBlock& Bound() noexcept {
     constinit static BoundBlock bound;

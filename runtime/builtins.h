@@ -74,16 +74,26 @@ i32 grid_array(i32 op, i32 x, i32 y, i32 z, i32 v) noexcept; // slot 50
 void SeedRandom(std::uint32_t seed) noexcept;
 i32 NextRandom() noexcept;  // 0..32767
 
-// Calls of abort_check since the last expensive test (0 at load, never reset by runs).
-extern std::uint32_t abort_check_calls;
+// The abort check's state, process-wide: abort_check and abort_ask write it; the pixel
+// pass sets the answer ahead and advances the counter as the routines it stands in for
+// would; tests read and reset it.
+struct AbortCheckState {
+    // Calls of abort_check since the last expensive test (0 at load, never reset by runs).
+    std::uint32_t calls = 0;
+    // An answer asked ahead of time (see abort_ask), or -1 when there is none.
+    i32 answer_ahead = -1;
+};
+inline AbortCheckState& AbortState() noexcept {
+    constinit static AbortCheckState state;
+    return state;
+}
 // The expensive test itself, which abort_check makes on the call that takes the counter
 // past its limit: sets the counter to 0 and asks the host (or the preview's watchdog).
 // A code path that asks ahead of the routine that would have asked (the pixel pass,
 // before it computes a pixel itself) and then runs that routine after all sets
-// abort_answer_ahead to the answer: the next expensive test returns it instead of
+// AbortState().answer_ahead to the answer: the next expensive test returns it instead of
 // asking again, and sets it back to -1.
 i32 abort_ask() noexcept;
-extern i32 abort_answer_ahead;
 
 // The grid array's extents and element size, for tests.
 struct GridArrayShape {

@@ -79,7 +79,7 @@ i32 set_hls(i32 h, i32 l, i32 s) noexcept {
         cached_hls = hls;
         cached_rgb = rgb;
     }
-    ExecutionContext& c = execution_context;
+    ExecutionContext& c = Execution().context;
     c.out_r = cached_rgb.a;
     c.out_g = cached_rgb.b;
     c.out_b = cached_rgb.c;

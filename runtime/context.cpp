@@ -10,31 +10,19 @@
 
 namespace tessellon {
 
-ExecutionContext execution_context{};
-RunRecord run_record{};
-std::int32_t origin_x = 0;
-std::int32_t origin_y = 0;
-std::int32_t preview_start = 0;
-
-std::int32_t* put_array = nullptr;
-std::int32_t put_cell_count = 0;
-
-std::int32_t current_phase = 0;
-const std::uint8_t* current_entry = nullptr;
-
 void alloc_put_array(std::int32_t count) noexcept {
     if (count <= 0) count = 256;
-    Platform().free_memory(put_array);
-    put_array = static_cast<std::int32_t*>(
+    Platform().free_memory(Execution().put_array);
+    Execution().put_array = static_cast<std::int32_t*>(
         Platform().alloc_zeroed(static_cast<std::size_t>(count) * sizeof(std::int32_t)));
-    if (put_array == nullptr) {
+    if (Execution().put_array == nullptr) {
         // Every later access is then out of range and answered neutrally.
         Platform().message_box(Platform().active_window(), "Cannot initialize put array (internal error)!",
                                "Vextrel Error", MessageIcon::stop);
-        put_cell_count = 0;
+        Execution().put_cell_count = 0;
         return;
     }
-    put_cell_count = count;
+    Execution().put_cell_count = count;
 }
 
 bool EntryPresent(const std::uint8_t* entry) noexcept {
@@ -55,8 +43,8 @@ std::int32_t ImagePosition(std::int32_t cur) noexcept {
 }  // namespace
 
 void load_context(std::int32_t phase) noexcept {
-    ExecutionContext& c = execution_context;
-    const RunRecord& r = run_record;
+    ExecutionContext& c = Execution().context;
+    const RunRecord& r = Execution().record;
     const std::uint8_t* flags = Bound().block->use_flags[phase & 3];
     const bool pixel_phase = phase == kPhaseFirstPass || phase == kPhasePixel;
 
@@ -93,7 +81,7 @@ void load_context(std::int32_t phase) noexcept {
     if (flags[kFieldRefY]) c.ref_y = r.ref_y;
     if (pixel_phase && flags[kFieldMaskValue]) c.mask_value = r.cur_mask != nullptr ? *r.cur_mask : 255;
     if (flags[kFieldPreviewScale]) {
-        c.preview_scale = preview_start == 0 ? 0 : Host().preview_zoom >= 1 ? Host().preview_zoom : wrap_sub(Host().preview_zoom, 1);
+        c.preview_scale = Execution().preview_start == 0 ? 0 : Host().preview_zoom >= 1 ? Host().preview_zoom : wrap_sub(Host().preview_zoom, 1);
     }
     // Last, so that a status left by the loader's own radius is cleared as well.
     if (flags[kFieldStatus]) c.status = 0;
@@ -106,29 +94,29 @@ std::uint8_t Clamp255(std::int32_t v) noexcept {
 }  // namespace
 
 void store_output() noexcept {
-    std::uint8_t* d = run_record.cur_dst;
-    const ExecutionContext& c = execution_context;
+    std::uint8_t* d = Execution().record.cur_dst;
+    const ExecutionContext& c = Execution().context;
     d[0] = Clamp255(c.out_r);
     d[1] = Clamp255(c.out_g);
     d[2] = Clamp255(c.out_b);
-    if (run_record.plane_count > 3) d[3] = Clamp255(c.out_a);
+    if (Execution().record.plane_count > 3) d[3] = Clamp255(c.out_a);
 }
 
 std::int32_t run_phase(std::int32_t phase) noexcept {
-    current_phase = phase;
+    Execution().phase = phase;
     const int word = EntryWordOf(phase);
-    const std::uint8_t* entry = entry_address[word];
-    current_entry = entry;
+    const std::uint8_t* entry = Bound().entry_address[word];
+    Execution().entry = entry;
     if (phase == kPhaseSetup) {
         // The set-up phase starts every run from a clean context and a fresh put array,
         // whether or not the filter has set-up code.
-        std::memset(&execution_context, 0, sizeof execution_context);
+        std::memset(&Execution().context, 0, sizeof Execution().context);
         alloc_put_array(Bound().block->put_cell_count);
     }
     if (!EntryPresent(entry)) return 0;
     load_context(phase);
-    const NativeEntry routine = entry_routine[word];
-    const std::int32_t result = routine != nullptr ? routine(execution_context, builtin_table) : 0;
+    const NativeEntry routine = Bound().entry_routine[word];
+    const std::int32_t result = routine != nullptr ? routine(Execution().context, builtin_table) : 0;
     if (phase == kPhasePixel) store_output();
     return result;
 }

@@ -84,12 +84,6 @@ struct RunRecord {
     std::uint8_t back_color[4];
 };
 
-extern ExecutionContext execution_context;
-extern RunRecord run_record;
-extern std::int32_t origin_x, origin_y;
-// 0 outside a preview; the render's start time (ms of the UTC day) while one runs; -1
-// once it has been abandoned.
-extern std::int32_t preview_start;
 // The dialog's live values, read by the built-ins: sliders 0..7, selector 10, check
 // boxes 13..15; marker points (-1, -1) when unset. The dialog writes them, and so do
 // the settings store's load and a host's descriptor; they outlive the modal dialog,
@@ -110,9 +104,6 @@ inline LiveValues& Live() noexcept {
     return values;
 }
 
-// The put array: zero-filled cells, renewed at every phase 0.
-extern std::int32_t* put_array;
-extern std::int32_t put_cell_count;
 // Frees the old array and allocates `count` zeroed cells (256 when count <= 0). When
 // the memory is not there it says so and goes on with 0 cells.
 void alloc_put_array(std::int32_t count) noexcept;
@@ -125,9 +116,34 @@ struct BuiltinTable {
 };
 extern const BuiltinTable builtin_table;
 
-// The phase being run and its entry, for built-ins restricted to some phases.
-extern std::int32_t current_phase;
-extern const std::uint8_t* current_entry;
+// The execution of the compiled entries: the context the entries read and write, the
+// run environment, the put cells, the preview's origin and start time, and the phase
+// being run. The filtering run (shell) and the preview renderer set the run record,
+// origin and preview start; run_phase sets the phase and entry, load_context and
+// store_output move the context, alloc_put_array renews the put cells; the built-ins
+// and the pixel pass read and write them. Worker threads of the pixel pass read the
+// record as they did the loose variables: the same storage, written before the workers
+// start.
+struct ExecutionState {
+    ExecutionContext context{};
+    RunRecord record{};
+    // The image position that counts as (0, 0) for the entries: the selection's
+    // top-left when positions are selection-relative, else 0, 0 (and 0, 0 in a preview).
+    std::int32_t origin_x = 0, origin_y = 0;
+    // 0 outside a preview; the render's start time (ms of the UTC day) while one runs;
+    // -1 once it has been abandoned.
+    std::int32_t preview_start = 0;
+    // The put array: zero-filled cells, renewed at every phase 0.
+    std::int32_t* put_array = nullptr;
+    std::int32_t put_cell_count = 0;
+    // The phase being run and its entry, for built-ins restricted to some phases.
+    std::int32_t phase = 0;
+    const std::uint8_t* entry = nullptr;
+};
+inline ExecutionState& Execution() noexcept {
+    constinit static ExecutionState state;
+    return state;
+}
 
 // An entry is absent when its address is 0 or its first byte is a bare return.
 bool EntryPresent(const std::uint8_t* entry) noexcept;

@@ -8,7 +8,7 @@ namespace tessellon {
 namespace {
 
 i32 Refuse(i32 status) noexcept {
-    execution_context.status = status;
+    Execution().context.status = status;
     return 0;
 }
 
@@ -43,7 +43,7 @@ i32 slider_map(i32 i, i32 lo, i32 hi) noexcept {
     const ControlRecord& record = Bound().block->controls[i];
     const i32 span = wrap_sub(record.max, record.min);
     if (span == 0) {
-        execution_context.status = kStatusDomain;
+        Execution().context.status = kStatusDomain;
         return lo;
     }
     return wrap_add(lo, wrap_div(wrap_mul(wrap_sub(Live().controls[i], record.min), wrap_sub(hi, lo)), span));
@@ -51,8 +51,8 @@ i32 slider_map(i32 i, i32 lo, i32 hi) noexcept {
 
 i32 color_part(i32 k, i32 c) noexcept {
     if (c < 0 || c > 2) return Refuse(kStatusRange);
-    if (k == -2) return run_record.back_color[c];
-    if (k == -1) return run_record.fore_color[c];
+    if (k == -2) return Execution().record.back_color[c];
+    if (k == -1) return Execution().record.fore_color[c];
     const i32 count = min_of(Bound().block->colour_count, kColourCount);
     if (k < 0 || k >= count) return Refuse(kStatusRange);
     return static_cast<i32>((Bound().block->colours[k] >> (8 * c)) & 0xFFu);

@@ -13,11 +13,11 @@ namespace tessellon {
 namespace {
 
 i32 Refuse(i32 status, i32 result = 0) noexcept {
-    execution_context.status = status;
+    Execution().context.status = status;
     return result;
 }
 
-bool IsCell(i32 i) noexcept { return put_array != nullptr && i >= 0 && i < put_cell_count; }
+bool IsCell(i32 i) noexcept { return Execution().put_array != nullptr && i >= 0 && i < Execution().put_cell_count; }
 
 struct GridArray {
     void* data = nullptr;
@@ -76,35 +76,35 @@ i32 AllocateGrid(i32 x, i32 y, i32 z, i32 element_size) noexcept {
 
 }  // namespace
 
-i32 put_read(i32 i) noexcept { return IsCell(i) ? put_array[i] : Refuse(kStatusRange); }
+i32 put_read(i32 i) noexcept { return IsCell(i) ? Execution().put_array[i] : Refuse(kStatusRange); }
 
 i32 put_write(i32 v, i32 i) noexcept {
     if (!IsCell(i)) return Refuse(kStatusRange);
-    put_array[i] = v;
+    Execution().put_array[i] = v;
     return v;
 }
 
 // A tone curve 0..255 with exponent 100 / g: straight for g = 100, above the straight
 // line for g > 100. Only in the set-up and between-passes phases.
 i32 put_gamma(i32 g, i32 start, i32 n) noexcept {
-    if (current_phase == kPhaseFirstPass || current_phase == kPhasePixel) return Refuse(kStatusRange, 1);
+    if (Execution().phase == kPhaseFirstPass || Execution().phase == kPhasePixel) return Refuse(kStatusRange, 1);
     if (n <= 1 || g <= 0) return Refuse(kStatusDomain, 1);
     const double exponent = 100.0 / g;
     for (i32 k = 0; k < n; ++k) {
         const i32 index = wrap_add(start, k);
         if (index < 0) continue;
-        if (index >= put_cell_count || put_array == nullptr) break;
-        put_array[index] = TruncToInt32(255.0 * std::pow(static_cast<double>(k) / (n - 1), exponent));
+        if (index >= Execution().put_cell_count || Execution().put_array == nullptr) break;
+        Execution().put_array[index] = TruncToInt32(255.0 * std::pow(static_cast<double>(k) / (n - 1), exponent));
     }
     return 0;
 }
 
 i32 put_sort(i32 start, i32 n) noexcept {
-    if (start < 0 || n <= 0 || put_array == nullptr ||
-        static_cast<std::int64_t>(start) + n > put_cell_count) {
+    if (start < 0 || n <= 0 || Execution().put_array == nullptr ||
+        static_cast<std::int64_t>(start) + n > Execution().put_cell_count) {
         return Refuse(kStatusRange, 1);
     }
-    std::sort(put_array + start, put_array + start + n);
+    std::sort(Execution().put_array + start, Execution().put_array + start + n);
     return 0;
 }
 

@@ -14,7 +14,7 @@ namespace tessellon {
 namespace {
 
 i32 Refuse(i32 status) noexcept {
-    execution_context.status = status;
+    Execution().context.status = status;
     return 0;
 }
 
@@ -30,7 +30,7 @@ i32 BufferPosition(i32 v) noexcept {
 // image the byte after blue belongs to the next pixel, so plane 3 reads as opaque, as
 // dalpha answers.
 i32 PlaneOf(const std::uint8_t* pixel, i32 z) noexcept {
-    if (z == 3 && run_record.plane_count <= 3) return 255;
+    if (z == 3 && Execution().record.plane_count <= 3) return 255;
     return pixel[z];
 }
 
@@ -49,25 +49,25 @@ constexpr std::uint8_t kNoPixel[4] = {0, 0, 0, 0};
 const std::uint8_t* sample_at(i32 x, i32 y) noexcept {
     if (!HaveInput()) return kNoPixel;
     const psapi::FilterRecord& record = *Host().record;
-    x = wrap_add(BufferPosition(x), origin_x);
-    y = wrap_add(BufferPosition(y), origin_y);
+    x = wrap_add(BufferPosition(x), Execution().origin_x);
+    y = wrap_add(BufferPosition(y), Execution().origin_y);
     x = clamp32(x, record.inRect.left, record.inRect.right - 1);
     y = clamp32(y, record.inRect.top, record.inRect.bottom - 1);
     return static_cast<const std::uint8_t*>(record.inData) +
            static_cast<std::ptrdiff_t>(y - record.inRect.top) * record.inRowBytes +
-           static_cast<std::ptrdiff_t>(x - record.inRect.left) * run_record.plane_count;
+           static_cast<std::ptrdiff_t>(x - record.inRect.left) * Execution().record.plane_count;
 }
 
 const std::uint8_t* sample_near(i32 dx, i32 dy) noexcept {
-    const ExecutionContext& c = execution_context;
+    const ExecutionContext& c = Execution().context;
     return sample_at(wrap_add(c.pos_x, dx), wrap_add(c.pos_y, dy));
 }
 
 i32 mask_at(i32 x, i32 y) noexcept {
     if (Host().record == nullptr) return 255;
     const psapi::FilterRecord& record = *Host().record;
-    x = wrap_add(x, origin_x);
-    y = wrap_add(y, origin_y);
+    x = wrap_add(x, Execution().origin_x);
+    y = wrap_add(y, Execution().origin_y);
     const psapi::Rect& r = record.maskRect;
     if (x < r.left || x >= r.right || y < r.top || y >= r.bottom) return 0;
     if (record.maskData == nullptr) return 255;
@@ -79,14 +79,14 @@ i32 mask_at(i32 x, i32 y) noexcept {
 i32 sum3x3(const i32 (&weights)[9], i32 plane) noexcept {
     if (!HaveInput()) return 0;
     const psapi::FilterRecord& record = *Host().record;
-    const i32 x = wrap_add(run_record.cur_x, origin_x);
-    const i32 y = wrap_add(run_record.cur_y, origin_y);
+    const i32 x = wrap_add(Execution().record.cur_x, Execution().origin_x);
+    const i32 y = wrap_add(Execution().record.cur_y, Execution().origin_y);
     const std::uint8_t* centre = static_cast<const std::uint8_t*>(record.inData) +
                                  static_cast<std::ptrdiff_t>(y - record.inRect.top) * record.inRowBytes +
-                                 static_cast<std::ptrdiff_t>(x - record.inRect.left) * run_record.plane_count;
+                                 static_cast<std::ptrdiff_t>(x - record.inRect.left) * Execution().record.plane_count;
     // A missing neighbour column or row is replaced by the pixel's own.
-    const std::ptrdiff_t left = x > record.inRect.left ? -run_record.plane_count : 0;
-    const std::ptrdiff_t right = x < record.inRect.right - 1 ? run_record.plane_count : 0;
+    const std::ptrdiff_t left = x > record.inRect.left ? -Execution().record.plane_count : 0;
+    const std::ptrdiff_t right = x < record.inRect.right - 1 ? Execution().record.plane_count : 0;
     const std::ptrdiff_t up = y > record.inRect.top ? -record.inRowBytes : 0;
     const std::ptrdiff_t down = y < record.inRect.bottom - 1 ? record.inRowBytes : 0;
     const std::ptrdiff_t rows[3] = {up, 0, down};
@@ -127,8 +127,8 @@ i32 src(i32 x, i32 y, i32 z) noexcept {
 }
 
 i32 src_polar(i32 angle, i32 r, i32 z) noexcept {
-    const i32 px = wrap_add(run_record.area_w / 2, polar_x(angle, r));
-    const i32 py = wrap_add(run_record.area_h / 2, polar_y(angle, r));
+    const i32 px = wrap_add(Execution().record.area_w / 2, polar_x(angle, r));
+    const i32 py = wrap_add(Execution().record.area_h / 2, polar_y(angle, r));
     return src(px, py, z);
 }
 
@@ -137,24 +137,24 @@ i32 dg(i32 dx, i32 dy) noexcept { return sample_near(dx, dy)[1]; }
 i32 db(i32 dx, i32 dy) noexcept { return sample_near(dx, dy)[2]; }
 
 i32 dalpha(i32 dx, i32 dy) noexcept {
-    return run_record.plane_count > 3 ? sample_near(dx, dy)[3] : 255;
+    return Execution().record.plane_count > 3 ? sample_near(dx, dy)[3] : 255;
 }
 
 i32 dchan(i32 dx, i32 dy, i32 z) noexcept {
-    if (z < 0 || z >= run_record.plane_count) return Refuse(kStatusRange);
+    if (z < 0 || z >= Execution().record.plane_count) return Refuse(kStatusRange);
     const std::uint8_t* pixel = sample_near(dx, dy);
     // Without input the placeholder pixel has four planes only.
     return pixel == kNoPixel ? 0 : pixel[z];
 }
 
 i32 src_here(i32 z) noexcept {
-    const ExecutionContext& c = execution_context;
+    const ExecutionContext& c = Execution().context;
     switch (z) {
         case 0: return c.src_r;
         case 1: return c.src_g;
         case 2: return c.src_b;
         case 3:
-            if (run_record.plane_count > 3) return c.src_a;
+            if (Execution().record.plane_count > 3) return c.src_a;
             break;
         default: break;
     }
@@ -162,14 +162,14 @@ i32 src_here(i32 z) noexcept {
 }
 
 i32 set_out(i32 z, i32 v) noexcept {
-    ExecutionContext& c = execution_context;
+    ExecutionContext& c = Execution().context;
     switch (z) {
         case 0: c.out_r = v; return v;
         case 1: c.out_g = v; return v;
         case 2: c.out_b = v; return v;
         case 3:
             // Without a fourth plane there is nothing to set, and that is no error.
-            if (run_record.plane_count > 3) c.out_a = v;
+            if (Execution().record.plane_count > 3) c.out_a = v;
             return v;
         default: return Refuse(kStatusRange);
     }

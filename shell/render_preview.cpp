@@ -99,8 +99,8 @@ void RenderPreview(PreviewCanvas& canvas, std::int32_t client_w, std::int32_t cl
     const std::int32_t w = across.span;
     const std::int32_t h = down.span;
 
-    origin_x = 0;
-    origin_y = 0;
+    Execution().origin_x = 0;
+    Execution().origin_y = 0;
     record.outRect = {Short(offset.y), Short(offset.x), Short(offset.y + h), Short(offset.x + w)};
     record.inRect = record.outRect;
     record.maskRect = {};
@@ -132,18 +132,18 @@ void RenderPreview(PreviewCanvas& canvas, std::int32_t client_w, std::int32_t cl
             DisplayOutData(canvas.Context(), Preview().view_margin.x, Preview().view_margin.y);
         } else {
             Strips().done = 0;
-            preview_start = MsOfDay();
-            run_record.plane_count = record.planes;
+            Execution().preview_start = MsOfDay();
+            Execution().record.plane_count = record.planes;
             SetReferencePoint();
-            if (preview_start != -1 && EntryPresent(entry_address[EntryWordOf(kPhaseFirstPass)])) {
+            if (Execution().preview_start != -1 && EntryPresent(Bound().entry_address[EntryWordOf(kPhaseFirstPass)])) {
                 ProcessOutRect(0, kPhaseFirstPass);
             }
-            if (preview_start != -1) run_phase(kPhaseBetween);
-            if (preview_start != -1) ProcessOutRect(0, kPhasePixel);
+            if (Execution().preview_start != -1) run_phase(kPhaseBetween);
+            if (Execution().preview_start != -1) ProcessOutRect(0, kPhasePixel);
             DisplayOutData(canvas.Context(), Preview().view_margin.x, Preview().view_margin.y);
-            if (preview_start == -1) canvas.DrawTimeLimitText(client_w / 2, client_h / 2);
+            if (Execution().preview_start == -1) canvas.DrawTimeLimitText(client_w / 2, client_h / 2);
             CopyInputToOutput();
-            preview_start = 0;
+            Execution().preview_start = 0;
         }
     }
     if (!(Preview().large_preview_present && is_large_preview)) DrawMarkers(canvas, offset, w, h, mode);

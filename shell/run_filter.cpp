@@ -38,28 +38,28 @@ bool SelectionRelative() noexcept { return (definition_block.option_flags & 1u) 
 void SetProcessedArea() noexcept {
     const psapi::FilterRecord& record = *Host().record;
     if (SelectionRelative()) {
-        run_record.area_w = record.filterRect.right - record.filterRect.left;
-        run_record.area_h = record.filterRect.bottom - record.filterRect.top;
+        Execution().record.area_w = record.filterRect.right - record.filterRect.left;
+        Execution().record.area_h = record.filterRect.bottom - record.filterRect.top;
     } else {
-        run_record.area_w = record.imageSize.h;
-        run_record.area_h = record.imageSize.v;
+        Execution().record.area_w = record.imageSize.h;
+        Execution().record.area_h = record.imageSize.v;
     }
-    run_record.half_diag = HalfDiagonal(run_record.area_w, run_record.area_h);
+    Execution().record.half_diag = HalfDiagonal(Execution().record.area_w, Execution().record.area_h);
 }
 
 void SetOriginAndLimit() noexcept {
     const psapi::FilterRecord& record = *Host().record;
     if (SelectionRelative()) {
-        origin_x = record.filterRect.left;
-        origin_y = record.filterRect.top;
+        Execution().origin_x = record.filterRect.left;
+        Execution().origin_y = record.filterRect.top;
         Strips().end_y = record.filterRect.bottom;
     } else {
-        origin_x = 0;
-        origin_y = 0;
+        Execution().origin_x = 0;
+        Execution().origin_y = 0;
         Strips().end_y = record.imageSize.v;
     }
-    Strips().x = origin_x;
-    Strips().y = origin_y;
+    Strips().x = Execution().origin_x;
+    Strips().y = Execution().origin_y;
 }
 
 void RequestPlanes() noexcept {
@@ -117,11 +117,11 @@ void RequestStrip(std::int32_t x, std::int32_t y) noexcept {
 void SetReferencePoint() noexcept {
     const std::int32_t marker = Live().current_marker;
     if (marker >= 0 && marker < kMarkerCount && Live().markers[marker].x >= 0 && Live().markers[marker].y >= 0) {
-        run_record.ref_x = Live().markers[marker].x;
-        run_record.ref_y = Live().markers[marker].y;
+        Execution().record.ref_x = Live().markers[marker].x;
+        Execution().record.ref_y = Live().markers[marker].y;
     } else {
-        run_record.ref_x = run_record.area_w / 2;
-        run_record.ref_y = run_record.area_h / 2;
+        Execution().record.ref_x = Execution().record.area_w / 2;
+        Execution().record.ref_y = Execution().record.area_h / 2;
     }
     run_phase(kPhaseSetup);
 }
@@ -129,7 +129,7 @@ void SetReferencePoint() noexcept {
 std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexcept {
     const psapi::FilterRecord& record = *Host().record;
     const psapi::Rect out = record.outRect;
-    const std::int32_t planes = run_record.plane_count;
+    const std::int32_t planes = Execution().record.plane_count;
     // Nothing delivered, nothing to visit: a host that failed to fill the buffers must
     // not make the loop write through a null pointer.
     const bool have_rows = out.bottom > out.top && out.right > out.left;
@@ -191,13 +191,13 @@ std::int32_t ProcessOutRect(std::int32_t check_abort, std::int32_t phase) noexce
             Strips().done = wrap_add(Strips().done, 1);
             // A masked-out pixel keeps what the host delivered.
             if (mask == nullptr || *mask != 0) {
-                run_record.cur_src = src;
-                run_record.cur_dst = dst;
-                run_record.cur_mask = mask;
-                run_record.cur_x = x - origin_x;
-                run_record.cur_y = y - origin_y;
+                Execution().record.cur_src = src;
+                Execution().record.cur_dst = dst;
+                Execution().record.cur_mask = mask;
+                Execution().record.cur_x = x - Execution().origin_x;
+                Execution().record.cur_y = y - Execution().origin_y;
                 run_phase(phase);
-                if (preview_start == -1) return 0;  // an abandoned preview render
+                if (Execution().preview_start == -1) return 0;  // an abandoned preview render
             }
             src += planes;
             dst += planes;
@@ -220,14 +220,14 @@ psapi::int16 RunFilter() noexcept {
     EnsureSettingsKey(host_window);
     SeedRandom(static_cast<std::uint32_t>(Platform().calendar_seconds()));
 
-    run_record = RunRecord{};
-    run_record.area_w = record.imageSize.h;
-    run_record.area_h = record.imageSize.v;
-    run_record.plane_count = record.planes;
-    run_record.half_diag = HalfDiagonal(run_record.area_w, run_record.area_h);
+    Execution().record = RunRecord{};
+    Execution().record.area_w = record.imageSize.h;
+    Execution().record.area_h = record.imageSize.v;
+    Execution().record.plane_count = record.planes;
+    Execution().record.half_diag = HalfDiagonal(Execution().record.area_w, Execution().record.area_h);
     for (int c = 0; c < 3; ++c) {
-        run_record.back_color[c] = record.backColor[c];
-        run_record.fore_color[c] = record.foreColor[c];
+        Execution().record.back_color[c] = record.backColor[c];
+        Execution().record.fore_color[c] = record.foreColor[c];
     }
     Preview().fit_zoom = 32;
     Host().preview_zoom = record.samplingSupport == 0 ? 1 : 32;
@@ -242,7 +242,7 @@ psapi::int16 RunFilter() noexcept {
     Host().preview_zoom = 1;
 
     SetProcessedArea();
-    const bool first_pass = EntryPresent(entry_address[EntryWordOf(kPhaseFirstPass)]);
+    const bool first_pass = EntryPresent(Bound().entry_address[EntryWordOf(kPhaseFirstPass)]);
     Strips().done = 0;
     Strips().total = wrap_mul(record.imageSize.h, record.imageSize.v);
     if (first_pass) Strips().total = wrap_mul(Strips().total, 2);
@@ -272,7 +272,7 @@ psapi::int16 RunFilter() noexcept {
             if (ProcessOutRect(1, kPhaseFirstPass) == psapi::userCanceledErr) return psapi::userCanceledErr;
             Strips().y = wrap_add(Strips().y, Strips().height);
             if (Strips().y >= Strips().end_y) {
-                Strips().y = origin_y;
+                Strips().y = Execution().origin_y;
                 break;
             }
             RequestStrip(Strips().x, Strips().y);

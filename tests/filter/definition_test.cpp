@@ -128,7 +128,7 @@ TEST(VerifyDefinitionBlock, SoundBlockRelocatesEntriesAndFormsKey) {
     EXPECT_TRUE(platform.message_boxes.empty());
     EXPECT_TRUE(platform.exit_requests.empty());
     for (int word = 0; word < 4; ++word) {
-        EXPECT_EQ(entry_address[word], block->code_area + block->entry_offsets[word]) << word;
+        EXPECT_EQ(Bound().entry_address[word], block->code_area + block->entry_offsets[word]) << word;
     }
     EXPECT_STREQ(Bound().settings_key, "Software\\Dravik-Vextrel\\Kinsel Pro\\Tessellon");
     // The runtime works from the block whose entries were just bound.
@@ -179,10 +179,10 @@ TEST(VerifyDefinitionBlock, BindsRoutinesToTheSetupAndPixelEntriesOnly) {
     testing::RecordingPlatform platform;
     auto block = std::make_unique<DefinitionBlock>(StoredDefinitionBlock());
     ASSERT_TRUE(VerifyDefinitionBlock(*block));
-    EXPECT_EQ(entry_routine[EntryWordOf(kPhaseSetup)], &filter_setup);
-    EXPECT_EQ(entry_routine[EntryWordOf(kPhasePixel)], &filter_pixel);
-    EXPECT_EQ(entry_routine[EntryWordOf(kPhaseFirstPass)], nullptr);
-    EXPECT_EQ(entry_routine[EntryWordOf(kPhaseBetween)], nullptr);
+    EXPECT_EQ(Bound().entry_routine[EntryWordOf(kPhaseSetup)], &filter_setup);
+    EXPECT_EQ(Bound().entry_routine[EntryWordOf(kPhasePixel)], &filter_pixel);
+    EXPECT_EQ(Bound().entry_routine[EntryWordOf(kPhaseFirstPass)], nullptr);
+    EXPECT_EQ(Bound().entry_routine[EntryWordOf(kPhaseBetween)], nullptr);
     ASSERT_TRUE(VerifyDefinitionBlock());
 }
 

@@ -208,8 +208,8 @@ struct Case {
     bool holes = false;                   // the hole mask
     int rows_per_strip = 0;               // 0: one strip
     bool selection_relative = false;
-    std::uint32_t counter_start = 0;  // abort_check_calls when Start begins
-    // abort_check_calls when the main pass begins (set at its first advanceState, after
+    std::uint32_t counter_start = 0;  // AbortState().calls when Start begins
+    // AbortState().calls when the main pass begins (set at its first advanceState, after
     // the set-up has made its own checks), when present.
     std::optional<std::uint32_t> counter_at_pixels;
     std::vector<int> stop_calls;  // abortProc answers stop on these calls (1-based)
@@ -281,15 +281,15 @@ void PSAPI_CALL ScriptedProgress(psapi::int32 done, psapi::int32 total) {
 }
 
 // advanceState passed on to the host. The first request of pixels after the set-up has
-// run (the run starts with current_phase at -1) starts the main pass: the counter is
+// run (the run starts with Execution().phase at -1) starts the main pass: the counter is
 // set there, so that the set-up's own checks do not count.
 psapi::AdvanceStateProc host_advance = nullptr;
 std::optional<std::uint32_t> counter_at_main_pass;
 psapi::OSErr PSAPI_CALL ScriptedAdvance() {
     const psapi::OSErr result = host_advance();
     const psapi::Rect& out = Host().record->outRect;
-    if (counter_at_main_pass && current_phase == kPhaseSetup && out.bottom > out.top) {
-        abort_check_calls = *counter_at_main_pass;
+    if (counter_at_main_pass && Execution().phase == kPhaseSetup && out.bottom > out.top) {
+        AbortState().calls = *counter_at_main_pass;
         counter_at_main_pass.reset();
     }
     return result;
@@ -332,38 +332,38 @@ Outcome RunStart(const Case& c, NativeEntry routine) {
     host_advance = host.record().advanceState;
     host.record().advanceState = &ScriptedAdvance;
     counter_at_main_pass = c.counter_at_pixels;
-    current_phase = -1;
+    Execution().phase = -1;
     stop_on_calls = c.stop_calls;
     scripted_abort_calls = 0;
-    abort_check_calls = c.counter_start;
+    AbortState().calls = c.counter_start;
 
-    const NativeEntry bound = entry_routine[EntryWordOf(kPhasePixel)];
-    const NativeEntry setup = entry_routine[EntryWordOf(kPhaseSetup)];
-    entry_routine[EntryWordOf(kPhasePixel)] = routine;
-    if (c.tweak != 0) entry_routine[EntryWordOf(kPhaseSetup)] = &TweakedSetup;
+    const NativeEntry bound = Bound().entry_routine[EntryWordOf(kPhasePixel)];
+    const NativeEntry setup = Bound().entry_routine[EntryWordOf(kPhaseSetup)];
+    Bound().entry_routine[EntryWordOf(kPhasePixel)] = routine;
+    if (c.tweak != 0) Bound().entry_routine[EntryWordOf(kPhaseSetup)] = &TweakedSetup;
     setup_tweak = c.tweak;
-    const std::uint32_t passes = tiling_pixel_passes;
-    const std::uint32_t threaded = tiling_threaded_passes;
+    const std::uint32_t passes = TilingPasses().pixel_passes;
+    const std::uint32_t threaded = TilingPasses().threaded_passes;
     Outcome o;
     o.result = host.RunAsHost();
-    entry_routine[EntryWordOf(kPhasePixel)] = bound;
-    entry_routine[EntryWordOf(kPhaseSetup)] = setup;
+    Bound().entry_routine[EntryWordOf(kPhasePixel)] = bound;
+    Bound().entry_routine[EntryWordOf(kPhaseSetup)] = setup;
     definition_block = saved_block;
 
-    o.fast_passes = tiling_pixel_passes - passes;
-    o.threaded_passes = tiling_threaded_passes - threaded;
+    o.fast_passes = TilingPasses().pixel_passes - passes;
+    o.threaded_passes = TilingPasses().threaded_passes - threaded;
     o.host_calls = host_calls;
     o.document = host.Document();
-    o.counter = abort_check_calls;
+    o.counter = AbortState().calls;
     o.abort_calls = scripted_abort_calls;
     o.progress = host.progress;
     o.done = Strips().done;
-    o.context = execution_context;
-    o.put.assign(put_array, put_array + put_cell_count);
-    o.cur_x = run_record.cur_x;
-    o.cur_y = run_record.cur_y;
-    o.cur_mask = run_record.cur_mask != nullptr;
-    o.phase = current_phase;
+    o.context = Execution().context;
+    o.put.assign(Execution().put_array, Execution().put_array + Execution().put_cell_count);
+    o.cur_x = Execution().record.cur_x;
+    o.cur_y = Execution().record.cur_y;
+    o.cur_mask = Execution().record.cur_mask != nullptr;
+    o.phase = Execution().phase;
     o.guard_problems = host.CheckGuards();
     return o;
 }
@@ -394,7 +394,7 @@ void ExpectSame(const Outcome& reference, const Outcome& fast) {
             }
         }
     }
-    EXPECT_EQ(fast.counter, reference.counter) << "abort_check_calls";
+    EXPECT_EQ(fast.counter, reference.counter) << "AbortState().calls";
     EXPECT_EQ(fast.abort_calls, reference.abort_calls) << "abortProc calls";
     EXPECT_EQ(fast.progress, reference.progress);
     EXPECT_EQ(fast.host_calls, reference.host_calls)
@@ -703,7 +703,7 @@ protected:
     void TearDown() override {
         Host().parameters_requested = 0;
         for (std::int32_t& value : Live().controls) value = 0;
-        abort_check_calls = 0;
+        AbortState().calls = 0;
     }
     testing::RecordingPlatform platform;
 };
@@ -760,7 +760,7 @@ TEST(PixelEquivalenceStop, TheFirstPixelKeepsItsLoadedColour) {
     const Outcome filtered = RunStart(go_on, &filter_pixel);
     EXPECT_NE(filtered.document.At(0, 0, 0), source.At(0, 0, 0)) << "the case must change the pixel";
     for (std::int32_t& value : Live().controls) value = 0;
-    abort_check_calls = 0;
+    AbortState().calls = 0;
 }
 
 // A host that answers "stop" at one of its calls, or at every call from one on, gets
@@ -799,7 +799,7 @@ TEST(PixelEquivalenceStop, TwoThreadsStopWhereOneThreadStops) {
         }
     }
     for (std::int32_t& value : Live().controls) value = 0;
-    abort_check_calls = 0;
+    AbortState().calls = 0;
 }
 
 // --- Preview-like passes, driven by hand as the preview renderer drives them --------
@@ -829,13 +829,13 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     MemHost host(MakePicture(Picture::background, 30, 24, 4, options.back_color), options);
     psapi::FilterRecord& record = host.record();
     Host().record = &record;
-    run_record = RunRecord{};
-    run_record.area_w = record.imageSize.h;
-    run_record.area_h = record.imageSize.v;
-    run_record.plane_count = record.planes;
-    for (int ch = 0; ch < 3; ++ch) run_record.back_color[ch] = record.backColor[ch];
+    Execution().record = RunRecord{};
+    Execution().record.area_w = record.imageSize.h;
+    Execution().record.area_h = record.imageSize.v;
+    Execution().record.plane_count = record.planes;
+    for (int ch = 0; ch < 3; ++ch) Execution().record.back_color[ch] = record.backColor[ch];
     Host().preview_zoom = zoom;
-    origin_x = origin_y = 0;
+    Execution().origin_x = Execution().origin_y = 0;
     // The visible part at the preview's scale, as the renderer requests it.
     const int zw = zoom >= 1 ? 30 / zoom : 30 * (2 - zoom);
     const int zh = zoom >= 1 ? 24 / zoom : 24 * (2 - zoom);
@@ -846,32 +846,32 @@ PreviewOutcome RunPreview(NativeEntry routine, std::int32_t zoom, std::uint32_t 
     record.inHiPlane = record.outHiPlane = 3;
     AdvanceHost();
 
-    const NativeEntry bound = entry_routine[EntryWordOf(kPhasePixel)];
-    entry_routine[EntryWordOf(kPhasePixel)] = routine;
-    const std::uint32_t passes = tiling_pixel_passes;
+    const NativeEntry bound = Bound().entry_routine[EntryWordOf(kPhasePixel)];
+    Bound().entry_routine[EntryWordOf(kPhasePixel)] = routine;
+    const std::uint32_t passes = TilingPasses().pixel_passes;
     testing::RecordingPlatform::current->ms_of_day = 1000;
     Strips().done = 0;
-    preview_start = MsOfDay();
+    Execution().preview_start = MsOfDay();
     SetReferencePoint();
     run_phase(kPhaseBetween);
-    abort_check_calls = counter_start;
+    AbortState().calls = counter_start;
     testing::RecordingPlatform::current->ms_of_day = clock_now;
     PreviewOutcome o;
     o.result = ProcessOutRect(0, kPhasePixel);
-    entry_routine[EntryWordOf(kPhasePixel)] = bound;
-    o.fast_passes = tiling_pixel_passes - passes;
-    o.preview_start = preview_start;
-    o.counter = abort_check_calls;
+    Bound().entry_routine[EntryWordOf(kPhasePixel)] = bound;
+    o.fast_passes = TilingPasses().pixel_passes - passes;
+    o.preview_start = Execution().preview_start;
+    o.counter = AbortState().calls;
     o.done = Strips().done;
-    o.context = execution_context;
-    o.put.assign(put_array, put_array + put_cell_count);
+    o.context = Execution().context;
+    o.put.assign(Execution().put_array, Execution().put_array + Execution().put_cell_count);
     host.WriteBackAndRelease();
     o.document = host.Document();
-    preview_start = 0;
+    Execution().preview_start = 0;
     Host().preview_zoom = 1;
     Host().record = nullptr;
     for (std::int32_t& value : Live().controls) value = 0;
-    abort_check_calls = 0;
+    AbortState().calls = 0;
     return o;
 }
 

@@ -30,15 +30,15 @@ void RunSetup(std::int32_t width, std::int32_t height, const Controls& k) {
     for (int i = 0; i < 8; ++i) Live().controls[i] = sliders[i];
     Live().controls[kSeamRow] = k.shape;
     Live().controls[kFitRow] = k.fit ? 1 : 0;
-    run_record = RunRecord{};
-    run_record.area_w = width;
-    run_record.area_h = height;
+    Execution().record = RunRecord{};
+    Execution().record.area_w = width;
+    Execution().record.area_h = height;
     run_phase(0);
 }
 
 std::vector<std::int32_t> Profile(std::int32_t first_cell, int count) {
     std::vector<std::int32_t> values;
-    for (int i = 0; i < count; ++i) values.push_back(put_array[first_cell + i]);
+    for (int i = 0; i < count; ++i) values.push_back(Execution().put_array[first_cell + i]);
     return values;
 }
 
@@ -46,9 +46,9 @@ class SetupEntryTest : public ::testing::Test {
 protected:
     void TearDown() override {
         for (std::int32_t& value : Live().controls) value = 0;
-        run_record = RunRecord{};
+        Execution().record = RunRecord{};
     }
-    const std::int32_t* v = execution_context.vars;
+    const std::int32_t* v = Execution().context.vars;
 };
 
 TEST_F(SetupEntryTest, GeometryOfTheWorkedExample) {
@@ -100,7 +100,7 @@ TEST_F(SetupEntryTest, ProfilesOfTheWorkedExample) {
         EXPECT_EQ(v[kAmplitude], 4000) << "the last pass builds the y profile";
     }
     RunSetup(200, 100, Controls{.overlap_x = 20, .overlap_y = -10, .shape = 1});
-    EXPECT_EQ(put_array[kProfileXCell + 10], -1000);
+    EXPECT_EQ(Execution().put_array[kProfileXCell + 10], -1000);
 }
 
 TEST_F(SetupEntryTest, EveryProfileValueLiesBetweenZeroAndTheAmplitude) {
@@ -157,7 +157,7 @@ TEST_F(SetupEntryTest, ThruBackgroundThresholds) {
 
 TEST_F(SetupEntryTest, AbortStopsTheSetUpWhereItIs) {
     testing::RecordingPlatform platform;
-    abort_check_calls = 100000;  // the next check asks the host
+    AbortState().calls = 100000;  // the next check asks the host
     psapi::FilterRecord record{};
     record.abortProc = []() -> psapi::Boolean { return 1; };
     Host().record = &record;

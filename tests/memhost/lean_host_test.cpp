@@ -326,7 +326,7 @@ struct Outcome {
 template <typename Host>
 Outcome RunThrough(const testing::GoldenCase& c, const HostOptions& options) {
     testing::StoreGoldenSettings(c);
-    abort_check_calls = 0;
+    AbortState().calls = 0;
     Host host(testing::Picture(c.width, c.height, c.planes), options);
     Outcome outcome;
     outcome.result = host.RunAsHost();

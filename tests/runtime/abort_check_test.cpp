@@ -48,15 +48,15 @@ protected:
         Host().record = &record;
         saved_dialog_ = Live().dialog_window;
         Live().dialog_window = kDialog;
-        preview_start = 0;
-        abort_check_calls = 0;
+        Execution().preview_start = 0;
+        AbortState().calls = 0;
     }
     void TearDown() override {
         Host().record = nullptr;
         Live().dialog_window = saved_dialog_;
-        preview_start = 0;
-        abort_check_calls = 0;
-        execution_context.status = 0;
+        Execution().preview_start = 0;
+        AbortState().calls = 0;
+        Execution().context.status = 0;
     }
 
     // The calls before a stop test; answers how many of them did not return 0.
@@ -94,87 +94,87 @@ TEST_F(AbortCheck, RealRunAsksTheHostOncePer100001Calls) {
 // earlier run bring the next test forward.
 TEST_F(AbortCheck, CountCarriesOverBetweenRuns) {
     host.answer = 1;
-    abort_check_calls = kQuietCalls - 10;
+    AbortState().calls = kQuietCalls - 10;
     for (int i = 0; i < 10; ++i) EXPECT_EQ(abort_check(), 0);
     EXPECT_EQ(abort_check(), 1);
-    EXPECT_EQ(abort_check_calls, 0u);
+    EXPECT_EQ(AbortState().calls, 0u);
 }
 
 // An answer given ahead is the next stop test's, once, and the host is not asked for
 // it; the test after that asks the host again.
 TEST_F(AbortCheck, AnAnswerGivenAheadIsTakenOnceInsteadOfAskingTheHost) {
     host.answer = 0;
-    abort_check_calls = kQuietCalls;
-    abort_answer_ahead = 1;
+    AbortState().calls = kQuietCalls;
+    AbortState().answer_ahead = 1;
     EXPECT_EQ(abort_check(), 1);
     EXPECT_EQ(host.calls, 0);
-    EXPECT_EQ(abort_answer_ahead, -1);
-    EXPECT_EQ(abort_check_calls, 0u);
+    EXPECT_EQ(AbortState().answer_ahead, -1);
+    EXPECT_EQ(AbortState().calls, 0u);
 
-    abort_check_calls = kQuietCalls;
+    AbortState().calls = kQuietCalls;
     EXPECT_EQ(abort_check(), 0);
     EXPECT_EQ(host.calls, 1);
 
     // Asking straight away, as the pixel pass does inside a pixel.
     host.answer = 1;
-    abort_check_calls = 1234;
+    AbortState().calls = 1234;
     EXPECT_EQ(abort_ask(), 1);
     EXPECT_EQ(host.calls, 2);
-    EXPECT_EQ(abort_check_calls, 0u);
+    EXPECT_EQ(AbortState().calls, 0u);
 }
 
 TEST_F(AbortCheck, HostWithoutAbortProcNeverStops) {
     record.abortProc = nullptr;
-    abort_check_calls = kQuietCalls;
+    AbortState().calls = kQuietCalls;
     EXPECT_EQ(abort_check(), 0);
     Host().record = nullptr;
-    abort_check_calls = kQuietCalls;
+    AbortState().calls = kQuietCalls;
     EXPECT_EQ(abort_check(), 0);
 }
 
 TEST_F(AbortCheck, AbandonedPreviewAsksTheHost) {
-    preview_start = -1;
+    Execution().preview_start = -1;
     platform.ms_of_day = 86'000'000;
     platform.queued_messages.push_back({kDialog, kMessageCommand});
     host.answer = 1;
-    abort_check_calls = kQuietCalls;
+    AbortState().calls = kQuietCalls;
     EXPECT_EQ(abort_check(), 1);
     EXPECT_EQ(host.calls, 1);
-    EXPECT_EQ(preview_start, -1);
+    EXPECT_EQ(Execution().preview_start, -1);
     EXPECT_EQ(platform.ms_of_day_reads, 0);
     EXPECT_EQ(platform.peek_calls, 0);
 }
 
 TEST_F(AbortCheck, PreviewReadsClockAndQueueOnlyOnTheTestCall) {
-    preview_start = 1000;
+    Execution().preview_start = 1000;
     platform.ms_of_day = 500'000;  // long past the limit
     platform.queued_messages.push_back({kDialog, kMessageCommand});
     EXPECT_EQ(QuietCalls(), 0);
     EXPECT_EQ(platform.ms_of_day_reads, 0);
     EXPECT_EQ(platform.peek_calls, 0);
-    EXPECT_EQ(preview_start, 1000);
+    EXPECT_EQ(Execution().preview_start, 1000);
 
     EXPECT_EQ(abort_check(), 1);
     EXPECT_EQ(platform.ms_of_day_reads, 1);
-    EXPECT_EQ(preview_start, -1);
+    EXPECT_EQ(Execution().preview_start, -1);
     EXPECT_EQ(host.calls, 0);
 }
 
 struct WatchdogCase {
     const char* name;
-    i32 start;               // preview_start when the test call comes
+    i32 start;               // Execution().preview_start when the test call comes
     i32 now;                 // the clock, ms of the UTC day
     std::uint32_t queued;    // a message waiting, 0 for none
     WindowHandle queued_to;  // the window it waits for
     i32 expected;
-    i32 start_after;  // preview_start after the call
+    i32 start_after;  // Execution().preview_start after the call
     i32 status;
 };
 
 void PrintTo(const WatchdogCase& c, std::ostream* os) {
     *os << "start " << c.start << ", now " << c.now << ", queued 0x" << std::hex << c.queued << std::dec
         << (c.queued_to == kDialog ? " for the dialog" : " for another window") << " -> " << c.expected
-        << ", preview_start " << c.start_after << ", status " << c.status;
+        << ", Execution().preview_start " << c.start_after << ", status " << c.status;
 }
 
 class AbortCheckWatchdog : public AbortCheck, public ::testing::WithParamInterface<WatchdogCase> {};
@@ -183,13 +183,13 @@ TEST_P(AbortCheckWatchdog, StopTestDuringPreview) {
     const WatchdogCase& c = GetParam();
     platform.ms_of_day = c.now;
     if (c.queued != 0) platform.queued_messages.push_back({c.queued_to, c.queued});
-    preview_start = c.start;
+    Execution().preview_start = c.start;
     host.answer = 1;
-    abort_check_calls = kQuietCalls;
-    execution_context.status = kKept;
+    AbortState().calls = kQuietCalls;
+    Execution().context.status = kKept;
     EXPECT_EQ(abort_check(), c.expected);
-    EXPECT_EQ(preview_start, c.start_after);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().preview_start, c.start_after);
+    EXPECT_EQ(Execution().context.status, c.status);
     EXPECT_EQ(host.calls, 0);
     EXPECT_EQ(platform.ms_of_day_reads, 1);
 }

@@ -71,16 +71,16 @@ std::string CaseName(const ::testing::TestParamInfo<BuiltinCase>& info) { return
 
 // Calls one row's built-in with `status` at the sentinel and checks result and status.
 void ExpectCase(const BuiltinCase& c) {
-    execution_context.status = kKept;
+    Execution().context.status = kKept;
     EXPECT_EQ(c.fn.call(c.args), c.expected);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 class ArithBuiltin : public ::testing::TestWithParam<BuiltinCase> {
 protected:
     // The trigonometric rows are written for the default unit of 1024 steps per turn.
     void SetUp() override { ASSERT_EQ(angle_unit(0), 512); }
-    void TearDown() override { execution_context.status = 0; }
+    void TearDown() override { Execution().context.status = 0; }
 };
 
 TEST_P(ArithBuiltin, ResultAndStatus) { ExpectCase(GetParam()); }
@@ -339,17 +339,17 @@ class ArithBuiltinAngleUnit : public ::testing::Test {
 protected:
     void TearDown() override {
         angle_unit(512);
-        execution_context.status = 0;
+        Execution().context.status = 0;
     }
 };
 
 TEST_F(ArithBuiltinAngleUnit, NonPositiveUnitsChangeNothing) {
     for (const i32 n : {0, -5, kMin}) {
         SCOPED_TRACE(n);
-        execution_context.status = kKept;
+        Execution().context.status = kKept;
         EXPECT_EQ(angle_unit(n), 512);
         EXPECT_EQ(cos_scaled(512), -512);
-        EXPECT_EQ(execution_context.status, kKept);
+        EXPECT_EQ(Execution().context.status, kKept);
     }
     ASSERT_EQ(angle_unit(180), 180);
     EXPECT_EQ(angle_unit(0), 180);

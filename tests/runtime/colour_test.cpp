@@ -27,7 +27,7 @@ void ForgetHls() {
     rgb_hue(3, 2, 1);  // remembers (3, 2, 1) with (85, 2, 127)
 }
 
-Triple Out() { return {execution_context.out_r, execution_context.out_g, execution_context.out_b}; }
+Triple Out() { return {Execution().context.out_r, Execution().context.out_g, Execution().context.out_b}; }
 
 Triple SetHls(i32 h, i32 l, i32 s) {
     EXPECT_EQ(set_hls(h, l, s), 0);
@@ -37,10 +37,10 @@ Triple SetHls(i32 h, i32 l, i32 s) {
 class ColourBuiltin : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = execution_context;
-        execution_context.status = kKept;
+        saved_ = Execution().context;
+        Execution().context.status = kKept;
     }
-    void TearDown() override { execution_context = saved_; }
+    void TearDown() override { Execution().context = saved_; }
 
 private:
     ExecutionContext saved_{};
@@ -70,7 +70,7 @@ TEST_P(ColourBuiltinFromRgb, HueLightnessSaturation) {
     ForgetHls();
     const i32 saturation = rgb_saturation(c.r, c.g, c.b);
     EXPECT_EQ((Triple{hue, lightness, saturation}), c.hls);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 const RgbCase kRgbCases[] = {
@@ -113,11 +113,11 @@ class ColourBuiltinSetHls : public ColourBuiltin, public ::testing::WithParamInt
 TEST_P(ColourBuiltinSetHls, WritesTheOutputChannels) {
     const HlsCase& c = GetParam();
     ForgetHls();
-    execution_context.out_r = execution_context.out_g = execution_context.out_b = -1;
-    execution_context.out_a = 66;
+    Execution().context.out_r = Execution().context.out_g = Execution().context.out_b = -1;
+    Execution().context.out_a = 66;
     EXPECT_EQ(SetHls(c.h, c.l, c.s), c.rgb);
-    EXPECT_EQ(execution_context.out_a, 66);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.out_a, 66);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 const HlsCase kHlsCases[] = {
@@ -159,7 +159,7 @@ TEST_F(ColourBuiltin, ColourReadBackAfterSetHlsGivesTheTripleThatWasSet) {
     ForgetHls();
     EXPECT_EQ(rgb_hue(228, 31, 28), 2);
     EXPECT_EQ(rgb_saturation(228, 31, 28), 199);
-    EXPECT_EQ(execution_context.status, kKept);
+    EXPECT_EQ(Execution().context.status, kKept);
 }
 
 // rgb_hue(10, 20, 30) gives (597, 20, 127), whose plain conversion back is (11, 20, 29).
@@ -172,7 +172,7 @@ TEST_F(ColourBuiltin, SetHlsAfterReadingAColourGivesTheColourBack) {
 
     ForgetHls();
     EXPECT_EQ(SetHls(597, 20, 127), (Triple{11, 20, 29}));
-    EXPECT_EQ(execution_context.status, kKept);
+    EXPECT_EQ(Execution().context.status, kKept);
 }
 
 TEST_F(ColourBuiltin, CacheIsKeyedByClampedChannels) {

@@ -40,44 +40,44 @@ class RunPhaseTest : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_block_ = std::make_unique<DefinitionBlock>(definition_block);
-        std::memcpy(saved_address_, entry_address, sizeof saved_address_);
-        std::memcpy(saved_routine_, entry_routine, sizeof saved_routine_);
+        std::memcpy(saved_address_, Bound().entry_address, sizeof saved_address_);
+        std::memcpy(saved_routine_, Bound().entry_routine, sizeof saved_routine_);
         for (Probe& p : probe) p = Probe{};
         // Every entry present and bound to the probe of its phase.
         for (int phase = 0; phase < 4; ++phase) {
             const int word = EntryWordOf(phase);
-            entry_address[word] = &present_;
+            Bound().entry_address[word] = &present_;
         }
-        entry_routine[EntryWordOf(0)] = &ProbeRoutine<0>;
-        entry_routine[EntryWordOf(1)] = &ProbeRoutine<1>;
-        entry_routine[EntryWordOf(2)] = &ProbeRoutine<2>;
-        entry_routine[EntryWordOf(3)] = &ProbeRoutine<3>;
+        Bound().entry_routine[EntryWordOf(0)] = &ProbeRoutine<0>;
+        Bound().entry_routine[EntryWordOf(1)] = &ProbeRoutine<1>;
+        Bound().entry_routine[EntryWordOf(2)] = &ProbeRoutine<2>;
+        Bound().entry_routine[EntryWordOf(3)] = &ProbeRoutine<3>;
         std::memset(definition_block.use_flags, 0, sizeof definition_block.use_flags);
 
-        run_record = RunRecord{};
-        run_record.plane_count = 3;
-        run_record.area_w = 10;
-        run_record.area_h = 8;
+        Execution().record = RunRecord{};
+        Execution().record.plane_count = 3;
+        Execution().record.area_w = 10;
+        Execution().record.area_h = 8;
         SetPixel(10, 20, 30, 40);
         Host().preview_zoom = 1;
-        preview_start = 0;
+        Execution().preview_start = 0;
     }
 
     void TearDown() override {
         definition_block = *saved_block_;
-        std::memcpy(entry_address, saved_address_, sizeof saved_address_);
-        std::memcpy(entry_routine, saved_routine_, sizeof saved_routine_);
-        run_record = RunRecord{};
+        std::memcpy(Bound().entry_address, saved_address_, sizeof saved_address_);
+        std::memcpy(Bound().entry_routine, saved_routine_, sizeof saved_routine_);
+        Execution().record = RunRecord{};
         Host().preview_zoom = 1;
-        preview_start = 0;
+        Execution().preview_start = 0;
     }
 
     // Source and destination of the current pixel, with a guard byte after each.
     void SetPixel(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
         source_ = {r, g, b, a, 0xEE};
         dest_ = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
-        run_record.cur_src = source_.data();
-        run_record.cur_dst = dest_.data();
+        Execution().record.cur_src = source_.data();
+        Execution().record.cur_dst = dest_.data();
     }
 
     void Flag(int phase, int field) { definition_block.use_flags[phase][field] = 1; }
@@ -100,35 +100,35 @@ TEST_F(RunPhaseTest, EachPhaseRunsTheEntryOfItsBlockWordAndReturnsItsAnswer) {
     EXPECT_EQ(run_phase(2), 102);
     EXPECT_EQ(run_phase(3), 103);
     for (const Probe& p : probe) EXPECT_EQ(p.calls, 1);
-    EXPECT_EQ(current_phase, 3);
-    EXPECT_EQ(current_entry, &present_);
+    EXPECT_EQ(Execution().phase, 3);
+    EXPECT_EQ(Execution().entry, &present_);
 }
 
 TEST_F(RunPhaseTest, SetupClearsTheContextAndRenewsThePutArrayEvenWithoutAnEntry) {
-    entry_address[EntryWordOf(0)] = nullptr;
-    execution_context.vars[0] = 5;
-    execution_context.status = 2;
+    Bound().entry_address[EntryWordOf(0)] = nullptr;
+    Execution().context.vars[0] = 5;
+    Execution().context.status = 2;
     alloc_put_array(10);
-    put_array[3] = 9;
+    Execution().put_array[3] = 9;
     EXPECT_EQ(run_phase(0), 0);
     EXPECT_EQ(probe[0].calls, 0);
     const ExecutionContext zero{};
-    EXPECT_EQ(std::memcmp(&execution_context, &zero, sizeof zero), 0);
-    ASSERT_EQ(put_cell_count, 41000);
-    EXPECT_EQ(put_array[3], 0);
-    EXPECT_EQ(put_array[40999], 0);
+    EXPECT_EQ(std::memcmp(&Execution().context, &zero, sizeof zero), 0);
+    ASSERT_EQ(Execution().put_cell_count, 41000);
+    EXPECT_EQ(Execution().put_array[3], 0);
+    EXPECT_EQ(Execution().put_array[40999], 0);
 
     definition_block.put_cell_count = 0;  // means 256
     run_phase(0);
-    EXPECT_EQ(put_cell_count, 256);
+    EXPECT_EQ(Execution().put_cell_count, 256);
 }
 
 TEST_F(RunPhaseTest, BareReturnIsAbsentNothingLoadedCalledOrWritten) {
-    entry_address[EntryWordOf(2)] = &bare_return_;
-    execution_context.src_r = 77;
+    Bound().entry_address[EntryWordOf(2)] = &bare_return_;
+    Execution().context.src_r = 77;
     EXPECT_EQ(run_phase(2), 0);
     EXPECT_EQ(probe[2].calls, 0);
-    EXPECT_EQ(execution_context.src_r, 77);
+    EXPECT_EQ(Execution().context.src_r, 77);
     EXPECT_EQ(dest_[0], 0xAA);
 }
 
@@ -137,7 +137,7 @@ TEST_F(RunPhaseTest, ContextKeepsVariablesFromSetupThroughEveryPixel) {
     probe[2].action = [](ExecutionContext& c) { c.vars[0] += 1; };
     run_phase(0);
     for (int i = 0; i < 3; ++i) run_phase(2);
-    EXPECT_EQ(execution_context.vars[0], 1003);
+    EXPECT_EQ(Execution().context.vars[0], 1003);
 }
 
 TEST_F(RunPhaseTest, PixelWriteBackIsClampedAndSkipsTheFourthByteOfThreePlanes) {
@@ -156,7 +156,7 @@ TEST_F(RunPhaseTest, PixelWriteBackIsClampedAndSkipsTheFourthByteOfThreePlanes) 
     EXPECT_EQ(probe[2].seen[0].src_a, 255);
     EXPECT_EQ(probe[2].seen[0].out_a, 255);
 
-    run_record.plane_count = 4;
+    Execution().record.plane_count = 4;
     probe[2].action = [](ExecutionContext& c) { c.out_a = 999; };
     run_phase(2);
     EXPECT_EQ(probe[2].seen[1].src_a, 40);
@@ -174,14 +174,14 @@ TEST_F(RunPhaseTest, FirstPassLoadsPixelsButWritesNothingBack) {
 }
 
 TEST_F(RunPhaseTest, OptionalFieldsLoadOnlyWhenTheirPhaseFlagsThem) {
-    run_record.half_diag = 6;
-    run_record.ref_x = 3;
-    run_record.ref_y = 4;
-    run_record.back_color[0] = 200;
-    run_record.fore_color[2] = 255;
-    execution_context.width = -1;
-    execution_context.luma = -1;
-    execution_context.back_r = -1;
+    Execution().record.half_diag = 6;
+    Execution().record.ref_x = 3;
+    Execution().record.ref_y = 4;
+    Execution().record.back_color[0] = 200;
+    Execution().record.fore_color[2] = 255;
+    Execution().context.width = -1;
+    Execution().context.luma = -1;
+    Execution().context.back_r = -1;
     run_phase(2);  // nothing flagged
     EXPECT_EQ(probe[2].seen[0].width, -1);
     EXPECT_EQ(probe[2].seen[0].luma, -1);
@@ -232,8 +232,8 @@ TEST_F(RunPhaseTest, ColourDifferenceFieldsTruncateTowardZero) {
 }
 
 TEST_F(RunPhaseTest, CentrePixelHasRadiusZeroAngleQuarterTurnAndStatusRules) {
-    run_record.cur_x = 5;  // area 10 x 8: the centre is (5, 4)
-    run_record.cur_y = 4;
+    Execution().record.cur_x = 5;  // area 10 x 8: the centre is (5, 4)
+    Execution().record.cur_y = 4;
     Flag(kPhasePixel, kFieldAngle);
     Flag(kPhasePixel, kFieldRadius);
     run_phase(2);
@@ -245,8 +245,8 @@ TEST_F(RunPhaseTest, CentrePixelHasRadiusZeroAngleQuarterTurnAndStatusRules) {
     run_phase(2);
     EXPECT_EQ(probe[2].seen[1].status, 0);
 
-    run_record.cur_x = 8;  // (3, -4) from the centre
-    run_record.cur_y = 0;
+    Execution().record.cur_x = 8;  // (3, -4) from the centre
+    Execution().record.cur_y = 0;
     run_phase(2);
     EXPECT_EQ(probe[2].seen[2].radius, 5);
     EXPECT_EQ(probe[2].seen[2].angle, vec_angle(3, -4));
@@ -265,8 +265,8 @@ TEST_F(RunPhaseTest, PositionFollowsThePreviewZoom) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Host().preview_zoom = row.zoom;
-        run_record.cur_x = row.cur;
-        run_record.cur_y = row.cur;
+        Execution().record.cur_x = row.cur;
+        Execution().record.cur_y = row.cur;
         run_phase(2);
         EXPECT_EQ(probe[2].seen.back().pos_x, row.pos);
         EXPECT_EQ(probe[2].seen.back().pos_y, row.pos);
@@ -281,8 +281,8 @@ TEST_F(RunPhaseTest, PreviewScaleAndMaskValue) {
     EXPECT_EQ(probe[2].seen[0].mask_value, 255) << "no host mask";
 
     std::uint8_t mask = 17;
-    run_record.cur_mask = &mask;
-    preview_start = 1234;
+    Execution().record.cur_mask = &mask;
+    Execution().preview_start = 1234;
     Host().preview_zoom = 3;
     run_phase(2);
     EXPECT_EQ(probe[2].seen[1].preview_scale, 3);
@@ -295,11 +295,11 @@ TEST_F(RunPhaseTest, PreviewScaleAndMaskValue) {
 TEST_F(RunPhaseTest, SetupAndBetweenPhasesKeepTheLastPixelButRecomputeThePosition) {
     Flag(kPhaseBetween, kFieldMaskValue);
     SetPixel(1, 2, 3, 4);
-    run_record.cur_x = 6;
+    Execution().record.cur_x = 6;
     run_phase(2);
     SetPixel(9, 9, 9, 9);
-    run_record.cur_x = 2;
-    execution_context.mask_value = -7;
+    Execution().record.cur_x = 2;
+    Execution().context.mask_value = -7;
     run_phase(3);
     const ExecutionContext& c = probe[3].seen[0];
     EXPECT_EQ(c.src_r, 1);
@@ -316,13 +316,13 @@ TEST(PutArray, FailedAllocationIsReportedAndLeavesNoCells) {
     EXPECT_EQ(platform.message_boxes[0].text, "Cannot initialize put array (internal error)!");
     EXPECT_EQ(platform.message_boxes[0].caption, "Vextrel Error");
     EXPECT_EQ(platform.message_boxes[0].icon, MessageIcon::stop);
-    EXPECT_EQ(put_cell_count, 0);
-    execution_context.status = 0;
+    EXPECT_EQ(Execution().put_cell_count, 0);
+    Execution().context.status = 0;
     EXPECT_EQ(put_read(0), 0);
-    EXPECT_EQ(execution_context.status, 1);
+    EXPECT_EQ(Execution().context.status, 1);
     Platform().alloc_zeroed = NativePlatform().alloc_zeroed;
     alloc_put_array(16);
-    EXPECT_EQ(put_cell_count, 16);
+    EXPECT_EQ(Execution().put_cell_count, 16);
 }
 
 TEST(BuiltinTable, EverySlotHoldsItsFunction) {

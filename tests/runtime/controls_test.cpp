@@ -40,9 +40,9 @@ TEST_F(ControlBuiltinsTest, SliderReadsOnlyTheEightSliders) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << "slider(" << row.i << ")");
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(slider(row.i), row.expected);
-        EXPECT_EQ(execution_context.status, row.status);
+        EXPECT_EQ(Execution().context.status, row.status);
     }
 }
 
@@ -67,9 +67,9 @@ TEST_P(SliderRampTest, FallsFrom255AtLoTo0AtHi) {
     const RampCase& c = GetParam();
     const i32 values[10] = {10, 20, 20, 10, 7, 7, -30, -10, 50, 60};
     for (int i = 0; i < 10; ++i) Live().controls[i] = values[i];
-    execution_context.status = kUntouched;
+    Execution().context.status = kUntouched;
     EXPECT_EQ(slider_ramp(c.k, c.v), c.expected);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -119,9 +119,9 @@ TEST_P(SliderMapTest, MapsTheRecordsRangeOntoLoHi) {
     definition_block.controls[4].min = 5;
     definition_block.controls[4].max = 5;
     if (c.i >= 0 && c.i < 8) Live().controls[c.i] = c.value;
-    execution_context.status = kUntouched;
+    Execution().context.status = kUntouched;
     EXPECT_EQ(slider_map(c.i, c.lo, c.hi), c.expected);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -169,12 +169,12 @@ TEST_P(ColorPartTest, ReadsOneByteOfAColour) {
     const std::uint8_t back[4] = {1, 2, 3, 4};
     const std::uint8_t fore[4] = {5, 6, 7, 8};
     for (int i = 0; i < 4; ++i) {
-        run_record.back_color[i] = back[i];
-        run_record.fore_color[i] = fore[i];
+        Execution().record.back_color[i] = back[i];
+        Execution().record.fore_color[i] = fore[i];
     }
-    execution_context.status = kUntouched;
+    Execution().context.status = kUntouched;
     EXPECT_EQ(color_part(c.k, c.c), c.expected);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -207,9 +207,9 @@ TEST_F(ControlBuiltinsTest, CheckBoxReadsEntriesFifteenDownToThirteen) {
     const Row rows[] = {{0, 1}, {1, 0}, {2, 7}, {3, 0}, {-1, 0}, {15, 0}};
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << "check_box(" << row.k << ")");
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(check_box(row.k), row.expected);
-        EXPECT_EQ(execution_context.status, kUntouched);
+        EXPECT_EQ(Execution().context.status, kUntouched);
     }
 }
 
@@ -217,9 +217,9 @@ TEST_F(ControlBuiltinsTest, SelectorIgnoresItsArgument) {
     Live().controls[10] = 3;
     for (const i32 argument : {0, 10, -1, INT32_MAX}) {
         SCOPED_TRACE(::testing::Message() << "selector(" << argument << ")");
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(selector(argument), 3);
-        EXPECT_EQ(execution_context.status, kUntouched);
+        EXPECT_EQ(Execution().context.status, kUntouched);
     }
 }
 
@@ -245,9 +245,9 @@ TEST_F(ControlBuiltinsTest, PickPointReadsMarkersUpToThePointCount) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         definition_block.point_count = row.point_count;
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(pick_point(row.k, row.c), row.expected);
-        EXPECT_EQ(execution_context.status, kUntouched);
+        EXPECT_EQ(Execution().context.status, kUntouched);
     }
 }
 

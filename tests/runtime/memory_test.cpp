@@ -35,24 +35,24 @@ void PrintCells(const Cells& cells, std::ostream* os) {
 class MemoryBuiltinsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_array_ = put_array;
-        saved_count_ = put_cell_count;
-        put_array = nullptr;  // keep the saved array from being freed
+        saved_array_ = Execution().put_array;
+        saved_count_ = Execution().put_cell_count;
+        Execution().put_array = nullptr;  // keep the saved array from being freed
         alloc_put_array(8);
-        ASSERT_EQ(put_cell_count, 8);
+        ASSERT_EQ(Execution().put_cell_count, 8);
         grid_array(1, 0, 0, 0, 0);
     }
     void TearDown() override {
         grid_array(1, 0, 0, 0, 0);
-        Platform().free_memory(put_array);
-        put_array = saved_array_;
-        put_cell_count = saved_count_;
+        Platform().free_memory(Execution().put_array);
+        Execution().put_array = saved_array_;
+        Execution().put_cell_count = saved_count_;
     }
 
-    void FillCells(const Cells& cells) { std::memcpy(put_array, cells.data(), sizeof cells); }
+    void FillCells(const Cells& cells) { std::memcpy(Execution().put_array, cells.data(), sizeof cells); }
     Cells CellsNow() const {
         Cells cells;
-        std::memcpy(cells.data(), put_array, sizeof cells);
+        std::memcpy(cells.data(), Execution().put_array, sizeof cells);
         return cells;
     }
 
@@ -82,19 +82,19 @@ TEST_F(MemoryBuiltinsTest, PutReadAndWriteStayInsideTheCells) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(row.write ? put_write(row.v, row.i) : put_read(row.i), row.expected);
-        EXPECT_EQ(execution_context.status, row.status);
+        EXPECT_EQ(Execution().context.status, row.status);
     }
     EXPECT_EQ(CellsNow(), (Cells{11, 0, 0, 0, 0, 0, 0, -12}));
 }
 
 // After a failed allocation the put array has no cells: every access is refused.
 TEST_F(MemoryBuiltinsTest, NoCellsAfterAFailedAllocation) {
-    Platform().free_memory(put_array);
-    put_array = nullptr;
-    put_cell_count = 0;
-    current_phase = kPhaseSetup;
+    Platform().free_memory(Execution().put_array);
+    Execution().put_array = nullptr;
+    Execution().put_cell_count = 0;
+    Execution().phase = kPhaseSetup;
     struct Row {
         const char* name;
         i32 (*call)();
@@ -108,9 +108,9 @@ TEST_F(MemoryBuiltinsTest, NoCellsAfterAFailedAllocation) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(row.call(), row.expected);
-        EXPECT_EQ(execution_context.status, row.status);
+        EXPECT_EQ(Execution().context.status, row.status);
     }
 }
 
@@ -136,10 +136,10 @@ class PutGammaTest : public MemoryBuiltinsTest, public ::testing::WithParamInter
 TEST_P(PutGammaTest, FillsCellsWithAToneCurve) {
     const GammaCase& c = GetParam();
     FillCells(kFilled);
-    current_phase = c.phase;
-    execution_context.status = kUntouched;
+    Execution().phase = c.phase;
+    Execution().context.status = kUntouched;
     EXPECT_EQ(put_gamma(c.g, c.start, c.n), c.result);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
     EXPECT_EQ(CellsNow(), c.cells);
 }
 
@@ -194,9 +194,9 @@ constexpr Cells kUnsorted{5, -3, kMax, kMin, 0, 7, -3, 1};
 TEST_P(PutSortTest, SortsAWindowAscendingSigned) {
     const SortCase& c = GetParam();
     FillCells(kUnsorted);
-    execution_context.status = kUntouched;
+    Execution().context.status = kUntouched;
     EXPECT_EQ(put_sort(c.start, c.n), c.result);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
     EXPECT_EQ(CellsNow(), c.cells);
 }
 
@@ -236,9 +236,9 @@ TEST_P(GridArrayTest, RunsTheScript) {
     for (const GridCall& call : GetParam().calls) {
         SCOPED_TRACE(::testing::Message() << "call " << ++step << ": grid_array(" << call.op << ", " << call.x << ", "
                                           << call.y << ", " << call.z << ", " << call.v << ")");
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(grid_array(call.op, call.x, call.y, call.z, call.v), call.result);
-        EXPECT_EQ(execution_context.status, call.status);
+        EXPECT_EQ(Execution().context.status, call.status);
     }
 }
 
@@ -444,13 +444,13 @@ TEST_F(MemoryBuiltinsTest, GridAllocationFailureLeavesNoArray) {
         SCOPED_TRACE(row.name);
         RecordingHeap heap;
         heap.fail = row.heap_fails;
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(grid_array(row.op, row.x, row.y, row.z, 0), 1);
-        EXPECT_EQ(execution_context.status, 1);
+        EXPECT_EQ(Execution().context.status, 1);
         EXPECT_EQ(heap.sizes, row.sizes_asked);
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(grid_array(3, 0, 0, 0, 0), 0);
-        EXPECT_EQ(execution_context.status, 2);
+        EXPECT_EQ(Execution().context.status, 2);
         EXPECT_FALSE(grid_array_shape().allocated);
     }
 }

@@ -95,24 +95,24 @@ protected:
     void Install(const RunSetup& setup) {
         band_ = std::make_unique<Band>(setup.planes, setup.mask_data);
         Host().record = &band_->record;
-        run_record.plane_count = setup.planes;
-        run_record.area_w = 9;   // centre column 4
-        run_record.area_h = 25;  // centre row 12
+        Execution().record.plane_count = setup.planes;
+        Execution().record.area_w = 9;   // centre column 4
+        Execution().record.area_h = 25;  // centre row 12
         Host().preview_zoom = setup.zoom;
-        origin_x = setup.origin_x;
-        origin_y = setup.origin_y;
+        Execution().origin_x = setup.origin_x;
+        Execution().origin_y = setup.origin_y;
     }
 
     // Makes the band pixel at buffer position (x, y) the current one, as the driver and
     // the loader leave it before a pixel call (preview zoom 1 or more). The output fields
     // hold values that no source byte has.
     void PlaceAt(i32 x, i32 y) {
-        run_record.cur_src = band_->PixelAt(x, y);
-        run_record.cur_x = x - origin_x;
-        run_record.cur_y = y - origin_y;
-        execution_context.pos_x = run_record.cur_x * Host().preview_zoom;
-        execution_context.pos_y = run_record.cur_y * Host().preview_zoom;
-        execution_context.out_r = execution_context.out_g = execution_context.out_b = 999;
+        Execution().record.cur_src = band_->PixelAt(x, y);
+        Execution().record.cur_x = x - Execution().origin_x;
+        Execution().record.cur_y = y - Execution().origin_y;
+        Execution().context.pos_x = Execution().record.cur_x * Host().preview_zoom;
+        Execution().context.pos_y = Execution().record.cur_y * Host().preview_zoom;
+        Execution().context.out_r = Execution().context.out_g = Execution().context.out_b = 999;
     }
 
     tessellon::testing::SavedRuntimeState saved_;
@@ -141,9 +141,9 @@ class SrcTest : public PixelBuiltinsTest, public ::testing::WithParamInterface<S
 TEST_P(SrcTest, ReadsTheClampedBandPixelOrTheMask) {
     const SrcCase& c = GetParam();
     Install(c.setup);
-    execution_context.status = kUntouched;
+    Execution().context.status = kUntouched;
     EXPECT_EQ(src(c.x, c.y, c.z), c.expected);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 constexpr RunSetup kThree{};
@@ -208,9 +208,9 @@ TEST_F(PixelBuiltinsTest, SrcPolarReadsAroundTheAreaCentre) {
     angle_unit(512);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(src_polar(row.angle, row.r, row.z), row.expected);
-        EXPECT_EQ(execution_context.status, row.status);
+        EXPECT_EQ(Execution().context.status, row.status);
     }
 }
 
@@ -243,7 +243,7 @@ TEST_P(NeighbourTest, ReadsTheClampedNeighbour) {
     const NearCase& c = GetParam();
     Install(c.setup);
     PlaceAt(c.at_x, c.at_y);
-    execution_context.status = kUntouched;
+    Execution().context.status = kUntouched;
     i32 result = 0;
     switch (c.function) {
         case Near::dr: result = dr(c.dx, c.dy); break;
@@ -253,7 +253,7 @@ TEST_P(NeighbourTest, ReadsTheClampedNeighbour) {
         case Near::dchan: result = dchan(c.dx, c.dy, c.z); break;
     }
     EXPECT_EQ(result, c.expected);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -310,9 +310,9 @@ TEST_P(Conv3Test, WeightsTheBlockAroundThePixel) {
     const auto& w = c.w;
     using Conv = i32 (*)(i32, i32, i32, i32, i32, i32, i32, i32, i32, i32) noexcept;
     const Conv functions[] = {conv3_r, conv3_g, conv3_b};
-    execution_context.status = kUntouched;
+    Execution().context.status = kUntouched;
     EXPECT_EQ(functions[c.plane](w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], c.d), c.expected);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 // Powers of two as weights make the sum tell which pixel stood in which position.
@@ -376,9 +376,9 @@ class SrcInterpTest : public PixelBuiltinsTest, public ::testing::WithParamInter
 TEST_P(SrcInterpTest, InterpolatesWithTruncatingSteps) {
     const InterpCase& c = GetParam();
     Install(c.setup);
-    execution_context.status = kUntouched;
+    Execution().context.status = kUntouched;
     EXPECT_EQ(src_interp(c.x, c.y, c.n, c.z), c.expected);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 // Red of (4, 11) is 20, of (5, 11) 25, of (4, 12) 29, of (5, 12) 34.
@@ -423,7 +423,7 @@ TEST_F(PixelBuiltinsTest, SrcInterpReadsOnlyWeightedPixels) {
         {"whole position: one pixel", 1, 0, 0, 4, 1, 41},
         {"across only: two pixels", 2, 1, 0, 4, 2, (42 * 3 + 82) / 4},
     };
-    run_record.plane_count = 3;
+    Execution().record.plane_count = 3;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const auto memory = std::make_unique<std::uint8_t[]>(row.pixels * 3);
@@ -434,9 +434,9 @@ TEST_F(PixelBuiltinsTest, SrcInterpReadsOnlyWeightedPixels) {
         record.inData = memory.get();
         record.inRowBytes = 6;
         Host().record = &record;
-        execution_context.status = kUntouched;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(src_interp(row.x, row.y, row.n, row.z), row.expected);
-        EXPECT_EQ(execution_context.status, kUntouched);
+        EXPECT_EQ(Execution().context.status, kUntouched);
         Host().record = nullptr;
     }
 }
@@ -459,13 +459,13 @@ TEST_F(PixelBuiltinsTest, SrcHereAnswersTheLoadedSourceFields) {
         SCOPED_TRACE(row.name);
         Install(RunSetup{row.planes});
         PlaceAt(4, 12);  // the band's bytes differ from the loaded fields below
-        execution_context.src_r = 21;
-        execution_context.src_g = 22;
-        execution_context.src_b = 23;
-        execution_context.src_a = 24;
-        execution_context.status = kUntouched;
+        Execution().context.src_r = 21;
+        Execution().context.src_g = 22;
+        Execution().context.src_b = 23;
+        Execution().context.src_a = 24;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(src_here(row.z), row.expected);
-        EXPECT_EQ(execution_context.status, row.status);
+        EXPECT_EQ(Execution().context.status, row.status);
     }
 }
 
@@ -488,15 +488,15 @@ TEST_F(PixelBuiltinsTest, SetOutSetsOneOutputChannel) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        run_record.plane_count = row.planes;
-        execution_context.out_r = 1;
-        execution_context.out_g = 2;
-        execution_context.out_b = 3;
-        execution_context.out_a = 4;
-        execution_context.status = kUntouched;
+        Execution().record.plane_count = row.planes;
+        Execution().context.out_r = 1;
+        Execution().context.out_g = 2;
+        Execution().context.out_b = 3;
+        Execution().context.out_a = 4;
+        Execution().context.status = kUntouched;
         EXPECT_EQ(set_out(row.z, row.v), row.expected);
-        EXPECT_EQ(execution_context.status, row.status);
-        const ExecutionContext& c = execution_context;
+        EXPECT_EQ(Execution().context.status, row.status);
+        const ExecutionContext& c = Execution().context;
         EXPECT_EQ((std::array<i32, 4>{c.out_r, c.out_g, c.out_b, c.out_a}), row.out);
     }
 }

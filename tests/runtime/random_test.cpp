@@ -20,8 +20,8 @@ constexpr i32 kKept = testing::kUntouched;  // `status` before each call; still 
 
 class RandomBuiltin : public ::testing::Test {
 protected:
-    void SetUp() override { execution_context.status = kKept; }
-    void TearDown() override { execution_context.status = 0; }
+    void SetUp() override { Execution().context.status = kKept; }
+    void TearDown() override { Execution().context.status = 0; }
 };
 
 // random_range(0, 32766) multiplies by 32767 and divides by it again: the raw values.
@@ -29,7 +29,7 @@ TEST_F(RandomBuiltin, SeedOneGivesTheIsoSampleSequence) {
     EXPECT_EQ(random_seed(1), 0);
     const i32 expected[] = {16838, 5758, 10113, 17515, 31051, 5627, 23010, 7419};
     for (const i32 value : expected) EXPECT_EQ(random_range(0, 32766), value);
-    EXPECT_EQ(execution_context.status, kKept);
+    EXPECT_EQ(Execution().context.status, kKept);
 }
 
 // The dialog's jitter draws from the same generator as the built-ins.
@@ -50,7 +50,7 @@ TEST_F(RandomBuiltin, ReseedingRepeatsTheSequence) {
         SCOPED_TRACE(i);
         EXPECT_EQ(random_range(-1000, 1000), first[i]);
     }
-    EXPECT_EQ(execution_context.status, kKept);
+    EXPECT_EQ(Execution().context.status, kKept);
 }
 
 TEST_F(RandomBuiltin, CanReturnOneAboveHi) {
@@ -81,17 +81,17 @@ void PrintTo(const RangeCase& c, std::ostream* os) {
 
 class RandomBuiltinRange : public ::testing::TestWithParam<RangeCase> {
 protected:
-    void TearDown() override { execution_context.status = 0; }
+    void TearDown() override { Execution().context.status = 0; }
 };
 
 TEST_P(RandomBuiltinRange, FirstValuesAfterSeed) {
     const RangeCase& c = GetParam();
-    execution_context.status = kKept;
+    Execution().context.status = kKept;
     random_seed(c.seed);
     std::array<i32, 4> values{};
     for (i32& value : values) value = random_range(c.lo, c.hi);
     EXPECT_EQ(values, c.expected);
-    EXPECT_EQ(execution_context.status, c.status);
+    EXPECT_EQ(Execution().context.status, c.status);
 }
 
 // Generator values after seed 1: 16838, 5758, 10113, 17515; after seed 2: 908, 22817,

@@ -17,7 +17,7 @@
 
 namespace tessellon::testing {
 
-// Written to execution_context.status before every call, so that a status the built-in
+// Written to Execution().context.status before every call, so that a status the built-in
 // leaves alone can be told from one it sets.
 constexpr std::int32_t kUntouched = 77;
 
@@ -29,20 +29,20 @@ constexpr std::int32_t kUntouched = 77;
 class SavedRuntimeState {
 public:
     SavedRuntimeState()
-        : context_(execution_context), run_(run_record), origin_x_(origin_x), origin_y_(origin_y),
-          zoom_(Host().preview_zoom), record_(Host().record), phase_(current_phase), angle_unit_(angle_unit(0)) {
+        : context_(Execution().context), run_(Execution().record), origin_x_(Execution().origin_x), origin_y_(Execution().origin_y),
+          zoom_(Host().preview_zoom), record_(Host().record), phase_(Execution().phase), angle_unit_(angle_unit(0)) {
         std::memcpy(controls_, Live().controls, sizeof controls_);
         std::memcpy(markers_, Live().markers, sizeof markers_);
         std::memcpy(&block_, &definition_block, sizeof block_);
     }
     ~SavedRuntimeState() {
-        execution_context = context_;
-        run_record = run_;
-        origin_x = origin_x_;
-        origin_y = origin_y_;
+        Execution().context = context_;
+        Execution().record = run_;
+        Execution().origin_x = origin_x_;
+        Execution().origin_y = origin_y_;
         Host().preview_zoom = zoom_;
         Host().record = record_;
-        current_phase = phase_;
+        Execution().phase = phase_;
         angle_unit(angle_unit_);
         std::memcpy(Live().controls, controls_, sizeof controls_);
         std::memcpy(Live().markers, markers_, sizeof markers_);

@@ -40,7 +40,7 @@ class GoldenTest : public ::testing::TestWithParam<GoldenCase> {};
 // Runs the case through a host that hands `record_bytes` of filter record and checks
 // the output's hash.
 void ExpectGoldenHash(const GoldenCase& c, std::size_t record_bytes) {
-    abort_check_calls = 0;
+    AbortState().calls = 0;
     testing::StoreGoldenSettings(c);
 
     memhost::HostOptions options;

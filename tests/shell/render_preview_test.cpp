@@ -62,7 +62,7 @@ Image Gradient(int width, int height) {
 class RenderPreviewTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        abort_check_calls = 0;
+        AbortState().calls = 0;
         Preview().flags = PreviewFlags{};
         Preview().flags.rendering_enabled = 1;
         Preview().filtering_enabled = 1;
@@ -82,10 +82,10 @@ protected:
     // What RunFilter sets before the dialog opens.
     void PrepareRun(MemHost& host) {
         Host().record = &host.record();
-        run_record = RunRecord{};
-        run_record.area_w = host.record().imageSize.h;
-        run_record.area_h = host.record().imageSize.v;
-        run_record.plane_count = host.record().planes;
+        Execution().record = RunRecord{};
+        Execution().record.area_w = host.record().imageSize.h;
+        Execution().record.area_h = host.record().imageSize.v;
+        Execution().record.plane_count = host.record().planes;
     }
 
     testing::RecordingPlatform platform;
@@ -116,7 +116,7 @@ TEST_F(RenderPreviewTest, SmallImageIsCentredGreyedAroundAndShownFiltered) {
     // Grey above, below, left and right of the 99 x 79 image at (14, 24).
     EXPECT_EQ(canvas.greys, (std::vector<Rectangle>{
                                 {0, 0, 128, 24}, {0, 103, 128, 128}, {0, 24, 14, 103}, {113, 24, 128, 103}}));
-    EXPECT_EQ(preview_start, 0) << "the watchdog is disarmed after the render";
+    EXPECT_EQ(Execution().preview_start, 0) << "the watchdog is disarmed after the render";
     // The output buffer holds the source again, for the next render.
     const auto* out = static_cast<const std::uint8_t*>(host.record().outData);
     EXPECT_EQ(out[static_cast<std::ptrdiff_t>(60) * host.record().outRowBytes + 10 * 3], 10);
@@ -190,7 +190,7 @@ TEST_F(RenderPreviewTest, SlowRenderIsAbandonedWithTheRedText) {
     ASSERT_EQ(canvas.time_limit_text.size(), 1u);
     EXPECT_EQ(canvas.time_limit_text[0], (ViewPoint{64, 64}));
     EXPECT_EQ(host.display_calls.size(), 1u) << "the partial result is shown";
-    EXPECT_EQ(preview_start, 0);
+    EXPECT_EQ(Execution().preview_start, 0);
 }
 
 TEST_F(RenderPreviewTest, MarkersAreDrawnInEveryModeWithoutCallingTheHost) {

@@ -62,7 +62,7 @@ class RunFilterTest : public ::testing::Test {
 protected:
     // The abort check's counter spans runs; from 0 no run here reaches the host's
     // abortProc through it.
-    void SetUp() override { abort_check_calls = 0; }
+    void SetUp() override { AbortState().calls = 0; }
     void TearDown() override {
         Host().parameters_requested = 0;
         for (std::int32_t& value : Live().controls) value = 0;
@@ -194,8 +194,8 @@ TEST_F(RunFilterTest, SelectionRelativeOptionCountsFromTheSelectionsCorner) {
     MemHost host(Gradient(10, 10, 3), options);
     ASSERT_EQ(host.RunAsHost(), 0);
     definition_block = saved;
-    EXPECT_EQ(run_record.area_w, 4);
-    EXPECT_EQ(run_record.area_h, 4);
+    EXPECT_EQ(Execution().record.area_w, 4);
+    EXPECT_EQ(Execution().record.area_h, 4);
     EXPECT_EQ(host.Document().At(2, 4, 0), 4) << "the corner takes its copy two columns on";
     EXPECT_EQ(host.Document().At(4, 4, 0), 235) << "right of the tile within the selection";
     EXPECT_EQ(host.Document().At(7, 4, 0), 7) << "outside the filter rectangle";

@@ -34,7 +34,7 @@ std::int32_t SlowPreviewPixel(ExecutionContext& context, const BuiltinTable&) no
     context.out_g = 255 - context.src_g;
     context.out_b = 255 - context.src_b;
     // 0: no render runs; -1: the render has been abandoned.
-    while (preview_start != 0 && preview_start != -1 && abort_check() == 0) {
+    while (Execution().preview_start != 0 && Execution().preview_start != -1 && abort_check() == 0) {
     }
     return 0;
 }
@@ -55,7 +55,7 @@ void Apply(const char* name, const char* value) noexcept {
     else if (std::strcmp(name, "picture_offset") == 0) block.background_picture_offset = number;
     else if (std::strcmp(name, "template") == 0) SetText(template_name, value);
     else if (std::strcmp(name, "slow_preview") == 0 && number != 0) {
-        entry_routine[EntryWordOf(kPhasePixel)] = SlowPreviewPixel;
+        Bound().entry_routine[EntryWordOf(kPhasePixel)] = SlowPreviewPixel;
     }
 }
 
